@@ -1,0 +1,33 @@
+// Audio analyzer: once per frame, turns the soundtrack sample at the playback position into
+// the frame's control values for the compositor.
+//
+//     AudioAnalyzer analyzer;                       // constant coefficients, zeroed state
+//     FrameControls c = analyzer.analyze(track, elapsed_ms);
+//
+// Exactly one sample is analysed per call, so the filters and envelopes run at the frame rate,
+// not at the audio rate. State carries from one call to the next for the whole run.
+#pragma once
+#include <cstdint>
+
+#include "audio/flash_filter.h"
+#include "audio/pulse_filter.h"
+#include "audio/wav_loader.h"
+
+// The per-frame control record handed to the compositor.
+struct FrameControls {
+    int32_t flash = 0;         // 0..255: brightness factor for the globe picture
+    int32_t pulse = 0;         // 0, 100, 200 or 255: darkening factor for the star field
+    bool invert = false;       // selects the compositor's second channel routing
+    int32_t noise_range = 1;   // 1..1019: modulus of every noise draw
+    int32_t noise_offset = 0;  // 0..510: offset of the first ring read
+    int32_t ring_length = 20;  // 20 or 40: entries in the frame's noise ring
+};
+
+struct AudioAnalyzer {
+    HighPassFilter flash_filter;  // high-frequency flash detector
+    LadderFilter pulse_filter;    // resonant low-frequency pulse detector
+    float range_env = 0.0f;       // smooth loudness envelope; drives noise_range
+    float offset_env = 0.0f;      // quick loudness envelope; drives noise_offset
+
+    FrameControls analyze(const PcmTrack& track, double elapsed_ms);
+};

@@ -1,0 +1,1 @@
+#include "audio/wav_loader.h"

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: WAV bytes, files in a temporary folder, running a program.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// Paths baked in by the build.
+inline const std::string kBuildDir = STARGLOBE_BUILD_DIR;
+inline const std::string kSourceDir = STARGLOBE_SOURCE_DIR;
+
+// A canonical 44-byte-header WAV (16-bit stereo PCM, 44,100 Hz) holding `samples`,
+// interleaved left, right. Tests corrupt single fields with put_u16 / put_u32.
+std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples);
+void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
+void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+
+// `seconds` of a quiet stereo tone, as WAV bytes.
+std::vector<uint8_t> tone_wav(double seconds, double hz = 440.0, double amplitude = 0.25);
+
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the value dies.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+struct ProcessResult {
+    int exit_code = -1;     // the program's exit status, or 128 + signal if it was killed
+    std::string out;        // everything it wrote to standard output
+    std::string err;        // everything it wrote to standard error
+    double seconds = 0.0;   // wall-clock run time
+    bool timed_out = false; // killed for running past the time limit
+};
+
+// Runs `argv` (argv[0] is a path) in folder `cwd` with the current environment plus `env`
+// ("NAME=value" entries, which override), standard input closed. Kills it after
+// `timeout_s` seconds.
+ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                          const std::vector<std::string>& env = {}, double timeout_s = 60.0);
+
+// The environment for a headless run of the demo: no window, no sound card.
+inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
+                                                   "SDL_AUDIODRIVER=dummy"};
+
+}  // namespace test_support
