@@ -1,1 +1,113 @@
-int main() { return 0; }
+// starglobe: plays the soundtrack full screen and, for as long as it plays, composes one
+// picture per loop pass from the star field, the turning globe and noise, all driven by the
+// soundtrack sample at the playback position. Then a closing card for ten seconds.
+//
+// Start-up failures print one line (SDL's error, or our own) and end with status -1.
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/analyzer.h"
+#include "audio/wav_loader.h"
+#include "driver/clock.h"
+#include "driver/display.h"
+#include "driver/frame.h"
+#include "visuals/image_bank.h"
+
+namespace {
+
+constexpr int kScreenWidth = 400;   // pixels
+constexpr int kScreenHeight = 300;  // pixels
+constexpr int kScreenBits = 24;     // bits per pixel: bytes blue, green, red
+constexpr Uint32 kScreenFlags = SDL_HWSURFACE | SDL_DOUBLEBUF | SDL_FULLSCREEN;
+constexpr const char* kCaption = "Demo";
+
+constexpr int kAudioRate = 44100;        // Hz, the soundtrack's own rate: no resampling
+constexpr Uint16 kAudioFormat = AUDIO_S16LSB;
+constexpr int kAudioChannels = 2;
+constexpr int kAudioChunk = 1024;        // sample frames per mixer buffer
+
+constexpr const char* kSoundtrackPath = "tessaloon.wav";
+constexpr int kPlayOnce = 0;             // music loops
+constexpr double kEndCardMs = 10000.0;
+
+constexpr int kFailure = -1;             // exit status 255
+
+int fail(const char* message) {
+    std::puts(message);
+    return kFailure;
+}
+
+// One pending event at most per pass: the loop stays as fast as composing allows.
+bool escape_pressed() {
+    SDL_Event event;
+    return SDL_PollEvent(&event) && event.type == SDL_KEYDOWN &&
+           event.key.keysym.sym == SDLK_ESCAPE;
+}
+
+void show_end_card(Display* display) {
+    const double card_start = now_ms();
+    while (now_ms() - card_start <= kEndCardMs) {
+        std::memcpy(display_lock(display), end_card.bgr, kImageBytes);
+        display_present(display);
+    }
+}
+
+}  // namespace
+
+int main(int, char**) {
+    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) return fail(SDL_GetError());
+    std::atexit(SDL_Quit);
+
+    SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenBits, kScreenFlags);
+    if (!screen) return fail(SDL_GetError());
+    SDL_WM_SetCaption(kCaption, nullptr);
+    SDL_ShowCursor(SDL_DISABLE);
+    Display display;
+    if (!display_open(&display, screen)) return fail(SDL_GetError());
+
+    if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)
+        return fail(SDL_GetError());
+
+    PcmTrack track;
+    if (!load_wav(kSoundtrackPath, &track.frames, &track.samples)) {
+        Mix_CloseAudio();
+        return fail("Failed to load WAV");
+    }
+    AudioAnalyzer analyzer;
+
+    Mix_Music* music = Mix_LoadMUS(kSoundtrackPath);
+    // The origin is taken before the load is checked, so elapsed time also counts the time that
+    // starting playback takes.
+    const double start_ms = now_ms();
+    if (!music) {
+        Mix_CloseAudio();
+        return fail(SDL_GetError());
+    }
+    if (Mix_PlayMusic(music, kPlayOnce) == -1) {
+        Mix_FreeMusic(music);
+        Mix_CloseAudio();
+        return fail(SDL_GetError());
+    }
+
+    bool escaped = false;
+    while (Mix_PlayingMusic()) {
+        const double elapsed_ms = now_ms() - start_ms;
+        if (escape_pressed()) {
+            escaped = true;
+            break;
+        }
+        frame_pass(&analyzer, track, elapsed_ms, display_lock(&display));
+        display_present(&display);
+    }
+    if (!escaped) show_end_card(&display);
+
+    Mix_HaltMusic();
+    Mix_FreeMusic(music);
+    Mix_CloseAudio();
+    display_close(&display);
+    return 0;
+}
