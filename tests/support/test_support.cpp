@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -103,11 +104,15 @@ bool drain(int fd, std::string& sink) {
 
 }  // namespace
 
-ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
-                          const std::vector<std::string>& env, double timeout_s) {
-    ProcessResult result;
+double monotonic_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                      const std::vector<std::string>& env) {
     int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
 
     // Build the child's environment before forking: the parent's, overridden by `env`.
     std::vector<std::string> vars;
@@ -126,48 +131,59 @@ ProcessResult run_program(const std::vector<std::string>& argv, const std::strin
     for (auto& a : argv_copy) args.push_back(a.data());
     args.push_back(nullptr);
 
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
+    Process process;
+    process.started = monotonic_seconds();
+    process.pid = fork();
+    if (process.pid < 0) throw std::runtime_error("fork failed");
+    if (process.pid == 0) {
         const int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setpgid(0, 0);  // its own group, so a timeout kills its children too
         execve(args[0], args.data(), envp.data());
         _exit(127);
     }
+    setpgid(process.pid, process.pid);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    process.out_fd = out_pipe[0];
+    process.err_fd = err_pipe[0];
+    return process;
+}
 
+ProcessResult finish_program(Process& process, double timeout_s) {
+    ProcessResult result;
     bool out_open = true, err_open = true;
     while (out_open || err_open) {
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > timeout_s && !result.timed_out) {
+        if (monotonic_seconds() - process.started > timeout_s && !result.timed_out) {
             result.timed_out = true;
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
+            kill(-process.pid, SIGKILL);
+            kill(process.pid, SIGKILL);
         }
-        pollfd fds[2] = {{out_open ? out_pipe[0] : -1, POLLIN, 0},
-                         {err_open ? err_pipe[0] : -1, POLLIN, 0}};
+        pollfd fds[2] = {{out_open ? process.out_fd : -1, POLLIN, 0},
+                         {err_open ? process.err_fd : -1, POLLIN, 0}};
         if (poll(fds, 2, 100) <= 0) continue;
-        if (out_open && (fds[0].revents & (POLLIN | POLLHUP))) out_open = drain(out_pipe[0], result.out);
-        if (err_open && (fds[1].revents & (POLLIN | POLLHUP))) err_open = drain(err_pipe[0], result.err);
+        if (out_open && (fds[0].revents & (POLLIN | POLLHUP))) out_open = drain(process.out_fd, result.out);
+        if (err_open && (fds[1].revents & (POLLIN | POLLHUP))) err_open = drain(process.err_fd, result.err);
     }
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+    close(process.out_fd);
+    close(process.err_fd);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds = monotonic_seconds() - process.started;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    process.pid = -1;
     return result;
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                          const std::vector<std::string>& env, double timeout_s) {
+    Process process = start_program(argv, cwd, env);
+    return finish_program(process, timeout_s);
 }
 
 }  // namespace test_support

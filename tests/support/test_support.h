@@ -40,11 +40,29 @@ struct ProcessResult {
     bool timed_out = false; // killed for running past the time limit
 };
 
-// Runs `argv` (argv[0] is a path) in folder `cwd` with the current environment plus `env`
-// ("NAME=value" entries, which override), standard input closed. Kills it after
-// `timeout_s` seconds.
+// A program running in the background, its output collected by finish_program.
+struct Process {
+    int pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+    double started = 0.0;  // seconds on the monotonic clock
+};
+
+// Starts `argv` (argv[0] is a path) in folder `cwd` with the current environment plus `env`
+// ("NAME=value" entries, which override), standard input closed, in a process group of its own.
+Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                      const std::vector<std::string>& env = {});
+
+// Collects its output until it ends; kills its whole group once `timeout_s` seconds have
+// passed since it started.
+ProcessResult finish_program(Process& process, double timeout_s = 60.0);
+
+// start_program and finish_program in one.
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env = {}, double timeout_s = 60.0);
+
+// Seconds on the monotonic clock, for scheduling what a test does while a program runs.
+double monotonic_seconds();
 
 // The environment for a headless run of the demo: no window, no sound card.
 inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
