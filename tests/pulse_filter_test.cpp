@@ -77,7 +77,8 @@ TEST(LadderFilter, LevelsAt129And257And386) {
     const struct {
         int32_t s;
         int32_t pulse;
-    } cases[] = {{128, 0}, {129, 100}, {256, 100}, {257, 200}, {385, 200}, {386, 255}, {20000, 255}};
+    } cases[] = {{128, 0},   {129, 100}, {256, 100},  {257, 200},
+                 {385, 200}, {386, 255}, {20000, 255}};
     for (const auto& c : cases) {
         for (const double sign : {1.0, -1.0}) {
             LadderFilter f = holding(sign * value_for_scaled_output(c.s));

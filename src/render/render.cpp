@@ -66,7 +66,7 @@ std::string apply_option(std::string_view name, const std::string& value, Render
     } else if (name == "--fps") {
         int64_t fps = 0;
         if (!parse_count(value, &fps) || fps < 1 || fps > INT32_MAX)
-            return "--fps wants a whole number of frames per second, 1 or more, not " + quoted(value);
+            return "--fps wants a whole number of frames per second, not " + quoted(value);
         options->fps = static_cast<int32_t>(fps);
     } else if (name == "--frames") {
         if (!parse_count(value, &options->frames))
