@@ -4,6 +4,7 @@
 
 #include "audio/wav_loader.h"
 #include "render/render.h"
+#include "visuals/noise.h"
 
 namespace {
 constexpr int kExitFailure = 1;  // the soundtrack or an output failed
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
         std::fputs(render_usage().c_str(), stdout);
         return 0;
     }
+
+    // As in the demo: the noise sequence is rand()'s unseeded one, from the first frame.
+    noise_init();
 
     // The loader prints its own line first for a rejected header; this follows it on the same
     // stream, as in the demo.

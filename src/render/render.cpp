@@ -77,6 +77,9 @@ std::string apply_option(std::string_view name, const std::string& value, Render
     } else if (name == "--controls") {
         if (value.empty()) return "--controls needs a file name";
         options->controls_path = value;
+    } else if (name == "--raw") {
+        if (value.empty()) return "--raw needs a file name";
+        options->raw_path = value;
     } else {
         return "unknown option " + quoted(name);
     }
@@ -85,7 +88,7 @@ std::string apply_option(std::string_view name, const std::string& value, Render
 
 bool takes_value(std::string_view name) {
     return name == "--wav" || name == "--fps" || name == "--frames" || name == "--seconds" ||
-           name == "--controls";
+           name == "--controls" || name == "--raw";
 }
 
 // ---- outputs ------------------------------------------------------------------------------
@@ -104,6 +107,7 @@ struct RenderedFrame {
 // given; open_outputs, write_frame and close_outputs each visit every kind in turn.
 struct Outputs {
     FILE* controls = nullptr;  // --controls CSV
+    FILE* raw = nullptr;       // --raw frames, back to back
 };
 
 std::string write_error(const std::string& path) {
@@ -120,7 +124,9 @@ std::string close_file(FILE** file, const std::string& path) {
 }
 
 std::string close_outputs(const RenderOptions& options, Outputs* outputs) {
-    return close_file(&outputs->controls, options.controls_path);
+    const std::string controls_error = close_file(&outputs->controls, options.controls_path);
+    const std::string raw_error = close_file(&outputs->raw, options.raw_path);
+    return controls_error.empty() ? raw_error : controls_error;
 }
 
 // Opens every requested output; on a failure closes what was opened.
@@ -133,11 +139,19 @@ std::string open_outputs(const RenderOptions& options, Outputs* outputs) {
             return error;
         }
     }
+    if (!options.raw_path.empty()) {
+        outputs->raw = std::fopen(options.raw_path.c_str(), "wb");
+        if (!outputs->raw) {
+            const std::string error = write_error(options.raw_path);
+            close_outputs(options, outputs);
+            return error;
+        }
+    }
     return "";
 }
 
 // Whether any output needs the composed picture; the controls alone do not.
-bool needs_pixels(const RenderOptions&) { return false; }
+bool needs_pixels(const RenderOptions& options) { return !options.raw_path.empty(); }
 
 std::string write_frame(const RenderOptions& options, Outputs* outputs, const RenderedFrame& f) {
     if (outputs->controls) {
@@ -147,6 +161,8 @@ std::string write_frame(const RenderOptions& options, Outputs* outputs, const Re
                          c.noise_offset, c.ring_length, f.star, f.globe) < 0)
             return write_error(options.controls_path);
     }
+    if (outputs->raw && std::fwrite(f.pixels, 1, kImageBytes, outputs->raw) != kImageBytes)
+        return write_error(options.raw_path);
     return "";
 }
 
@@ -196,13 +212,14 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
     }
     if (options->frames >= 0 && options->seconds >= 0.0)
         return "--frames and --seconds both give the length; use one";
-    if (options->controls_path.empty()) return "nothing to write: give --controls FILE";
+    if (options->controls_path.empty() && options->raw_path.empty())
+        return "nothing to write: give --controls FILE or --raw FILE";
     return "";
 }
 
 std::string render_usage() {
     return "Usage: starglobe-render [--wav PATH] [--fps N] [--frames N | --seconds S]\n"
-           "                        --controls FILE\n"
+           "                        [--controls FILE] [--raw FILE]\n"
            "Runs the demo's timeline without a window or sound device and writes what every\n"
            "frame shows. Frame k is taken at k * 1000 / N milliseconds after the music starts;\n"
            "frames run in order from 0, each analysing the soundtrack sample playing at its\n"
@@ -226,6 +243,11 @@ std::string render_usage() {
            "                     ring_length   entries in the frame's noise ring, 20 or 40\n"
            "                     star          star-field picture showing, 0..23\n"
            "                     globe         globe picture showing, 0..19\n"
+           "  --raw FILE       write every frame's picture, composed exactly as the demo composes\n"
+           "                   it (same noise sequence from the start), frames back to back:\n"
+           "                   400 x 300 pixels of 3 bytes blue, green, red, rows top to\n"
+           "                   bottom, 360,000 bytes a frame\n"
+           "  At least one of --controls and --raw is needed.\n"
            "  --help           show this text and exit\n"
            "Options also take the form --name=value.\n"
            "\n"

@@ -20,6 +20,7 @@ struct RenderOptions {
     int64_t frames = -1;                     // --frames: frame count; -1 when not given
     double seconds = -1.0;                   // --seconds: span in seconds; negative when not given
     std::string controls_path;               // --controls: CSV of every frame's controls; "" = off
+    std::string raw_path;                    // --raw: every frame's 360,000 bytes; "" = off
     bool help = false;                       // --help: print the usage text and do nothing else
 };
 
