@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "audio/analyzer.h"
+#include "driver/frame.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
+#include "visuals/noise.h"
 
 namespace {
 
@@ -256,6 +259,41 @@ TEST(RenderProgram, CommandLineFailures) {
     const auto missing = test_support::run_program({kRender, "--controls", "c.csv"}, dir.path);
     EXPECT_NE(missing.exit_code, 0);
     EXPECT_EQ(missing.out, "Failed to load WAV\n");  // no tessaloon.wav here: silent loader
+}
+
+TEST(RenderProgram, RawFramesAreTheDemosFramesFromTheStartOfTheNoise) {
+    RenderOptions o;
+    EXPECT_EQ(parse({"--raw", "frames.raw"}, &o), "");  // pixels alone are enough to write
+    EXPECT_EQ(o.raw_path, "frames.raw");
+
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(2.0, 180.0, 0.9));
+    constexpr int kFrames = 24;
+    constexpr int kFps = 25;  // a rate that does not sample the tone at one phase only
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", std::to_string(kFps), "--frames",
+         std::to_string(kFrames), "--raw", "frames.raw"},
+        dir.path);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<uint8_t> raw = test_support::read_file(dir.file("frames.raw"));
+    ASSERT_EQ(raw.size(), kFrames * kImageBytes);
+
+    // The same timeline here, from the first value of the noise sequence.
+    const std::vector<uint8_t> wav = test_support::read_file(dir.file("t.wav"));
+    PcmTrack track;
+    ASSERT_EQ(parse_wav(wav.data(), wav.size(), &track), WavStatus::ok);
+    noise_restart();
+    noise_init();
+    AudioAnalyzer analyzer;
+    std::vector<uint8_t> pixels(kImageBytes);
+    for (int k = 0; k < kFrames; ++k) {
+        frame_pass(&analyzer, track, frame_elapsed_ms(k, kFps), pixels.data());
+        const auto frame = raw.begin() + static_cast<std::ptrdiff_t>(k * kImageBytes);
+        ASSERT_TRUE(std::equal(pixels.begin(), pixels.end(), frame)) << "frame " << k;
+    }
+    // Frames that change with the music and the noise, not one picture repeated.
+    EXPECT_FALSE(std::equal(raw.begin(), raw.begin() + kImageBytes, raw.end() - kImageBytes));
+    noise_restart();
 }
 
 }  // namespace
