@@ -11,11 +11,13 @@ constexpr int32_t kMaxRingLength = 40;
 
 // Fills `w` x `h` packed blue-green-red pixels at `pixels` (rows of exactly 3 * w bytes) from
 // the star-field picture `star`, the globe picture `globe` and the frame's controls. Draws
-// ring_length + w * h values from the program's noise sequence (noise.h).
+// from the program's noise sequence (noise.h): ring_length values for the ring, then one per
+// composed pixel, in pixel order. Writes nothing outside the w * h pixels.
 //
 // Only the pictures' kImagePixels pixels exist to compose from: when w * h is larger, the
-// first kImagePixels pixels are composed (drawing one value each) and the rest of the target
-// is left untouched. A non-positive w or h gives no pixels.
+// first kImagePixels pixels are composed and the rest of the target is left untouched (call
+// it with a target of exactly the pictures' size to have every pixel written). A
+// non-positive w or h gives no pixels; the ring is still filled.
 // A ring_length outside 1..kMaxRingLength is taken as the nearest length in that range, and a
 // noise_range of 0 (which has no remainder) gives noise 0 on every draw.
 void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
