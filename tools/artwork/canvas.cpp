@@ -1,0 +1,86 @@
+#include "canvas.h"
+
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "noise.h"
+
+namespace {
+constexpr int kChannels = 3;                 // red, green, blue
+constexpr uint32_t kDitherSeed = 0x5D17E2u;  // fixed: the same offsets in every picture
+}  // namespace
+
+Canvas make_canvas(int width, int height) {
+    Canvas canvas;
+    canvas.width = width;
+    canvas.height = height;
+    canvas.rgb.assign(static_cast<size_t>(width) * height * kChannels, 0.0f);
+    return canvas;
+}
+
+Levels mean_levels(const Picture& picture) {
+    double sum[kChannels] = {0.0, 0.0, 0.0};
+    for (size_t i = 0; i < picture.rgb.size(); ++i) sum[i % kChannels] += picture.rgb[i];
+    const double pixels = static_cast<double>(picture.width) * picture.height;
+    return {sum[0] / pixels, sum[1] / pixels, sum[2] / pixels};
+}
+
+double dither_offset(int x, int y, double dither) {
+    return dither * (hash_unit(x, y, kDitherSeed) - 0.5);
+}
+
+uint8_t to_level(double value, double offset) {
+    const double rounded = std::floor(value + offset + 0.5);
+    return static_cast<uint8_t>(rounded < 0.0 ? 0.0 : (rounded > 255.0 ? 255.0 : rounded));
+}
+
+Picture finish(const Canvas& canvas, double dither) {
+    Picture picture;
+    picture.width = canvas.width;
+    picture.height = canvas.height;
+    picture.rgb.resize(canvas.rgb.size());
+    for (int y = 0; y < canvas.height; ++y) {
+        for (int x = 0; x < canvas.width; ++x) {
+            const double offset = dither_offset(x, y, dither);
+            const size_t base = (static_cast<size_t>(y) * canvas.width + x) * kChannels;
+            for (int c = 0; c < kChannels; ++c)
+                picture.rgb[base + c] = to_level(canvas.rgb[base + c], offset);
+        }
+    }
+    return picture;
+}
+
+bool write_png(const std::string& path, const Picture& picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(picture.width);
+    image.height = static_cast<png_uint_32>(picture.height);
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, picture.rgb.data(),
+                                 picture.width * kChannels, nullptr)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
+        return false;
+    }
+    return true;
+}
+
+bool read_png(const std::string& path, Picture* picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    picture->width = static_cast<int>(image.width);
+    picture->height = static_cast<int>(image.height);
+    picture->rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
+        png_image_free(&image);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,48 @@
+// Pictures of the artwork generator: a floating-point canvas to paint on, the 8-bit RGB
+// picture it becomes, and PNG files through libpng.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kArtWidth = 400;    // pixels: the demo's screen
+constexpr int kArtHeight = 300;
+
+// Display values (0 = black, 255 = full), red, green, blue per pixel, rows top to bottom.
+// Painting adds light; values above 255 are squeezed or clipped when the canvas is finished.
+struct Canvas {
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgb;
+
+    float* at(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+Canvas make_canvas(int width, int height);
+
+// 8-bit red, green, blue per pixel, rows top to bottom, no gap between rows.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+struct Levels {
+    double red = 0.0, green = 0.0, blue = 0.0;
+};
+
+Levels mean_levels(const Picture& picture);
+
+// The fixed per-pixel offset, in [-dither/2, dither/2), that finish() adds before rounding.
+double dither_offset(int x, int y, double dither);
+// One display value rounded to 8 bits after adding `offset`, clipped to 0..255.
+uint8_t to_level(double value, double offset);
+
+// Rounds every value to 8 bits, clipping to 0..255. `dither` (in steps of one level) adds a
+// fixed per-pixel offset before rounding, which hides banding in dark gradients.
+Picture finish(const Canvas& canvas, double dither);
+
+// Writes an 8-bit RGB PNG. False (with a message on standard error) when it cannot.
+bool write_png(const std::string& path, const Picture& picture);
+// Reads any PNG as 8-bit RGB. False (with a message on standard error) when it cannot.
+bool read_png(const std::string& path, Picture* picture);
