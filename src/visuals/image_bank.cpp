@@ -1,17 +1,59 @@
-// Placeholder until the artwork is embedded: every table entry is one blank picture.
+// The tables over the embedded pictures, and the choice of the current frame.
 #include "visuals/image_bank.h"
 
+#include <cstdint>
+
+// All 45 pictures, packed at build time from assets/ and pulled into .rodata by
+// image_bank_data.S; never copied.
+extern "C" const RawImage starglobe_pictures[kPictureCount];
+
 namespace {
-const RawImage blank{};
+
+// Quotients from here up no longer fit the 32-bit frame counter (a clock that has run for
+// about 13.6 years, or a broken one).
+constexpr double kFrameCounterLimit = 2147483648.0;  // 2^31
+
+const RawImage* const bank = starglobe_pictures;
+
+// The frame number (elapsed_ms / frame_ms truncated toward zero to 32 bits) modulo `count`.
+// A time before the clock origin, or beyond the counter's range, gives frame 0, so the
+// index never leaves the table.
+int frame_index(double elapsed_ms, double frame_ms, int32_t count) {
+    const double frames = elapsed_ms / frame_ms;
+    if (!(frames >= 0.0 && frames < kFrameCounterLimit)) return 0;
+    return static_cast<int32_t>(frames) % count;
 }
 
-const RawImage* const star_frames[kStarFrameCount] = {
-    &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank,
-    &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank};
-const RawImage* const globe_frames[kGlobeFrameCount] = {
-    &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank,
-    &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank, &blank};
-const RawImage& end_card = blank;
+}  // namespace
 
-const RawImage* star_for(double) { return star_frames[0]; }
-const RawImage* globe_for(double) { return globe_frames[0]; }
+const RawImage* const star_frames[kStarFrameCount] = {
+    &bank[kFirstStarPicture + 0],  &bank[kFirstStarPicture + 1],  &bank[kFirstStarPicture + 2],
+    &bank[kFirstStarPicture + 3],  &bank[kFirstStarPicture + 4],  &bank[kFirstStarPicture + 5],
+    &bank[kFirstStarPicture + 6],  &bank[kFirstStarPicture + 7],  &bank[kFirstStarPicture + 8],
+    &bank[kFirstStarPicture + 9],  &bank[kFirstStarPicture + 10], &bank[kFirstStarPicture + 11],
+    &bank[kFirstStarPicture + 12], &bank[kFirstStarPicture + 13], &bank[kFirstStarPicture + 14],
+    &bank[kFirstStarPicture + 15], &bank[kFirstStarPicture + 16], &bank[kFirstStarPicture + 17],
+    &bank[kFirstStarPicture + 18], &bank[kFirstStarPicture + 19], &bank[kFirstStarPicture + 20],
+    &bank[kFirstStarPicture + 21], &bank[kFirstStarPicture + 22], &bank[kFirstStarPicture + 23]};
+
+const RawImage* const globe_frames[kGlobeFrameCount] = {
+    &bank[kFirstGlobePicture + 0],  &bank[kFirstGlobePicture + 1],
+    &bank[kFirstGlobePicture + 2],  &bank[kFirstGlobePicture + 3],
+    &bank[kFirstGlobePicture + 4],  &bank[kFirstGlobePicture + 5],
+    &bank[kFirstGlobePicture + 6],  &bank[kFirstGlobePicture + 7],
+    &bank[kFirstGlobePicture + 8],  &bank[kFirstGlobePicture + 9],
+    &bank[kFirstGlobePicture + 10], &bank[kFirstGlobePicture + 11],
+    &bank[kFirstGlobePicture + 12], &bank[kFirstGlobePicture + 13],
+    &bank[kFirstGlobePicture + 14], &bank[kFirstGlobePicture + 15],
+    &bank[kFirstGlobePicture + 16], &bank[kFirstGlobePicture + 17],
+    &bank[kFirstGlobePicture + 18], &bank[kFirstGlobePicture + 19]};
+
+const RawImage& end_card = bank[kEndCardPicture];
+
+const RawImage* star_for(double elapsed_ms) {
+    return star_frames[frame_index(elapsed_ms, kStarFrameMs, kStarFrameCount)];
+}
+
+const RawImage* globe_for(double elapsed_ms) {
+    return globe_frames[frame_index(elapsed_ms, kGlobeFrameMs, kGlobeFrameCount)];
+}

@@ -17,6 +17,13 @@ constexpr double kStarFrameMs = 200.0;    // the star field loops every 4.8 s
 constexpr int kGlobeFrameCount = 20;
 constexpr double kGlobeFrameMs = 100.0;   // the globe turns once every 2 s
 
+// The pictures sit in read-only data in this order: the star field (24), the globe (20),
+// then the end card. The build packs assets/ into that order (src/visuals/CMakeLists.txt).
+constexpr int kFirstStarPicture = 0;
+constexpr int kFirstGlobePicture = kFirstStarPicture + kStarFrameCount;
+constexpr int kEndCardPicture = kFirstGlobePicture + kGlobeFrameCount;
+constexpr int kPictureCount = kEndCardPicture + 1;
+
 // One 400 x 300 picture: bytes blue, green, red per pixel, rows top to bottom.
 struct RawImage {
     uint8_t bgr[kImageBytes];
