@@ -73,12 +73,13 @@ int main(int argc, char** argv) {
         std::fputs("usage: tessaloon-synth OUT.wav\n", stderr);
         return 1;
     }
-    const std::vector<int16_t> pcm = soundtrack::render_tessaloon();
+    // Opened first: a bad path fails at once rather than after the rendering.
     std::FILE* file = std::fopen(argv[1], "wb");
     if (!file) {
         std::fprintf(stderr, "tessaloon-synth: cannot write %s\n", argv[1]);
         return 1;
     }
+    const std::vector<int16_t> pcm = soundtrack::render_tessaloon();
     const bool written = write_wav(file, pcm);
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
