@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,39 +25,62 @@ const std::string kDemo = kBuildDir + "/starglobe";
 const char* const kCaption = "Demo";
 constexpr int kScreenWidth = 640;   // the virtual display; the demo is centred in it
 constexpr int kScreenHeight = 480;
+// Display numbers to try; xvfb-run starts at 99, so ours stay below it.
+constexpr int kFirstDisplay = 20;
+constexpr int kLastDisplay = 98;
+constexpr int kStartTries = 100;  // 50 ms apart
 
 void sleep_until(double t) {
     const double now = monotonic_seconds();
     if (t > now) std::this_thread::sleep_for(std::chrono::duration<double>(t - now));
 }
 
-// An Xvfb server of our own for the whole suite, on a display number it picks itself.
+// An Xvfb server of our own for the whole suite. Test programs start theirs one at a time, on
+// the first display number with no server, each waiting until its server answers.
 class X11Demo : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        server_pid = fork();
-        ASSERT_GE(server_pid, 0);
-        if (server_pid == 0) {
-            close(fds[0]);
+        const int lock = open("/tmp/starglobe-xvfb-start.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        ASSERT_GE(lock, 0);
+        ASSERT_EQ(flock(lock, LOCK_EX), 0);
+        for (int number = kFirstDisplay; number <= kLastDisplay && server_pid < 0; ++number) {
+            const std::string lock_file = "/tmp/.X" + std::to_string(number) + "-lock";
+            if (access(lock_file.c_str(), F_OK) == 0) continue;  // taken
+            start_server(number);
+        }
+        close(lock);  // releases the start lock
+        ASSERT_GT(server_pid, 0) << "no Xvfb could be started (is the xvfb package installed?)";
+    }
+
+    // Starts Xvfb on `number` and waits until it answers; leaves server_pid at -1 if it did not.
+    static void start_server(int number) {
+        const std::string name = ":" + std::to_string(number);
+        const pid_t pid = fork();
+        if (pid == 0) {
             const int devnull = open("/dev/null", O_RDWR);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            const std::string fd = std::to_string(fds[1]);
             const std::string geometry =
                 std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(),
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            // -noreset: the server would otherwise reset, refusing connections for a moment,
+            // each time its last client leaves.
+            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", geometry.c_str(), "-nolisten",
+                   "tcp", "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
-        close(fds[1]);
-        char number[16] = {};
-        const ssize_t n = read(fds[0], number, sizeof number - 1);
-        close(fds[0]);
-        ASSERT_GT(n, 0) << "Xvfb did not start (is the xvfb package installed?)";
-        number[strcspn(number, "\n")] = '\0';
-        display_name = std::string(":") + number;
+        if (pid < 0) return;
+        for (int tries = 0; tries < kStartTries; ++tries) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) return;  // it gave up
+            if (Display* probe = XOpenDisplay(name.c_str())) {
+                XCloseDisplay(probe);
+                server_pid = pid;
+                display_name = name;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
 
     static void TearDownTestSuite() {
@@ -68,7 +92,7 @@ protected:
 
     void SetUp() override {
         x = XOpenDisplay(display_name.c_str());
-        ASSERT_NE(x, nullptr);
+        ASSERT_NE(x, nullptr) << "cannot reach Xvfb on " << display_name;
     }
     void TearDown() override {
         if (x) XCloseDisplay(x);
