@@ -220,6 +220,8 @@ void write_drums(Parts& p) {
     };
     groove(kMainBar, kBreakBar);
     groove(kFinaleBar, kOutroBar);
+    // A sixteenth-note fill hands the main section over to the break.
+    for (int step = 12; step < 16; ++step) add_snare(p.drum_kit(), at(kBreakBar - 1, step), kSnareGain * (0.5 + 0.1 * (step - 12)), p.noise);
 
     // Rebuild: kicks on the beat, a roll that doubles up, a full stop on the last two beats.
     for (int bar = kRebuildBar; bar < kFinaleBar - 1; ++bar) {
@@ -275,7 +277,7 @@ void write_bass(Parts& p) {
 // The pads rise out of silence over the intro, come back low for the rebuild and fade at the
 // end; the arp creeps in under the intro and the rebuild. Levels in dB.
 const Curve& pad_level() {
-    static const Curve curve{{{0, -70}, {1.5, -45}, {3, -20}, {5, 0}, {kBreakBar, 0}, {kRebuildBar, -18}, {kFinaleBar, 7},
+    static const Curve curve{{{0, -70}, {1, -36}, {2.5, -8}, {4, 6}, {kBuildBar, 3}, {kMainBar, 0}, {kBreakBar, 0}, {kRebuildBar, -18}, {kFinaleBar, 7},
                               {kOutroBar, 7}, {kCadenceBar, 0}, {kLastChordBar + 1, 0}, {kLastChordBar + 2.5, -60}}};
     return curve;
 }
@@ -373,7 +375,7 @@ struct DcBlocker {
 
 std::vector<int16_t> render_tessaloon() {
     const size_t frames = at(kEndBar);
-    Parts p{make_bus(frames), Sends{std::vector<float>(frames), std::vector<float>(frames)}, {}, {}, Rng{}};
+    Parts p{make_bus(frames), Sends{Samples(frames), Samples(frames)}, {}, {}, Rng{}};
     write_drums(p);
     p.duck = make_sidechain(p.kicks, kDuckDepth, kDuckAttackS, kDuckReleaseS);
     write_bass(p);
@@ -383,7 +385,7 @@ std::vector<int16_t> render_tessaloon() {
     write_bells(p);
 
     // Drive per section.
-    const Curve drive{{{0, 1.0}, {kBuildBar, 1.0}, {kMainBar - 0.01, 1.8}, {kMainBar, 3.0}, {kBreakBar - 0.01, 3.0},
+    const Curve drive{{{0, 1.0}, {kBuildBar, 1.0}, {kMainBar - 0.01, 1.8}, {kMainBar, 2.4}, {kBreakBar - 0.01, 2.4},
                        {kBreakBar, 1.0}, {kRebuildBar, 1.0}, {kFinaleBar - 0.01, 2.0}, {kFinaleBar, 4.0},
                        {kOutroBar, 4.0}, {kCadenceBar, 1.6}, {kEndBar, 1.6}}};
     // The two full stops before the drops are gated to silence.

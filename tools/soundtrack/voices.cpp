@@ -188,7 +188,7 @@ Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_
     return s;
 }
 
-Bus make_bus(size_t frames) { return Bus{std::vector<float>(frames), std::vector<float>(frames)}; }
+Bus make_bus(size_t frames) { return Bus{Samples(frames), Samples(frames)}; }
 
 double Rng::next() {
     state ^= state >> 12;
@@ -201,8 +201,9 @@ double Rng::next() {
 double note_hz(double midi_note) { return 440.0 * std::pow(2.0, (midi_note - 69.0) / 12.0); }
 
 void add_kick(const Target& to, size_t at, double gain) {
-    // A sine that drops from a knock at ~300 Hz to a 46 Hz body in a few tens of milliseconds.
-    constexpr double kBodyHz = 46.0, kSweepHz = 130.0, kKnockHz = 180.0;
+    // A sine that drops from a knock at ~360 Hz to a body on A1, the key's root, in a few tens
+    // of milliseconds.
+    constexpr double kBodyHz = 55.0, kSweepHz = 130.0, kKnockHz = 180.0;
     constexpr double kSweepS = 0.028, kKnockS = 0.004;
     constexpr double kDrive = 1.8;  // a little saturation for weight
     Envelope env = make_envelope(kMinAttackS, 0.20, 0.0, 0.06, seconds_to_samples(0.30));
