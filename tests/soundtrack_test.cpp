@@ -54,7 +54,9 @@ const Soundtrack& built() {
     return s;
 }
 
-int16_t sample(const PcmTrack& t, size_t frame, int channel) { return t.samples[2 * frame + channel]; }
+int16_t sample(const PcmTrack& t, size_t frame, int channel) {
+    return t.samples[2 * frame + channel];
+}
 
 TEST(Soundtrack, LoadsThroughTheDemosLoaderAndHoldsNothingButSamples) {
     const Soundtrack& s = built();
@@ -146,19 +148,22 @@ struct ControlShares {
 ControlShares measure(int fps) {
     TempDir dir;
     const std::string csv = dir.file("controls.csv");
-    const ProcessResult r = run_program({kRender, "--wav", kWav, "--fps", std::to_string(fps), "--controls", csv},
-                                        dir.path);
+    const ProcessResult r = run_program(
+        {kRender, "--wav", kWav, "--fps", std::to_string(fps), "--controls", csv}, dir.path);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     const std::vector<uint8_t> bytes = test_support::read_file(csv);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     std::getline(in, line);
-    EXPECT_EQ(line, "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe");
+    EXPECT_EQ(
+        line,
+        "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe");
     ControlShares s;
     while (std::getline(in, line)) {
         std::vector<long> v;
         std::istringstream row(line);
-        for (std::string field; std::getline(row, field, ',');) v.push_back(std::strtol(field.c_str(), nullptr, 10));
+        for (std::string field; std::getline(row, field, ',');)
+            v.push_back(std::strtol(field.c_str(), nullptr, 10));
         if (v.size() != 10) {
             ADD_FAILURE() << "bad row: " << line;
             break;
@@ -191,7 +196,8 @@ TEST_P(SoundtrackControls, DriveThePictureAcrossItsRange) {
     EXPECT_GE(s.dark, 0.10) << "flash at 0";
     EXPECT_GE(s.inverted, 0.10) << "invert";
     EXPECT_LE(s.inverted, 0.60) << "invert";
-    for (int level : {0, 100, 200, 255}) EXPECT_EQ(s.pulse.count(level), 1u) << "pulse never " << level;
+    for (int level : {0, 100, 200, 255})
+        EXPECT_EQ(s.pulse.count(level), 1u) << "pulse never " << level;
     EXPECT_EQ(s.pulse.size(), 4u) << "pulse takes a value outside 0, 100, 200, 255";
 }
 

@@ -9,24 +9,23 @@
 namespace soundtrack {
 namespace {
 
-// 150 BPM: a sixteenth note is 0.1 s, exactly 4410 samples, so the grid never drifts.
+// 150 BPM: a beat is 0.4 s, two frames of the star field; a sixteenth note is 0.1 s, exactly
+// 4410 samples, so the grid never drifts. Positions within a bar are counted in sixteenths.
 constexpr size_t kStep = kSampleRate / 10;
-constexpr size_t kStepsPerBeat = 4;
 constexpr size_t kStepsPerBar = 16;
-constexpr size_t kBeat = kStep * kStepsPerBeat;
 constexpr size_t kBar = kStep * kStepsPerBar;
 
 // The form, in bars.
-constexpr int kBuildBar = 8;      // kick and bass arrive
-constexpr int kDrumsInBar = 12;   // clap, sixteenth hats and the first riser
-constexpr int kMainBar = 16;      // the hook, full band
-constexpr int kBreakBar = 40;     // bells alone in an empty room
-constexpr int kRebuildBar = 48;   // pads, arp and kick climb back
-constexpr int kFinaleBar = 52;    // the hook an octave higher, everything louder
-constexpr int kOutroBar = 76;     // the band thins out
-constexpr int kCadenceBar = 80;   // iv, V, i
-constexpr int kLastChordBar = 82; // the final A minor, left to ring
-constexpr int kEndBar = 87;       // silence after the ring-out; the file ends here
+constexpr int kBuildBar = 8;       // kick and bass arrive
+constexpr int kDrumsInBar = 12;    // clap, sixteenth hats and the first riser
+constexpr int kMainBar = 16;       // the hook, full band
+constexpr int kBreakBar = 40;      // bells alone in an empty room
+constexpr int kRebuildBar = 48;    // pads, arp and kick climb back
+constexpr int kFinaleBar = 52;     // the hook an octave higher, everything louder
+constexpr int kOutroBar = 76;      // the band thins out
+constexpr int kCadenceBar = 80;    // iv, V, i
+constexpr int kLastChordBar = 82;  // the final A minor, left to ring
+constexpr int kEndBar = 87;        // silence after the ring-out; the file ends here
 
 // Levels, linear, before the master drive. Chosen by ear and by the analysis figures.
 constexpr double kKickGain = 0.62;
@@ -40,17 +39,17 @@ constexpr double kBoomGain = 0.45;
 constexpr double kBoomLowHz = 34.0;  // where the break's boom ends up: felt more than heard
 constexpr double kBassGain = 0.30;
 constexpr double kLeadGain = 0.24;
-constexpr double kPadGain = 0.07;   // per chord note
+constexpr double kPadGain = 0.07;  // per chord note
 constexpr double kArpGain = 0.11;
 constexpr double kBellGain = 0.16;
 
-constexpr double kReverbSend = 0.9;  // room level in the mix
-constexpr double kLeadRoom = 0.3;    // the lead's send to the room
-constexpr double kEchoRoom = 0.25;   // each echo side's send to the room
+constexpr double kReverbSend = 0.9;       // room level in the mix
+constexpr double kLeadRoom = 0.3;         // the lead's send to the room
+constexpr double kEchoRoom = 0.25;        // each echo side's send to the room
 constexpr double kReverbFeedback = 0.83;  // about a second of room
 constexpr double kReverbDamping = 0.3;
 constexpr double kDelayFeedback = 0.38;
-constexpr size_t kDelay = 3 * kStep;      // a dotted eighth: echoes fall between the notes
+constexpr size_t kDelay = 3 * kStep;  // a dotted eighth: echoes fall between the notes
 constexpr double kDelaySend = 0.45;
 
 // Sidechain: the bass and the music dip under every kick and swell back, the pump of the style.
@@ -58,8 +57,9 @@ constexpr double kDuckDepth = 0.55;
 constexpr double kDuckAttackS = 0.004;
 constexpr double kDuckReleaseS = 0.09;
 
-// Master: the mix goes through tanh(drive × x); louder sections are driven harder, which is
-// what makes them dense. The result is scaled so that its peak sits at -0.5 dBFS.
+// Master: the mix goes through a soft clipper at `drive` times its level; louder sections are
+// driven harder, which is what makes them dense. The result is scaled so that its peak sits at
+// -0.5 dBFS, 0.2 dB inside the limit.
 constexpr double kPeakTarget = 0.944;
 constexpr double kDcBlockHz = 4.0;
 constexpr double kGateRampS = 0.012;  // fades of the two full stops
@@ -75,12 +75,9 @@ constexpr Chord kC{48, {55, 60, 64, 67}};
 constexpr Chord kG{43, {55, 59, 62, 67}};
 constexpr Chord kDm{38, {57, 62, 65, 69}};
 constexpr Chord kE{40, {56, 59, 64, 68}};
-constexpr Chord kEm{40, {55, 59, 64, 67}};
 
 const Chord& chord_of(int bar) {
     static const std::array<const Chord*, 4> kLoop = {&kAm, &kF, &kC, &kG};  // i VI III VII
-    static const std::array<const Chord*, 8> kBreak = {&kF, &kG, &kEm, &kAm, &kF, &kG, &kAm, &kAm};
-    if (bar >= kBreakBar && bar < kRebuildBar) return *kBreak[bar - kBreakBar];
     if (bar == kCadenceBar) return kDm;
     if (bar == kCadenceBar + 1) return kE;
     if (bar >= kLastChordBar) return kAm;
@@ -106,15 +103,21 @@ constexpr std::array<std::array<Note, 5>, 8> kHook = {{
     {{{0, 6, 83}, {6, 2, 81}, {8, 8, 81}, {0, 0, 0}, {0, 0, 0}}},
 }};
 
-// The bells of the break: a three-note call every other bar, then the room empties.
+// The bells of the break: a three-note call every other bar (F, E minor, F, A minor), then the
+// room empties. Nothing else plays there, so the calls carry the harmony alone.
 constexpr std::array<std::array<int, 3>, 4> kBreakCalls = {{
-    {77, 81, 84}, {76, 79, 83}, {77, 81, 84}, {76, 81, 88},
+    {77, 81, 84},
+    {76, 79, 83},
+    {77, 81, 84},
+    {76, 81, 88},
 }};
 
 // Arpeggio order over the four chord notes and the second one an octave up.
 constexpr std::array<int, 16> kArpOrder = {0, 1, 2, 3, 4, 3, 2, 1, 0, 2, 1, 3, 2, 4, 3, 1};
 
-size_t at(int bar, int step = 0) { return static_cast<size_t>(bar) * kBar + static_cast<size_t>(step) * kStep; }
+size_t at(int bar, int step = 0) {
+    return static_cast<size_t>(bar) * kBar + static_cast<size_t>(step) * kStep;
+}
 
 // A value that moves in straight lines between (bar, value) points and holds past the ends.
 struct Curve {
@@ -159,10 +162,10 @@ double soft_clip(double x) {
     return x * (27.0 + x2) / (27.0 + 9.0 * x2);
 }
 
-// The bands' parts, each writing into its own bus.
+// The band's parts, all written into one dry mix and the effect sends.
 struct Parts {
-    Bus mix;      // everything dry; drums, risers, crashes and booms are never ducked
-    Sends sends;  // what the pads, arp, bells and lead feed the room and the echo
+    Bus mix;                    // everything dry; drums, risers, crashes and booms are never ducked
+    Sends sends;                // what the pads, arp, bells and lead feed the room and the echo
     std::vector<size_t> kicks;  // onsets, for the sidechain
     Sidechain duck;             // made from `kicks` once the drums are written
     Rng noise;
@@ -173,7 +176,9 @@ struct Parts {
     Target pads() { return Target{&mix, &sends, 1.0, 0.0, &duck}; }
     Target arp() { return Target{&mix, &sends, 0.0, kDelaySend, &duck}; }
     Target bells() { return Target{&mix, &sends, 1.0, kDelaySend, &duck}; }
-    Target room_bells() { return Target{&mix, &sends, 1.0, 0.0, &duck}; }  // no echoes: the break needs its silences
+    Target room_bells() {
+        return Target{&mix, &sends, 1.0, 0.0, &duck};
+    }  // no echoes: the break needs its silences
 };
 
 void kick(Parts& p, size_t when) {
@@ -188,18 +193,22 @@ void write_drums(Parts& p) {
         for (int beat = 0; beat < 4; ++beat) {
             const int step = beat * 4;
             if (!rolling || bar == kMainBar - 2 || beat < 2) kick(p, at(bar, step));
-            if (bar >= kDrumsInBar && !rolling && (beat == 1 || beat == 3)) add_clap(p.drum_kit(), at(bar, step), kClapGain, p.noise);
+            if (bar >= kDrumsInBar && !rolling && (beat == 1 || beat == 3))
+                add_clap(p.drum_kit(), at(bar, step), kClapGain, p.noise);
         }
         const int hat_every = bar >= kDrumsInBar ? 1 : 2;
         for (int step = 0; step < 16; step += hat_every) {
             const double accent = step % 4 == 2 ? 1.0 : 0.6;
-            add_hat(p.drum_kit(), at(bar, step), kHatGain * accent, false, step % 2 ? 0.35 : -0.2, p.noise);
+            add_hat(p.drum_kit(), at(bar, step), kHatGain * accent, false, step % 2 ? 0.35 : -0.2,
+                    p.noise);
         }
     }
     // Snare roll into the main section: eighths, then sixteenths, getting louder; the last
     // beat before the drop stays empty.
-    for (int step = 0; step < 16; step += 2) add_snare(p.drum_kit(), at(kMainBar - 2, step), kSnareGain * (0.35 + 0.03 * step), p.noise);
-    for (int step = 0; step < 12; ++step) add_snare(p.drum_kit(), at(kMainBar - 1, step), kSnareGain * (0.6 + 0.035 * step), p.noise);
+    for (int step = 0; step < 16; step += 2)
+        add_snare(p.drum_kit(), at(kMainBar - 2, step), kSnareGain * (0.35 + 0.03 * step), p.noise);
+    for (int step = 0; step < 12; ++step)
+        add_snare(p.drum_kit(), at(kMainBar - 1, step), kSnareGain * (0.6 + 0.035 * step), p.noise);
 
     // The full groove, main section and finale.
     auto groove = [&p](int from, int to) {
@@ -207,13 +216,15 @@ void write_drums(Parts& p) {
             for (int beat = 0; beat < 4; ++beat) {
                 const int step = beat * 4;
                 kick(p, at(bar, step));
-                if (beat == 1 || beat == 3) add_clap(p.drum_kit(), at(bar, step), kClapGain, p.noise);
+                if (beat == 1 || beat == 3)
+                    add_clap(p.drum_kit(), at(bar, step), kClapGain, p.noise);
                 add_hat(p.drum_kit(), at(bar, step + 2), kOpenHatGain, true, 0.25, p.noise);
             }
             for (int step = 0; step < 16; ++step) {
                 if (step % 4 == 2) continue;  // the open hat's place
                 const double accent = step % 2 ? 0.55 : 0.8;
-                add_hat(p.drum_kit(), at(bar, step), kHatGain * accent, false, step % 2 ? 0.4 : -0.3, p.noise);
+                add_hat(p.drum_kit(), at(bar, step), kHatGain * accent, false,
+                        step % 2 ? 0.4 : -0.3, p.noise);
             }
             if ((bar - from) % 8 == 0) add_crash(p.drum_kit(), at(bar), kCrashGain, p.noise);
         }
@@ -221,14 +232,20 @@ void write_drums(Parts& p) {
     groove(kMainBar, kBreakBar);
     groove(kFinaleBar, kOutroBar);
     // A sixteenth-note fill hands the main section over to the break.
-    for (int step = 12; step < 16; ++step) add_snare(p.drum_kit(), at(kBreakBar - 1, step), kSnareGain * (0.5 + 0.1 * (step - 12)), p.noise);
+    for (int step = 12; step < 16; ++step)
+        add_snare(p.drum_kit(), at(kBreakBar - 1, step), kSnareGain * (0.5 + 0.1 * (step - 12)),
+                  p.noise);
 
     // Rebuild: kicks on the beat, a roll that doubles up, a full stop on the last two beats.
     for (int bar = kRebuildBar; bar < kFinaleBar - 1; ++bar) {
         for (int beat = 0; beat < 4; ++beat) kick(p, at(bar, beat * 4));
     }
-    for (int step = 0; step < 16; step += 2) add_snare(p.drum_kit(), at(kFinaleBar - 2, step), kSnareGain * (0.4 + 0.03 * step), p.noise);
-    for (int step = 0; step < 8; ++step) add_snare(p.drum_kit(), at(kFinaleBar - 1, step), kSnareGain * (0.7 + 0.04 * step), p.noise);
+    for (int step = 0; step < 16; step += 2)
+        add_snare(p.drum_kit(), at(kFinaleBar - 2, step), kSnareGain * (0.4 + 0.03 * step),
+                  p.noise);
+    for (int step = 0; step < 8; ++step)
+        add_snare(p.drum_kit(), at(kFinaleBar - 1, step), kSnareGain * (0.7 + 0.04 * step),
+                  p.noise);
 
     // Outro: two bars of groove, two of hats alone.
     for (int bar = kOutroBar; bar < kCadenceBar; ++bar) {
@@ -236,15 +253,18 @@ void write_drums(Parts& p) {
             const int step = beat * 4;
             if (bar < kOutroBar + 2) {
                 kick(p, at(bar, step));
-                if (beat == 1 || beat == 3) add_clap(p.drum_kit(), at(bar, step), kClapGain * 0.8, p.noise);
+                if (beat == 1 || beat == 3)
+                    add_clap(p.drum_kit(), at(bar, step), kClapGain * 0.8, p.noise);
             }
             add_hat(p.drum_kit(), at(bar, step + 2), kHatGain * 0.8, false, 0.3, p.noise);
         }
     }
     add_crash(p.drum_kit(), at(kOutroBar), kCrashGain, p.noise);
 
-    add_riser(p.drum_kit(), at(kDrumsInBar), at(kMainBar - 1, 12) - at(kDrumsInBar), kRiserGain, p.noise);
-    add_riser(p.drum_kit(), at(kRebuildBar), at(kFinaleBar - 1, 8) - at(kRebuildBar), kRiserGain, p.noise);
+    add_riser(p.drum_kit(), at(kDrumsInBar), at(kMainBar - 1, 12) - at(kDrumsInBar), kRiserGain,
+              p.noise);
+    add_riser(p.drum_kit(), at(kRebuildBar), at(kFinaleBar - 1, 8) - at(kRebuildBar), kRiserGain,
+              p.noise);
     add_boom(p.drum_kit(), at(kBreakBar), kBoomGain, kBoomLowHz, 0.3);
     add_boom(p.drum_kit(), at(kLastChordBar), kBoomGain * 0.8, note_hz(kAm.root - 12), 0.9);
 }
@@ -257,7 +277,8 @@ void write_bass(Parts& p) {
             const int in_beat = step % 4;
             if (in_beat == 0 || (!gallop && in_beat != 2)) continue;
             const size_t len = gallop ? kStep * 7 / 8 : kStep * 3 / 2;
-            const int octave = (gallop && in_beat == 3 && step >= 12) ? 12 : 0;  // a lift at the bar's end
+            const int octave =
+                (gallop && in_beat == 3 && step >= 12) ? 12 : 0;  // a lift at the bar's end
             add_bass(p.bass(), at(bar, step), len, c.root + octave, kBassGain, cutoff);
         }
     };
@@ -277,12 +298,24 @@ void write_bass(Parts& p) {
 // The pads rise out of silence over the intro, come back low for the rebuild and fade at the
 // end; the arp creeps in under the intro and the rebuild. Levels in dB.
 const Curve& pad_level() {
-    static const Curve curve{{{0, -70}, {1, -36}, {2.5, -8}, {4, 6}, {kBuildBar, 3}, {kMainBar, 0}, {kBreakBar, 0}, {kRebuildBar, -18}, {kFinaleBar, 7},
-                              {kOutroBar, 7}, {kCadenceBar, 0}, {kLastChordBar + 1, 0}, {kLastChordBar + 2.5, -60}}};
+    static const Curve curve{{{0, -70},
+                              {1, -36},
+                              {2.5, -8},
+                              {4, 6},
+                              {kBuildBar, 3},
+                              {kMainBar, 0},
+                              {kBreakBar, 0},
+                              {kRebuildBar, -18},
+                              {kFinaleBar, 7},
+                              {kOutroBar, 7},
+                              {kCadenceBar, 0},
+                              {kLastChordBar + 1, 0},
+                              {kLastChordBar + 2.5, -60}}};
     return curve;
 }
 const Curve& arp_level() {
-    static const Curve curve{{{4, -12}, {kMainBar, 0}, {kBreakBar, 0}, {kRebuildBar, -14}, {kFinaleBar, 0}}};
+    static const Curve curve{
+        {{4, -12}, {kMainBar, 0}, {kBreakBar, 0}, {kRebuildBar, -14}, {kFinaleBar, 0}}};
     return curve;
 }
 
@@ -296,8 +329,10 @@ void write_pads(Parts& p) {
         if (extra_note) notes.push_back(extra_note);
         add_pad(p.pads(), at(bar), bars * kBar, notes, from, to, cutoff);
     };
-    for (int bar = 0; bar < kBreakBar; ++bar) chord(bar, 1, bar < kMainBar ? 700.0 + 70.0 * bar : 2200.0, 0);
-    for (int bar = kRebuildBar; bar < kLastChordBar; ++bar) chord(bar, 1, bar < kFinaleBar ? 1200.0 : 2400.0, 0);
+    for (int bar = 0; bar < kBreakBar; ++bar)
+        chord(bar, 1, bar < kMainBar ? 700.0 + 70.0 * bar : 2200.0, 0);
+    for (int bar = kRebuildBar; bar < kLastChordBar; ++bar)
+        chord(bar, 1, bar < kFinaleBar ? 1200.0 : 2400.0, 0);
     chord(kLastChordBar, 2, 1600.0, kAm.root + 12);  // with the low A under it
 }
 
@@ -308,12 +343,14 @@ void write_arp(Parts& p) {
             const int which = kArpOrder[step];
             const int note = (which == 4 ? c.notes[1] + 12 : c.notes[which]) + 12;
             const double gain = kArpGain * db_to_gain(arp_level().at_bar(bar + step / 16.0));
-            add_pluck(p.arp(), at(bar, step), kStep * 9 / 10, note, gain, cutoff, step % 2 ? 0.45 : -0.45);
+            add_pluck(p.arp(), at(bar, step), kStep * 9 / 10, note, gain, cutoff,
+                      step % 2 ? 0.45 : -0.45);
         }
     };
-    for (int bar = 4; bar < kBreakBar; ++bar) play(bar, bar < kMainBar ? 250.0 + 60.0 * (bar - 4) : 1400.0);
+    for (int bar = 4; bar < kBreakBar; ++bar)
+        play(bar, bar < kMainBar ? 250.0 + 60.0 * (bar - 4) : 1400.0);
     for (int bar = kRebuildBar; bar < kCadenceBar; ++bar) {
-        const double cutoff = bar < kFinaleBar ? 400.0 + 200.0 * (bar - kRebuildBar)
+        const double cutoff = bar < kFinaleBar  ? 400.0 + 200.0 * (bar - kRebuildBar)
                               : bar < kOutroBar ? 1600.0
                                                 : 1200.0 - 200.0 * (bar - kOutroBar);
         play(bar, cutoff);
@@ -327,7 +364,8 @@ void write_lead(Parts& p) {
                 if (n.length == 0) continue;
                 const size_t len = n.length * kStep - kStep / 4;
                 add_lead(p.lead(), at(bar, n.step), len, n.pitch, gain, cutoff);
-                if (octave_up) add_lead(p.lead(), at(bar, n.step), len, n.pitch + 12, gain * 0.5, cutoff);
+                if (octave_up)
+                    add_lead(p.lead(), at(bar, n.step), len, n.pitch + 12, gain * 0.5, cutoff);
             }
         }
     };
@@ -348,12 +386,14 @@ void write_bells(Parts& p) {
     for (size_t call = 0; call < kBreakCalls.size(); ++call) {
         const int bar = kBreakBar + 2 * static_cast<int>(call);
         for (int i = 0; i < 3; ++i) {
-            add_bell(p.room_bells(), at(bar, 3 * i), kBreakCalls[call][i], kBellGain, 0.22, -0.5 + 0.5 * i);
+            add_bell(p.room_bells(), at(bar, 3 * i), kBreakCalls[call][i], kBellGain, 0.22,
+                     -0.5 + 0.5 * i);
         }
     }
     // The finale's bells double the hook's downbeats; the last chord gets an A and an E.
     for (int bar = kFinaleBar + 8; bar < kOutroBar; ++bar) {
-        add_bell(p.bells(), at(bar), kHook[(bar - kFinaleBar) % 8][0].pitch + 12, kBellGain * 0.6, 0.3, 0.5);
+        add_bell(p.bells(), at(bar), kHook[(bar - kFinaleBar) % 8][0].pitch + 12, kBellGain * 0.6,
+                 0.3, 0.5);
     }
     add_bell(p.bells(), at(kLastChordBar), 81, kBellGain, 0.9, -0.3);
     add_bell(p.bells(), at(kLastChordBar, 2), 76, kBellGain * 0.7, 0.9, 0.3);
@@ -385,14 +425,29 @@ std::vector<int16_t> render_tessaloon() {
     write_bells(p);
 
     // Drive per section.
-    const Curve drive{{{0, 1.0}, {kBuildBar, 1.0}, {kMainBar - 0.01, 1.8}, {kMainBar, 2.4}, {kBreakBar - 0.01, 2.4},
-                       {kBreakBar, 1.0}, {kRebuildBar, 1.0}, {kFinaleBar - 0.01, 2.0}, {kFinaleBar, 4.0},
-                       {kOutroBar, 4.0}, {kCadenceBar, 1.6}, {kEndBar, 1.6}}};
+    const Curve drive{{{0, 1.0},
+                       {kBuildBar, 1.0},
+                       {kMainBar - 0.01, 1.8},
+                       {kMainBar, 2.4},
+                       {kBreakBar - 0.01, 2.4},
+                       {kBreakBar, 1.0},
+                       {kRebuildBar, 1.0},
+                       {kFinaleBar - 0.01, 2.0},
+                       {kFinaleBar, 4.0},
+                       {kOutroBar, 4.0},
+                       {kCadenceBar, 1.6},
+                       {kEndBar, 1.6}}};
     // The two full stops before the drops are gated to silence.
     const double ramp = kGateRampS * kSampleRate / kBar;  // in bars
     const double stop1 = kMainBar - 0.25, stop2 = kFinaleBar - 0.5;
-    const Curve gate{{{stop1, 1.0}, {stop1 + ramp, 0.0}, {kMainBar - ramp, 0.0}, {kMainBar, 1.0},
-                      {stop2, 1.0}, {stop2 + ramp, 0.0}, {kFinaleBar - ramp, 0.0}, {kFinaleBar, 1.0}}};
+    const Curve gate{{{stop1, 1.0},
+                      {stop1 + ramp, 0.0},
+                      {kMainBar - ramp, 0.0},
+                      {kMainBar, 1.0},
+                      {stop2, 1.0},
+                      {stop2 + ramp, 0.0},
+                      {kFinaleBar - ramp, 0.0},
+                      {kFinaleBar, 1.0}}};
     CurveReader drive_gain{&drive}, gate_gain{&gate};
 
     PingPongDelay echo = make_delay(kDelay, kDelayFeedback);

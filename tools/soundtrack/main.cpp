@@ -28,10 +28,13 @@ void put_u16(std::vector<uint8_t>& out, uint16_t v) {
 }
 
 void put_u32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>((v >> shift) & 0xff));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>((v >> shift) & 0xff));
 }
 
-void put_tag(std::vector<uint8_t>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+void put_tag(std::vector<uint8_t>& out, const char (&tag)[5]) {
+    out.insert(out.end(), tag, tag + 4);
+}
 
 std::vector<uint8_t> wav_header(uint32_t data_bytes) {
     std::vector<uint8_t> out;
@@ -54,7 +57,8 @@ std::vector<uint8_t> wav_header(uint32_t data_bytes) {
 // Writes the header and the samples, little-endian whatever the machine. True on success.
 bool write_wav(std::FILE* file, const std::vector<int16_t>& pcm) {
     constexpr size_t kChunkSamples = 1 << 15;
-    const std::vector<uint8_t> header = wav_header(static_cast<uint32_t>(pcm.size() * sizeof(int16_t)));
+    const std::vector<uint8_t> header =
+        wav_header(static_cast<uint32_t>(pcm.size() * sizeof(int16_t)));
     if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) return false;
     std::vector<uint8_t> chunk;
     for (size_t from = 0; from < pcm.size(); from += kChunkSamples) {

@@ -31,7 +31,9 @@ struct Decay {
         return v;
     }
 };
-Decay make_decay(double time_s) { return Decay{1.0, time_s > 0.0 ? std::exp(-kSeconds / time_s) : 1.0}; }
+Decay make_decay(double time_s) {
+    return Decay{1.0, time_s > 0.0 ? std::exp(-kSeconds / time_s) : 1.0};
+}
 
 // Linear attack, exponential fall from 1 toward `sustain`, held for `held` samples, then a
 // release that bends down to exactly 0. One sample per call.
@@ -48,7 +50,8 @@ struct Envelope {
     double next() {
         const size_t now = i++;
         if (now < held) {
-            last = now < attack ? static_cast<double>(now) / attack : sustain + (1.0 - sustain) * fall.next();
+            last = now < attack ? static_cast<double>(now) / attack
+                                : sustain + (1.0 - sustain) * fall.next();
             return last;
         }
         const double left = 1.0 - static_cast<double>(now - held) / release;
@@ -56,9 +59,11 @@ struct Envelope {
     }
 };
 
-Envelope make_envelope(double attack_s, double decay_s, double sustain, double release_s, size_t held) {
+Envelope make_envelope(double attack_s, double decay_s, double sustain, double release_s,
+                       size_t held) {
     return Envelope{std::max<size_t>(1, seconds_to_samples(attack_s)), held,
-                    std::max<size_t>(1, seconds_to_samples(release_s)), sustain, make_decay(decay_s)};
+                    std::max<size_t>(1, seconds_to_samples(release_s)), sustain,
+                    make_decay(decay_s)};
 }
 
 // Topology-preserving state-variable filter: stays stable however fast the cutoff moves.
@@ -115,7 +120,8 @@ constexpr size_t kSineTableSize = 4096;
 double sine(double cycles) {
     static const std::array<double, kSineTableSize + 1> table = [] {
         std::array<double, kSineTableSize + 1> t{};
-        for (size_t i = 0; i <= kSineTableSize; ++i) t[i] = std::sin(2.0 * kPi * i / kSineTableSize);
+        for (size_t i = 0; i <= kSineTableSize; ++i)
+            t[i] = std::sin(2.0 * kPi * i / kSineTableSize);
         return t;
     }();
     const double x = (cycles - std::floor(cycles)) * kSineTableSize;
@@ -174,13 +180,16 @@ double Sidechain::gain(size_t sample, size_t* cursor) const {
 }
 
 size_t Sidechain::cursor_at(size_t sample) const {
-    return static_cast<size_t>(std::upper_bound(kicks.begin(), kicks.end(), sample) - kicks.begin());
+    return static_cast<size_t>(std::upper_bound(kicks.begin(), kicks.end(), sample) -
+                               kicks.begin());
 }
 
-Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_s, double release_s) {
+Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_s,
+                         double release_s) {
     constexpr double kReachReleases = 6.0;  // by then the dip is 0.25% of its depth
     std::sort(kicks.begin(), kicks.end());
-    Sidechain s{std::move(kicks), std::vector<double>(static_cast<size_t>(release_s * kReachReleases * kSampleRate))};
+    Sidechain s{std::move(kicks),
+                std::vector<double>(static_cast<size_t>(release_s * kReachReleases * kSampleRate))};
     for (size_t i = 0; i < s.dip.size(); ++i) {
         const double t = static_cast<double>(i) * kSeconds;
         s.dip[i] = depth * std::min(1.0, t / attack_s) * std::exp(-t / release_s);
@@ -272,7 +281,7 @@ void add_hat(const Target& to, size_t at, double gain, bool open, double pan, Rn
     constexpr double kHighHz = 7500.0, kShineHz = 10500.0;
     const double decay = open ? 0.085 : 0.016;
     Envelope env = make_envelope(kMinAttackS, decay, 0.0, open ? 0.05 : 0.015,
-                       seconds_to_samples(open ? 0.22 : 0.05));
+                                 seconds_to_samples(open ? 0.22 : 0.05));
     Writer out = writer(to, at, env.length());
     const size_t n = out.n;
     Svf hp, shine;
@@ -331,7 +340,8 @@ void add_riser(const Target& to, size_t at, size_t length, double gain, Rng& rng
 void add_boom(const Target& to, size_t at, double gain, double to_hz, double decay_s) {
     constexpr double kFromRatio = 2.0, kFallS = 0.35;  // starts an octave above where it lands
     constexpr double kRingOutDecays = 4.0;
-    Envelope env = make_envelope(0.002, decay_s, 0.0, 0.5, seconds_to_samples(decay_s * kRingOutDecays));
+    Envelope env =
+        make_envelope(0.002, decay_s, 0.0, 0.5, seconds_to_samples(decay_s * kRingOutDecays));
     Writer out = writer(to, at, env.length());
     const size_t n = out.n;
     double phase = 0.0;
@@ -344,7 +354,8 @@ void add_boom(const Target& to, size_t at, double gain, double to_hz, double dec
     }
 }
 
-void add_bass(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz) {
+void add_bass(const Target& to, size_t at, size_t length, double note, double gain,
+              double cutoff_hz) {
     // A filtered saw for the growl over a sine an octave down for the weight.
     constexpr double kPluckDepth = 3.0, kPluckS = 0.035, kQ = 0.9, kSubLevel = 0.7;
     Envelope env = make_envelope(0.002, 0.09, 0.65, 0.012, length);
@@ -355,7 +366,8 @@ void add_bass(const Target& to, size_t at, size_t length, double note, double ga
     Svf lp;
     for (size_t i = 0; i < n; ++i) {
         const double t = i * kSeconds;
-        if (i % kRetuneEvery == 0) lp.tune(cutoff_hz * (1.0 + kPluckDepth * std::exp(-t / kPluckS)), kQ);
+        if (i % kRetuneEvery == 0)
+            lp.tune(cutoff_hz * (1.0 + kPluckDepth * std::exp(-t / kPluckS)), kQ);
         const double body = lp.step(saw(phase, hz * kSeconds));
         const double v = gain * env.next() * (0.6 * body + kSubLevel * sine(sub));
         sub += 0.5 * hz * kSeconds;
@@ -364,8 +376,8 @@ void add_bass(const Target& to, size_t at, size_t length, double note, double ga
     }
 }
 
-void add_pluck(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz,
-               double pan) {
+void add_pluck(const Target& to, size_t at, size_t length, double note, double gain,
+               double cutoff_hz, double pan) {
     // Two saws a few cents apart, one per side, with a filter that snaps shut.
     constexpr double kDetune = 0.06;  // semitones between the two sides
     constexpr double kSnapDepth = 4.0, kSnapS = 0.045, kQ = 1.4;
@@ -390,7 +402,8 @@ void add_pluck(const Target& to, size_t at, size_t length, double note, double g
     }
 }
 
-void add_lead(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz) {
+void add_lead(const Target& to, size_t at, size_t length, double note, double gain,
+              double cutoff_hz) {
     // Seven detuned saws spread across the field: the wide trance lead.
     constexpr std::array<double, 7> kDetune = {-0.21, -0.13, -0.05, 0.0, 0.06, 0.12, 0.22};
     constexpr std::array<double, 7> kPan = {-0.9, 0.6, -0.35, 0.0, 0.35, -0.6, 0.9};
@@ -409,9 +422,11 @@ void add_lead(const Target& to, size_t at, size_t length, double note, double ga
     for (size_t i = 0; i < n; ++i) {
         if (i % kRetuneEvery == 0) {
             const double t = i * kSeconds;
-            const double depth = kVibratoSemis * std::min(1.0, std::max(0.0, t - kVibratoDelayS) * 4.0);
+            const double depth =
+                kVibratoSemis * std::min(1.0, std::max(0.0, t - kVibratoDelayS) * 4.0);
             const double wobble = depth * std::sin(2.0 * kPi * kVibratoHz * t);
-            for (size_t v = 0; v < inc.size(); ++v) inc[v] = note_hz(note + kDetune[v] + wobble) * kSeconds;
+            for (size_t v = 0; v < inc.size(); ++v)
+                inc[v] = note_hz(note + kDetune[v] + wobble) * kSeconds;
         }
         double l = 0.0, r = 0.0;
         for (size_t v = 0; v < phase.size(); ++v) {
@@ -424,8 +439,8 @@ void add_lead(const Target& to, size_t at, size_t length, double note, double ga
     }
 }
 
-void add_pad(const Target& to, size_t at, size_t length, const std::vector<double>& notes, double gain_from,
-             double gain_to, double cutoff_hz) {
+void add_pad(const Target& to, size_t at, size_t length, const std::vector<double>& notes,
+             double gain_from, double gain_to, double cutoff_hz) {
     // Per note three slow-beating saws: the outer two on their own sides, the middle one in
     // both. The chord shares one soft filter a side.
     constexpr std::array<double, 3> kDetune = {-0.11, 0.0, 0.1};
@@ -460,9 +475,10 @@ void add_bell(const Target& to, size_t at, double note, double gain, double deca
     // Two-operator FM: a modulator an octave up whose depth dies away faster than the tone,
     // so the strike is bright and the ring is pure. The sides are a cent and a half apart.
     constexpr double kRatio = 2.0, kIndex = 2.2, kIndexS = 0.12, kDetuneSemis = 0.015;
-    constexpr double kRingOutDecays = 6.0;     // held until ~-52 dB, then released
+    constexpr double kRingOutDecays = 6.0;    // held until ~-52 dB, then released
     constexpr double kInaudibleIndex = 1e-4;  // below this the modulator changes nothing audible
-    Envelope env = make_envelope(0.002, decay_s, 0.0, 0.03, seconds_to_samples(decay_s * kRingOutDecays));
+    Envelope env =
+        make_envelope(0.002, decay_s, 0.0, 0.03, seconds_to_samples(decay_s * kRingOutDecays));
     Writer out = writer(to, at, env.length());
     const size_t n = out.n;
     const double hl = note_hz(note - kDetuneSemis);

@@ -1,9 +1,9 @@
 // Instruments and effects of the soundtrack synthesizer.
 //
 // Every instrument adds one note or hit into a stereo bus (and the effect sends), starting at a
-// sample index; writes past the end of the bus are dropped. Every note has an attack of at least a millisecond and
-// a release that ends exactly at zero, so no note edge clicks. Noise comes from a seeded
-// xorshift generator, never from the standard library's distributions, so that the same
+// sample index; writes past the end of the bus are dropped. Every note has an attack of at least a
+// millisecond and a release that ends exactly at zero, so no note edge clicks. Noise comes from a
+// seeded xorshift generator, never from the standard library's distributions, so that the same
 // source gives the same bytes everywhere.
 //
 //     Bus drums = make_bus(frames);
@@ -42,7 +42,9 @@ struct ZeroedAllocator {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
     template <typename U>
-    bool operator==(const ZeroedAllocator<U>&) const { return true; }
+    bool operator==(const ZeroedAllocator<U>&) const {
+        return true;
+    }
 };
 
 // One channel of samples.
@@ -75,7 +77,8 @@ struct Sidechain {
 };
 // `depth` is the fraction taken off; the dip reaches it after `attack_s` and recovers with time
 // constant `release_s`.
-Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_s, double release_s);
+Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_s,
+                         double release_s);
 
 // Where a voice plays: its dry signal into `dry`, and (when `sends` is set) its mono sum into
 // the effect inputs at the given levels; all of it dipped under the kicks when `duck` is set.
@@ -109,14 +112,16 @@ void add_boom(const Target& to, size_t at, double gain, double to_hz, double dec
 
 // Pitched voices: the note is held for `length` samples, then released. `pan` runs from -1
 // (left) to 1 (right); `cutoff_hz` sets the brightness of the voice's low-pass filter.
-void add_bass(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz);
-void add_pluck(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz,
-               double pan);
-void add_lead(const Target& to, size_t at, size_t length, double note, double gain, double cutoff_hz);
+void add_bass(const Target& to, size_t at, size_t length, double note, double gain,
+              double cutoff_hz);
+void add_pluck(const Target& to, size_t at, size_t length, double note, double gain,
+               double cutoff_hz, double pan);
+void add_lead(const Target& to, size_t at, size_t length, double note, double gain,
+              double cutoff_hz);
 // A held chord; its level moves in a straight line from `gain_from` to `gain_to` (per note)
 // while it is held, so that a run of chords can swell or fade smoothly.
-void add_pad(const Target& to, size_t at, size_t length, const std::vector<double>& notes, double gain_from,
-             double gain_to, double cutoff_hz);
+void add_pad(const Target& to, size_t at, size_t length, const std::vector<double>& notes,
+             double gain_from, double gain_to, double cutoff_hz);
 // A struck bell that rings out on its own; `decay_s` is the time to fall to 1/e.
 void add_bell(const Target& to, size_t at, double note, double gain, double decay_s, double pan);
 
