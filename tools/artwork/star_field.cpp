@@ -67,8 +67,8 @@ constexpr Colour kCrossTint = {0.95, 0.93, 1.00};
 
 // Nebula colours: blue-violet and magenta, mixed by a slow noise.
 constexpr Colour kGasBlue = {0.50, 0.030, 1.00};
-constexpr Colour kGasMagenta = {0.95, 0.035, 0.80};
-constexpr Colour kBackground = {0.35, 0.030, 0.55};
+constexpr Colour kGasMagenta = {1.10, 0.035, 0.75};
+constexpr Colour kBackground = {0.22, 0.020, 0.40};
 
 struct Star {
     double x, y, sigma, level;
@@ -141,7 +141,7 @@ Canvas paint_nebula() {
             const Vec3 warp{fbm(p + Vec3{1.7, 9.2, 0.0}, 4, kSeedWarpX),
                             fbm(p + Vec3{8.3, 2.8, 0.0}, 4, kSeedWarpY), 0.0};
             double gas = clamp01(0.5 + 0.9 * fbm(p + warp * 1.7, 6, kSeedGas));
-            gas = gas * gas;
+            gas = gas * gas * std::sqrt(gas);
             const double fine = clamp01(0.5 + fbm(p * 3.1 + warp, 4, kSeedFine));
             const double ux = x - kClusterX, uy = y - kClusterY;
             const double across = -ux * by + uy * bx;  // px from the band's axis
@@ -154,7 +154,7 @@ Canvas paint_nebula() {
                                     mix(kGasBlue.b, kGasMagenta.b, hue)};
             const double r2 = (ux * ux + uy * uy) / (250.0 * 250.0);
             const double vignette = 1.0 - 0.35 * r2;
-            const double light = (0.2 + gas * (0.6 + 3.4 * band) * (0.6 + 0.8 * fine)) *
+            const double light = (0.15 + gas * (0.6 + 4.5 * band) * (0.6 + 0.8 * fine)) *
                                  (1.0 - 0.75 * dust) * vignette;
             float* px = canvas.at(x, y);
             px[0] = static_cast<float>(20.0 * (kBackground.r + light * gas_colour.r));
