@@ -57,8 +57,9 @@ constexpr double kDuckDepth = 0.55;
 constexpr double kDuckAttackS = 0.004;
 constexpr double kDuckReleaseS = 0.09;
 
-// Master: the mix goes through a soft clipper at `drive` times its level; louder sections are
-// driven harder, which is what makes them dense. The result is scaled so that its peak sits at
+// Master: the mix goes through tanh at `drive` times its level; louder sections are driven
+// harder, which is what makes them dense. tanh never quite flattens, so no run of samples sits
+// pinned at the peak. The result is scaled so that its peak sits at
 // -0.5 dBFS, 0.2 dB inside the limit.
 constexpr double kPeakTarget = 0.944;
 constexpr double kDcBlockHz = 4.0;
@@ -152,15 +153,6 @@ struct CurveReader {
         return from + (to - from) * (static_cast<double>(offset) / kCurveBlock);
     }
 };
-
-// The master's saturation: tanh's shape (a rational fit, exact at 0 and ±3) at a fraction of
-// its cost; flat at ±1 beyond ±3.
-double soft_clip(double x) {
-    if (x >= 3.0) return 1.0;
-    if (x <= -3.0) return -1.0;
-    const double x2 = x * x;
-    return x * (27.0 + x2) / (27.0 + 9.0 * x2);
-}
 
 // The band's parts, all written into one dry mix and the effect sends.
 struct Parts {
@@ -466,8 +458,8 @@ std::vector<int16_t> render_tessaloon() {
         const double wet_l = d * (echo_l + kReverbSend * room_l);
         const double wet_r = d * (echo_r + kReverbSend * room_r);
         const double g = drive_gain.at(i), open = gate_gain.at(i);
-        const double l = dc_out[0].step(soft_clip(g * dc_in[0].step(out.left[i] + wet_l)) * open);
-        const double r = dc_out[1].step(soft_clip(g * dc_in[1].step(out.right[i] + wet_r)) * open);
+        const double l = dc_out[0].step(std::tanh(g * dc_in[0].step(out.left[i] + wet_l)) * open);
+        const double r = dc_out[1].step(std::tanh(g * dc_in[1].step(out.right[i] + wet_r)) * open);
         out.left[i] = static_cast<float>(l);
         out.right[i] = static_cast<float>(r);
         peak = std::max({peak, std::fabs(l), std::fabs(r)});
