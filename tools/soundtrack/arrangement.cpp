@@ -57,7 +57,7 @@ constexpr double kDuckDepth = 0.55;
 constexpr double kDuckAttackS = 0.004;
 constexpr double kDuckReleaseS = 0.09;
 
-// Master: the mix goes through tanh at `drive` times its level; louder sections are driven
+// Master: the mix is saturated (tanh) at `drive` times its level; louder sections are driven
 // harder, which is what makes them dense. tanh never quite flattens, so no run of samples sits
 // pinned at the peak. The result is scaled so that its peak sits at
 // -0.5 dBFS, 0.2 dB inside the limit.
@@ -458,8 +458,8 @@ std::vector<int16_t> render_tessaloon() {
         const double wet_l = d * (echo_l + kReverbSend * room_l);
         const double wet_r = d * (echo_r + kReverbSend * room_r);
         const double g = drive_gain.at(i), open = gate_gain.at(i);
-        const double l = dc_out[0].step(std::tanh(g * dc_in[0].step(out.left[i] + wet_l)) * open);
-        const double r = dc_out[1].step(std::tanh(g * dc_in[1].step(out.right[i] + wet_r)) * open);
+        const double l = dc_out[0].step(saturate(g * dc_in[0].step(out.left[i] + wet_l)) * open);
+        const double r = dc_out[1].step(saturate(g * dc_in[1].step(out.right[i] + wet_r)) * open);
         out.left[i] = static_cast<float>(l);
         out.right[i] = static_cast<float>(r);
         peak = std::max({peak, std::fabs(l), std::fabs(r)});

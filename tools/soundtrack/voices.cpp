@@ -207,6 +207,11 @@ double Rng::next() {
     return static_cast<double>(bits) * (2.0 / 9007199254740992.0) - 1.0;
 }
 
+double saturate(double x) {
+    const double y = 1.0 - 2.0 / (std::exp(2.0 * std::fabs(x)) + 1.0);
+    return x < 0.0 ? -y : y;
+}
+
 double note_hz(double midi_note) { return 440.0 * std::pow(2.0, (midi_note - 69.0) / 12.0); }
 
 void add_kick(const Target& to, size_t at, double gain) {
@@ -223,7 +228,7 @@ void add_kick(const Target& to, size_t at, double gain) {
     Decay sweep = make_decay(kSweepS), knock = make_decay(kKnockS);
     for (size_t i = 0; i < n; ++i) {
         const double hz = kBodyHz + kSweepHz * sweep.next() + kKnockHz * knock.next();
-        const double v = norm * std::tanh(kDrive * sine(phase) * env.next());
+        const double v = norm * saturate(kDrive * sine(phase) * env.next());
         phase += hz * kSeconds;
         out.put(i, v, v);
     }

@@ -98,6 +98,10 @@ struct Rng {
 
 double note_hz(double midi_note);  // equal temperament, A4 = MIDI 69 = 440 Hz
 
+// tanh, through one exp: the saturation of the kick and of the master, run on every sample,
+// where libm's tanh costs several times as much.
+double saturate(double x);
+
 // Drums and effects: one hit each.
 void add_kick(const Target& to, size_t at, double gain);
 void add_clap(const Target& to, size_t at, double gain, Rng& rng);
