@@ -18,7 +18,7 @@ constexpr int kSupersample = 3;      // samples per pixel along each axis, for s
 constexpr Vec3 kSunDirection{-0.85, 0.25, 0.35};
 constexpr double kTerminatorSoftness = 0.28;  // width of the twilight band, in cos(angle)
 constexpr double kAmbient = 0.0;              // night stays black
-constexpr double kExposure = 1.1;
+constexpr double kExposure = 1.3;
 
 constexpr double kLandShare = 0.34;           // of the surface
 constexpr double kGamma = 2.2;                // display encoding of the colours below
