@@ -13,7 +13,7 @@ namespace {
 // about 13.6 years, or a broken one).
 constexpr double kFrameCounterLimit = 2147483648.0;  // 2^31
 
-const RawImage* const bank = starglobe_pictures;
+constexpr const RawImage* bank = starglobe_pictures;
 
 // The frame number (elapsed_ms / frame_ms truncated toward zero to 32 bits) modulo `count`.
 // A time before the clock origin, or beyond the counter's range, gives frame 0, so the
@@ -26,7 +26,8 @@ int frame_index(double elapsed_ms, double frame_ms, int32_t count) {
 
 }  // namespace
 
-const RawImage* const star_frames[kStarFrameCount] = {
+// constinit: the tables are fixed addresses, filled in by the linker, never by code at start-up.
+constinit const RawImage* const star_frames[kStarFrameCount] = {
     &bank[kFirstStarPicture + 0],  &bank[kFirstStarPicture + 1],  &bank[kFirstStarPicture + 2],
     &bank[kFirstStarPicture + 3],  &bank[kFirstStarPicture + 4],  &bank[kFirstStarPicture + 5],
     &bank[kFirstStarPicture + 6],  &bank[kFirstStarPicture + 7],  &bank[kFirstStarPicture + 8],
@@ -36,7 +37,7 @@ const RawImage* const star_frames[kStarFrameCount] = {
     &bank[kFirstStarPicture + 18], &bank[kFirstStarPicture + 19], &bank[kFirstStarPicture + 20],
     &bank[kFirstStarPicture + 21], &bank[kFirstStarPicture + 22], &bank[kFirstStarPicture + 23]};
 
-const RawImage* const globe_frames[kGlobeFrameCount] = {
+constinit const RawImage* const globe_frames[kGlobeFrameCount] = {
     &bank[kFirstGlobePicture + 0],  &bank[kFirstGlobePicture + 1],
     &bank[kFirstGlobePicture + 2],  &bank[kFirstGlobePicture + 3],
     &bank[kFirstGlobePicture + 4],  &bank[kFirstGlobePicture + 5],
@@ -48,7 +49,7 @@ const RawImage* const globe_frames[kGlobeFrameCount] = {
     &bank[kFirstGlobePicture + 16], &bank[kFirstGlobePicture + 17],
     &bank[kFirstGlobePicture + 18], &bank[kFirstGlobePicture + 19]};
 
-const RawImage& end_card = bank[kEndCardPicture];
+constinit const RawImage& end_card = bank[kEndCardPicture];
 
 const RawImage* star_for(double elapsed_ms) {
     return star_frames[frame_index(elapsed_ms, kStarFrameMs, kStarFrameCount)];
