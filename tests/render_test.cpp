@@ -3,8 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -87,6 +95,21 @@ TEST(RenderOptions, HelpWinsOverEverythingAfterIt) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
+TEST(RenderOptions, OutputsLoopRateAndQuiet) {
+    RenderOptions o;
+    EXPECT_EQ(parse({"--video", "v.mp4", "--png=frames", "--loop-fps", "1000", "-q"}, &o), "");
+    EXPECT_EQ(o.video_path, "v.mp4");
+    EXPECT_EQ(o.png_dir, "frames");
+    EXPECT_EQ(o.loop_fps, 1000);
+    EXPECT_TRUE(o.quiet);
+    RenderOptions p;
+    EXPECT_EQ(parse({"--controls", "-", "--raw", "r.raw", "--quiet"}, &p), "");
+    EXPECT_EQ(p.loop_fps, 0);
+    EXPECT_TRUE(p.quiet);
+    for (const char* option : {"--video", "--png", "--loop-fps", "--quiet"})
+        EXPECT_NE(render_usage().find(option), std::string::npos) << option;
+}
+
 TEST(RenderOptions, RefusesBadCommandLinesWithOneLine) {
     const std::vector<std::vector<const char*>> bad = {
         {"--bogus", "1", "--controls", "c"},
@@ -109,6 +132,15 @@ TEST(RenderOptions, RefusesBadCommandLinesWithOneLine) {
         {"--controls", ""},
         {"--wav", "", "--controls", "c"},
         {"--fps", "30"},  // nothing to write
+        {"--video", "-"},
+        {"--video", ""},
+        {"--png", "-"},
+        {"--png", "d", "--loop-fps", "0"},
+        {"--png", "d", "--loop-fps", "x"},
+        {"--png", "d", "--quiet=1"},
+        {"--controls", "-", "--raw", "-"},
+        {"--controls", "same", "--raw", "same"},
+        {"--video", "same", "--png", "same"},
     };
     for (const auto& args : bad) {
         RenderOptions o;
@@ -142,6 +174,52 @@ TEST(RenderTimeline, FrameTimesAndCounts) {
     o.frames = 1000;  // past the end of the track is allowed
     o.seconds = -1.0;
     EXPECT_EQ(render_frame_count(o, track_of(second)), 1000);
+}
+
+TEST(RenderTimeline, PlanCountsPassesFramesAndTheEndCard) {
+    const std::vector<int16_t> second(2 * 44100, 0);
+    RenderOptions o;
+    o.fps = 10;
+    o.controls_path = "c.csv";
+    RenderPlan plan = render_plan(o, track_of(second));
+    EXPECT_EQ(plan.pass_rate, 10);
+    EXPECT_EQ(plan.passes, 10);
+    EXPECT_EQ(plan.music_frames, 10);
+    EXPECT_EQ(plan.card_frames, 0);  // the CSV and raw frames have no end card
+
+    o.png_dir = "frames";
+    o.loop_fps = 25;
+    plan = render_plan(o, track_of(second));
+    EXPECT_EQ(plan.pass_rate, 25);
+    EXPECT_EQ(plan.passes, 25);
+    EXPECT_EQ(plan.music_frames, 10);
+    EXPECT_EQ(plan.card_frames, 100);  // ten seconds at 10 frames per second
+
+    o.frames = 3;  // a length given: frames 0..2, passes before 300 ms, no end card
+    plan = render_plan(o, track_of(second));
+    EXPECT_EQ(plan.music_frames, 3);
+    EXPECT_EQ(plan.passes, 8);  // 0, 40, ..., 280 ms
+    EXPECT_EQ(plan.card_frames, 0);
+
+    // No music at all: the demo goes straight to the end card.
+    o.frames = -1;
+    plan = render_plan(o, PcmTrack{});
+    EXPECT_EQ(plan.passes, 0);
+    EXPECT_EQ(plan.music_frames, 0);
+    EXPECT_EQ(plan.card_frames, 100);
+}
+
+TEST(RenderTimeline, EachFrameShowsTheLatestPassAtOrBeforeIt) {
+    // 10 frames and 25 passes a second: frame k at 100k ms, pass j at 40j ms.
+    for (int k = 0; k < 40; ++k) EXPECT_EQ(pass_shown(k, 10, 25), (k * 5) / 2) << k;
+    for (int k = 0; k < 40; ++k) EXPECT_EQ(pass_shown(k, 60, 60), k);
+    // Fewer passes than frames: a pass is shown on several frames.
+    EXPECT_EQ(pass_shown(0, 60, 7), 0);
+    EXPECT_EQ(pass_shown(8, 60, 7), 0);    // 133.3 ms < 142.9 ms
+    EXPECT_EQ(pass_shown(9, 60, 7), 1);    // 150 ms
+    // Exactly equal times count as "at": 1 / 60 s is pass 2 at 120 a second.
+    EXPECT_EQ(pass_shown(1, 60, 120), 2);
+    EXPECT_EQ(pass_shown(7, 60, 1000), 116);  // 116.67 ms
 }
 
 TEST(RenderTimeline, FramesPastTheEndHoldTheLastSample) {
@@ -294,6 +372,266 @@ TEST(RenderProgram, RawFramesAreTheDemosFramesFromTheStartOfTheNoise) {
     // Frames that change with the music and the noise, not one picture repeated.
     EXPECT_FALSE(std::equal(raw.begin(), raw.begin() + kImageBytes, raw.end() - kImageBytes));
     noise_restart();
+}
+
+// ---- video, PNG frames and outputs that appear whole --------------------------------------
+
+std::vector<std::string> names_in(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Decodes a PNG into packed blue, green, red rows, as --raw lays frames out.
+std::vector<uint8_t> png_as_bgr(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint8_t> bgr;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return bgr;
+    image.format = PNG_FORMAT_BGR;
+    bgr.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, bgr.data(), 0, nullptr)) bgr.clear();
+    return bgr;
+}
+
+std::string png_name(int frame) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%05d.png", frame);
+    return name;
+}
+
+// `ffprobe` key=value lines for the streams and the container of `path`.
+std::string probe(const std::string& path) {
+    const auto run = test_support::run_program(
+        {"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+         "stream=codec_type,codec_name,pix_fmt,nb_frames,duration:format=duration", "-of",
+         "default=noprint_wrappers=1", path},
+        ".");
+    return run.out;
+}
+
+bool has_line(const std::string& text, const std::string& line) {
+    const std::vector<std::string> lines = lines_of(text);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::vector<uint8_t> frame_of(const std::vector<uint8_t>& raw, int64_t index) {
+    const auto begin = raw.begin() + static_cast<std::ptrdiff_t>(index * kImageBytes);
+    return std::vector<uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(kImageBytes));
+}
+
+TEST(RenderVideo, WholeProductionIsTheMusicThenTenSecondsOfEndCard) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.5, 180.0, 0.9));
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "10", "--video", "v.mp4"}, dir.path);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no terminal: no progress bar
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"t.wav", "v.mp4"}));
+
+    // 5 frames of music and 100 of end card at 10 a second; the sound is padded to match.
+    const std::string info = probe(dir.file("v.mp4"));
+    EXPECT_TRUE(has_line(info, "codec_name=h264")) << info;
+    EXPECT_TRUE(has_line(info, "pix_fmt=yuv420p")) << info;
+    EXPECT_TRUE(has_line(info, "nb_frames=105")) << info;
+    EXPECT_TRUE(has_line(info, "codec_type=audio")) << info;
+    EXPECT_TRUE(has_line(info, "codec_name=aac")) << info;
+    EXPECT_EQ(lines_of(info).back(), "duration=10.500000") << info;
+
+    // Browsers start playing at once only when the index (moov) precedes the data (mdat).
+    const std::vector<uint8_t> mp4 = test_support::read_file(dir.file("v.mp4"));
+    const std::string head(mp4.begin(), mp4.begin() + std::min<size_t>(mp4.size(), 4096));
+    ASSERT_NE(head.find("moov"), std::string::npos);
+    EXPECT_TRUE(head.find("mdat") == std::string::npos || head.find("moov") < head.find("mdat"));
+
+    // The last frame is the end card, as close as lossy coding allows.
+    const auto last = test_support::run_program(
+        {"/usr/bin/ffmpeg", "-v", "error", "-sseof", "-0.5", "-i", "v.mp4", "-frames:v", "1",
+         "-f", "rawvideo", "-pix_fmt", "bgr24", "last.raw"},
+        dir.path);
+    ASSERT_EQ(last.exit_code, 0) << last.err;
+    const std::vector<uint8_t> card = test_support::read_file(dir.file("last.raw"));
+    ASSERT_EQ(card.size(), kImageBytes);
+    double difference = 0.0;
+    for (size_t i = 0; i < kImageBytes; ++i) difference += std::abs(card[i] - end_card.bgr[i]);
+    EXPECT_LT(difference / kImageBytes, 6.0);
+}
+
+TEST(RenderVideo, ALengthCutsTheSoundAndAPipeGetsAStreamableFile) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(2.0));
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "20", "--frames", "7", "--video", "v.mp4"}, dir.path);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::string info = probe(dir.file("v.mp4"));
+    EXPECT_TRUE(has_line(info, "nb_frames=7")) << info;
+    EXPECT_EQ(lines_of(info).back(), "duration=0.350000") << info;
+
+    // /dev/null is written directly (fragmented, since it cannot be rewritten) and stays.
+    const auto null = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "20", "--frames", "3", "--video", "/dev/null"},
+        dir.path);
+    EXPECT_EQ(null.exit_code, 0) << null.err;
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST(RenderVideo, WithoutFfmpegFailsAtOnceNamingThePackage) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.5));
+    std::filesystem::create_directory(dir.file("empty"));
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--video", "v.mp4", "--controls", "c.csv"}, dir.path,
+        {"PATH=" + dir.file("empty")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("apt-get install ffmpeg"), std::string::npos) << run.err;
+    EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"empty", "t.wav"}));
+}
+
+TEST(RenderPng, FramesDecodeToTheRawFramesThenTheEndCard) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.3, 180.0, 0.9));
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "10", "--png", "frames", "--raw", "f.raw"}, dir.path);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<uint8_t> raw = test_support::read_file(dir.file("f.raw"));
+    ASSERT_EQ(raw.size(), 3 * kImageBytes);  // one picture per pass: no end card here
+
+    const std::vector<std::string> names = names_in(dir.file("frames"));
+    ASSERT_EQ(names.size(), 103u);  // 3 frames of music, 100 of end card
+    EXPECT_EQ(names.front(), "frame00000.png");
+    EXPECT_EQ(names.back(), "frame00102.png");
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(png_as_bgr(dir.file("frames/" + png_name(k))), frame_of(raw, k)) << k;
+    const std::vector<uint8_t> card(end_card.bgr, end_card.bgr + kImageBytes);
+    for (int k : {3, 50, 102}) EXPECT_EQ(png_as_bgr(dir.file("frames/" + png_name(k))), card) << k;
+}
+
+TEST(RenderPng, LoopRateFramesShowTheLatestPassAndKeepTheDemosNoise) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(2.0, 180.0, 0.9));
+    // Passes 25 a second, frames 10 a second, over one second.
+    const auto loop = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "10", "--loop-fps", "25", "--seconds", "1", "--png",
+         "frames", "--raw", "loop.raw", "--controls", "loop.csv"},
+        dir.path);
+    ASSERT_EQ(loop.exit_code, 0) << loop.err;
+    // The same passes as a plain run at 25 frames a second: same controls, same noise.
+    const auto plain = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "25", "--seconds", "1", "--raw", "plain.raw",
+         "--controls", "plain.csv"},
+        dir.path);
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(file_text(dir.file("loop.csv")), file_text(dir.file("plain.csv")));
+    const std::vector<uint8_t> raw = test_support::read_file(dir.file("loop.raw"));
+    ASSERT_EQ(raw.size(), 25 * kImageBytes);
+    EXPECT_TRUE(raw == test_support::read_file(dir.file("plain.raw")));
+
+    ASSERT_EQ(names_in(dir.file("frames")).size(), 10u);
+    for (int k = 0; k < 10; ++k)
+        EXPECT_EQ(png_as_bgr(dir.file("frames/" + png_name(k))),
+                  frame_of(raw, pass_shown(k, 10, 25)))
+            << k;
+}
+
+TEST(RenderPng, RefusesAFolderThatIsNotEmpty) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.2));
+    std::filesystem::create_directory(dir.file("frames"));
+    test_support::write_file(dir.file("frames/mine.txt"), {'x'});
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--png", "frames", "--controls", "c.csv"}, dir.path);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("not empty"), std::string::npos) << run.err;
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"frames", "t.wav"}));
+    EXPECT_EQ(names_in(dir.file("frames")), std::vector<std::string>{"mine.txt"});
+}
+
+TEST(RenderOutputs, AFailureLeavesNoFileAndTheOldOnesUntouched) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(1.0));
+    test_support::write_file(dir.file("c.csv"), {'o', 'l', 'd'});
+    // /dev/full takes the raw frames directly and fails; the CSV beside it must not appear.
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--controls", "c.csv", "--png", "frames", "--raw",
+         "/dev/full"},
+        dir.path);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("cannot write /dev/full"), std::string::npos) << run.err;
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"c.csv", "t.wav"}));
+    EXPECT_EQ(file_text(dir.file("c.csv")), "old");
+}
+
+TEST(RenderOutputs, AFailingFfmpegLeavesNoVideo) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(1.0));
+    // An ffmpeg that writes part of its file and then fails.
+    std::filesystem::create_directory(dir.file("bin"));
+    const std::string script =
+        "#!/bin/sh\nfor a; do out=$a; done\necho partial > \"${out#file:}\"\n"
+        "head -c 1000000 >/dev/null\necho 'encoder broke' >&2\nexit 1\n";
+    test_support::write_file(dir.file("bin/ffmpeg"), {script.begin(), script.end()});
+    ASSERT_EQ(chmod(dir.file("bin/ffmpeg").c_str(), 0755), 0);
+    const auto run = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--video", "v.mp4", "--controls", "c.csv"}, dir.path,
+        {"PATH=" + dir.file("bin") + ":/usr/bin:/bin"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("encoder broke"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("ffmpeg"), std::string::npos) << run.err;
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"bin", "t.wav"}));
+}
+
+// Starts a long render, waits until it is writing, sends `signal_number` and checks that it
+// stopped as that signal says and removed everything unfinished.
+void expect_clean_stop(int signal_number) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(1.0));
+    test_support::write_file(dir.file("f.raw"), {'o', 'l', 'd'});
+    test_support::Process process = test_support::start_program(
+        {kRender, "--wav", "t.wav", "--frames", "1000000", "--raw", "f.raw", "--video", "v.mp4",
+         "--png", "frames", "--controls", "c.csv"},
+        dir.path);
+    // Wait until frames are flowing into the temporaries.
+    bool writing = false;
+    for (int tries = 0; tries < 300 && !writing; ++tries) {
+        for (const std::string& name : names_in(dir.path))
+            if (name.rfind("f.raw.partial-", 0) == 0 &&
+                std::filesystem::file_size(dir.file(name)) > 4 * kImageBytes)
+                writing = true;
+        if (!writing) usleep(20000);
+    }
+    ASSERT_TRUE(writing) << "the render never started writing";
+    kill(process.pid, signal_number);
+    const test_support::ProcessResult result = test_support::finish_program(process, 30.0);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 128 + signal_number) << result.err;
+    EXPECT_NE(result.err.find("unfinished output removed"), std::string::npos) << result.err;
+    EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"f.raw", "t.wav"}));
+    EXPECT_EQ(file_text(dir.file("f.raw")), "old");
+}
+
+TEST(RenderOutputs, InterruptedRenderLeavesNothingHalfWritten) {
+    expect_clean_stop(SIGINT);
+    expect_clean_stop(SIGTERM);
+}
+
+TEST(RenderOutputs, StandardOutputTakesTheCsvOrTheRawFrames) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.5));
+    const auto csv = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "10", "--controls", "-"}, dir.path);
+    ASSERT_EQ(csv.exit_code, 0) << csv.err;
+    EXPECT_EQ(lines_of(csv.out).size(), 6u);  // header and 5 rows
+    EXPECT_EQ(lines_of(csv.out)[0], kHeader);
+    const auto raw = test_support::run_program(
+        {kRender, "--wav", "t.wav", "--fps", "10", "--frames", "2", "--raw", "-"}, dir.path);
+    ASSERT_EQ(raw.exit_code, 0) << raw.err;
+    EXPECT_EQ(raw.out.size(), 2 * kImageBytes);
+    EXPECT_EQ(names_in(dir.path), std::vector<std::string>{"t.wav"});
 }
 
 }  // namespace

@@ -1,14 +1,25 @@
 // starglobe-render: the demo's timeline without a window or sound device. See render_usage().
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "audio/wav_loader.h"
+#include "render/atomic_output.h"
 #include "render/render.h"
 #include "visuals/noise.h"
 
 namespace {
 constexpr int kExitFailure = 1;  // the soundtrack or an output failed
 constexpr int kExitUsage = 2;    // the command line is wrong
+
+const char* signal_name(int signal_number) {
+    switch (signal_number) {
+        case SIGINT: return "SIGINT (Ctrl-C)";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "a signal";
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,7 +45,14 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
+    // From here on a Ctrl-C stops the run between frames, so that unfinished outputs are removed.
+    install_stop_handlers();
     const std::string error = render(options, track);
+    if (const int signal_number = stop_signal(); signal_number != 0 && !error.empty()) {
+        std::fprintf(stderr, "starglobe-render: stopped by %s; unfinished output removed\n",
+                     signal_name(signal_number));
+        die_of_signal(signal_number);
+    }
     if (!error.empty()) {
         std::fprintf(stderr, "starglobe-render: %s\n", error.c_str());
         return kExitFailure;

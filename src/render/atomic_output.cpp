@@ -1,0 +1,168 @@
+#include "render/atomic_output.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+constexpr const char* kTempMark = ".partial-XXXXXX";  // mkstemp/mkdtemp fill the Xs
+constexpr mode_t kNewFileMode = 0666;                 // before the umask, as open(2) makes files
+constexpr mode_t kNewFolderMode = 0777;               // before the umask, as mkdir(2) does
+constexpr mode_t kPermissionBits = 07777;
+constexpr int kExitBySignalBase = 128;                // the shell's status for a signal death
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+std::string failure(const std::string& path, int error) {
+    return "cannot write " + path + ": " + std::strerror(error);
+}
+
+mode_t under_umask(mode_t mode) {
+    const mode_t mask = umask(0);  // the only way to read it; put back at once
+    umask(mask);
+    return mode & ~mask;
+}
+
+// Whether the folder holds nothing but "." and "..".
+bool folder_is_empty(const std::string& path) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return false;
+    bool empty = true;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    closedir(dir);
+    return empty;
+}
+
+std::string begin_folder(const std::string& path, AtomicOutput* out) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) return path + " exists and is not a folder";
+        if (!folder_is_empty(path))
+            return path + " is a folder that is not empty; give a new or empty folder";
+    }
+    std::string temp = path + kTempMark;
+    if (!mkdtemp(temp.data())) return failure(path, errno);
+    if (chmod(temp.c_str(), under_umask(kNewFolderMode)) != 0) {
+        const int error = errno;
+        rmdir(temp.c_str());
+        return failure(path, error);
+    }
+    out->final_path = path;
+    out->temp_path = temp;
+    out->write_path = temp;
+    out->way = OutputWay::replaced;
+    out->folder = true;
+    return "";
+}
+
+}  // namespace
+
+std::string output_begin(const std::string& path, OutputShape shape, AtomicOutput* out) {
+    *out = AtomicOutput{};
+    out->path = path;
+    if (path == "-") {
+        if (shape != OutputShape::file_or_stdout)
+            return "'-' (standard output) is not allowed here";
+        out->way = OutputWay::to_stdout;
+        return "";
+    }
+    if (shape == OutputShape::folder) return begin_folder(path, out);
+
+    // A link to a regular file is replaced at its target, so the link itself survives.
+    std::string final_path = path;
+    struct stat st;
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode)) return path + " is a folder";
+        if (!S_ISREG(st.st_mode)) {
+            out->final_path = path;
+            out->write_path = path;
+            out->way = OutputWay::direct;
+            return "";
+        }
+        struct stat link;
+        if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            char resolved[PATH_MAX];
+            if (realpath(path.c_str(), resolved)) final_path = resolved;
+        }
+    }
+
+    std::string temp = final_path + kTempMark;
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return failure(path, errno);
+    const mode_t mode = exists ? (st.st_mode & kPermissionBits) : under_umask(kNewFileMode);
+    const bool mode_failed = fchmod(fd, mode) != 0;
+    const int error = errno;
+    close(fd);
+    if (mode_failed) {
+        unlink(temp.c_str());
+        return failure(path, error);
+    }
+    out->final_path = final_path;
+    out->temp_path = temp;
+    out->write_path = temp;
+    out->way = OutputWay::replaced;
+    return "";
+}
+
+std::string output_commit(AtomicOutput* out) {
+    if (out->way != OutputWay::replaced || out->temp_path.empty()) return "";
+    if (std::rename(out->temp_path.c_str(), out->final_path.c_str()) != 0) {
+        const int error = errno;
+        output_abandon(out);
+        return failure(out->path, error);
+    }
+    out->temp_path.clear();
+    return "";
+}
+
+void output_abandon(AtomicOutput* out) {
+    if (out->temp_path.empty()) return;
+    std::error_code ignored;  // nothing more can be done about a temporary that will not go
+    std::filesystem::remove_all(out->temp_path, ignored);
+    out->temp_path.clear();
+}
+
+namespace {
+
+void note_stop_signal(int signal_number) { g_stop_signal = signal_number; }
+
+}  // namespace
+
+void install_stop_handlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = note_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a write blocked on a stalled reader returns
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
+        struct sigaction before;
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal_number, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int stop_signal() { return g_stop_signal; }
+
+void die_of_signal(int signal_number) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    std::_Exit(kExitBySignalBase + signal_number);  // only if the signal is blocked or ignored
+}

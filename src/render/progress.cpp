@@ -1,0 +1,96 @@
+#include "render/progress.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+constexpr int kBarWidth = 24;              // characters between the brackets
+// Often enough to look alive, rarely enough to cost nothing.
+constexpr double kRedrawInterval_s = 0.2;
+// Before this much work the rate is too unsteady to promise a finishing time.
+constexpr double kMinSecondsForEstimate = 0.5;
+constexpr int64_t kSecondsPerMinute = 60;
+constexpr int64_t kSecondsPerHour = 3600;
+// After the carriage return: erase what a longer earlier line left behind.
+constexpr const char* kEraseToEndOfLine = "\x1b[K";
+
+double now_s() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// m:ss, or h:mm:ss from an hour on.
+std::string clock_text(double seconds) {
+    const int64_t s = static_cast<int64_t>(seconds + 0.5);
+    char text[32];
+    if (s >= kSecondsPerHour)
+        std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ":%02" PRId64,
+                      s / kSecondsPerHour, s % kSecondsPerHour / kSecondsPerMinute,
+                      s % kSecondsPerMinute);
+    else
+        std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64, s / kSecondsPerMinute,
+                      s % kSecondsPerMinute);
+    return text;
+}
+
+void draw(const Progress& progress, int64_t done) {
+    const std::string line = progress_line(done, progress.total, now_s() - progress.started_s);
+    std::fprintf(stderr, "\r%s%s", line.c_str(), kEraseToEndOfLine);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+bool progress_wanted(bool quiet) { return !quiet && isatty(STDERR_FILENO) == 1; }
+
+Progress progress_start(int64_t total, bool enabled) {
+    Progress progress;
+    progress.enabled = enabled;
+    progress.total = total;
+    progress.started_s = now_s();
+    return progress;
+}
+
+void progress_update(Progress* progress, int64_t done) {
+    if (!progress->enabled) return;
+    const double now = now_s();
+    if (progress->last_drawn_s >= 0.0 && now - progress->last_drawn_s < kRedrawInterval_s) return;
+    progress->last_drawn_s = now;
+    draw(*progress, done);
+}
+
+void progress_finish(Progress* progress, int64_t done) {
+    if (!progress->enabled) return;
+    draw(*progress, done);
+    std::fputc('\n', stderr);
+    progress->enabled = false;
+}
+
+std::string progress_line(int64_t done, int64_t total, double seconds) {
+    const double fraction =
+        total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
+    const int filled = fraction >= 1.0 ? kBarWidth : static_cast<int>(fraction * kBarWidth);
+    std::string line = "[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), '.');
+    line += "]  " + std::to_string(done) + "/" + std::to_string(total) + " frames";
+
+    const bool steady = seconds >= kMinSecondsForEstimate && done > 0;
+    char rate[32] = "-- fps";
+    if (steady) std::snprintf(rate, sizeof rate, "%.1f fps", static_cast<double>(done) / seconds);
+    line += "  ";
+    line += rate;
+    if (done >= total) {
+        line += "  done in " + clock_text(seconds);
+    } else {
+        line += "  ";
+        line += steady ? clock_text(static_cast<double>(total - done) * seconds /
+                                    static_cast<double>(done)) + " left"
+                       : "--:-- left";
+    }
+    return line;
+}
