@@ -202,6 +202,8 @@ std::string finish_outputs(const RenderOptions& options, Outputs* outputs) {
     if (error.empty()) error = next;
     next = video_close(&outputs->video);
     if (error.empty()) error = next;
+    // A Ctrl-C while ffmpeg was finishing the file still means "stop": nothing is put in place.
+    if (error.empty() && stop_signal() != 0) error = "interrupted";
     if (error.empty()) error = output_commit(&outputs->controls_target);
     if (error.empty()) error = output_commit(&outputs->raw_target);
     if (error.empty()) error = output_commit(&outputs->video_target);
