@@ -1,7 +1,8 @@
 #include "audio/pulse_filter.h"
 
 #include <cfloat>
-#include <cmath>
+
+#include "audio/level.h"
 
 // The filter's bits must not depend on the compiler: every double operation is rounded to double
 // before the next (SSE2 arithmetic, no x87 excess precision, no value-changing optimisations).
@@ -13,21 +14,9 @@ static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not carry excess pre
 namespace {
 
 constexpr double kClipDivisor = 6.0;        // cubic soft clip y - y^3 / 6
-constexpr int32_t kFullScaleSample = 32767;  // output 1.0 maps to the largest 16-bit sample
-constexpr double kFullScale = 32767.0;
-constexpr int32_t kLevelSteps = 255;        // levels per full scale, before the x100 gain
 constexpr int32_t kPulseGain = 100;         // the unclamped level is kPulseGain * level
 constexpr int32_t kPulseMax = 255;          // pulse saturates here
 constexpr int32_t kStrongAbove = 200;       // an unclamped level above this is a strong pulse
-
-// Truncates toward zero to 32 bits. The clipped output stays within +-0.95, so |y4 * 32767| is far
-// inside the range; outside it (never reached from the analyzer's tap) the value saturates
-// instead of being undefined.
-int32_t truncate_i32(double v) {
-    if (!(v > -2147483648.0)) return v != v ? 0 : INT32_MIN + 1;
-    if (!(v < 2147483648.0)) return INT32_MAX;
-    return static_cast<int32_t>(v);
-}
 
 }  // namespace
 
@@ -48,10 +37,7 @@ PulseLevels LadderFilter::step(double input) {
     // Square, then cube, then a true division (a reciprocal multiply would round differently).
     y4 = s4 - ((s4 * s4) * s4) / kClipDivisor;
 
-    // Truncate the scaled output first, then take the magnitude.
-    const int32_t s = std::abs(truncate_i32(y4 * kFullScale));
-    // 64-bit only so that a saturated s stays defined; in range the 32-bit product never overflows.
-    const int32_t q = static_cast<int32_t>(int64_t{s} * kLevelSteps / kFullScaleSample);
+    const int32_t q = output_level(y4);
     const int64_t m = int64_t{kPulseGain} * q;
     return PulseLevels{m <= kPulseMax ? static_cast<int32_t>(m) : kPulseMax, m > kStrongAbove};
 }
