@@ -46,6 +46,39 @@ void sleep_until(double t) {
     if (t > now) std::this_thread::sleep_for(std::chrono::duration<double>(t - now));
 }
 
+// Asks `ready` every 50 ms until it says yes or `tries` run out.
+template <typename Ready>
+bool wait_until(Ready ready, int tries = kStartTries) {
+    for (int i = 0; i < tries; ++i) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Starts a helper program (the X server, the window manager) with its output discarded.
+pid_t spawn(const std::vector<const char*>& argv, const std::string& display = "") {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+        std::vector<char*> args;
+        for (const char* a : argv) args.push_back(const_cast<char*>(a));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
 // An Xvfb server of our own for the whole suite. Test programs start theirs one at a time, on
 // the first display number with no server, each waiting until its server answers.
 class X11Demo : public testing::Test {
@@ -56,8 +89,7 @@ protected:
         ASSERT_EQ(flock(lock, LOCK_EX), 0);
         for (int number = kFirstDisplay; number <= kLastDisplay && server_pid < 0; ++number) {
             const std::string lock_file = "/tmp/.X" + std::to_string(number) + "-lock";
-            if (access(lock_file.c_str(), F_OK) == 0) continue;  // taken
-            start_server(number);
+            if (access(lock_file.c_str(), F_OK) != 0) start_server(":" + std::to_string(number));
         }
         close(lock);  // releases the start lock
         ASSERT_GT(server_pid, 0) << "no Xvfb could be started (is the xvfb package installed?)";
@@ -67,82 +99,56 @@ protected:
         if (on_sdl12_compat()) start_window_manager();
     }
 
+    // Starts Xvfb on display `name` and waits until it answers; leaves server_pid at -1 if not.
+    static void start_server(const std::string& name) {
+        const std::string geometry =
+            std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+        // -noreset: the server would otherwise reset, refusing connections for a moment, each
+        // time its last client leaves.
+        const pid_t pid = spawn({"Xvfb", name.c_str(), "-screen", "0", geometry.c_str(),
+                                 "-nolisten", "tcp", "-noreset"});
+        if (pid < 0) return;
+        bool gave_up = false;
+        const bool answers = wait_until([&] {
+            gave_up = waitpid(pid, nullptr, WNOHANG) == pid;  // the number was taken after all
+            Display* probe = gave_up ? nullptr : XOpenDisplay(name.c_str());
+            if (probe) XCloseDisplay(probe);
+            return gave_up || probe;
+        });
+        if (answers && !gave_up) {
+            server_pid = pid;
+            display_name = name;
+        } else if (!gave_up) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+
     // Starts matchbox-window-manager on our server and waits until it has taken the screen.
     static void start_window_manager() {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            setenv("DISPLAY", display_name.c_str(), 1);
-            execlp("matchbox-window-manager", "matchbox-window-manager", "-use_titlebar", "no",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(pid, 0);
-        window_manager_pid = pid;
+        window_manager_pid =
+            spawn({"matchbox-window-manager", "-use_titlebar", "no"}, display_name);
+        ASSERT_GT(window_manager_pid, 0);
         Display* probe = XOpenDisplay(display_name.c_str());
         ASSERT_NE(probe, nullptr);
         const Atom check = XInternAtom(probe, "_NET_SUPPORTING_WM_CHECK", False);
-        bool running = false;
-        for (int tries = 0; tries < kStartTries && !running; ++tries) {
-            ASSERT_NE(waitpid(pid, nullptr, WNOHANG), pid)
-                << "matchbox-window-manager did not start (is its package installed?)";
+        const bool running = wait_until([&] {
             Atom type;
             int format;
-            unsigned long count, left;
+            unsigned long count = 0, left;
             unsigned char* value = nullptr;
-            running = XGetWindowProperty(probe, DefaultRootWindow(probe), check, 0, 1, False,
-                                         AnyPropertyType, &type, &format, &count, &left,
-                                         &value) == Success &&
-                      count > 0;
+            XGetWindowProperty(probe, DefaultRootWindow(probe), check, 0, 1, False,
+                               AnyPropertyType, &type, &format, &count, &left, &value);
             if (value) XFree(value);
-            if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+            return count > 0;
+        });
         XCloseDisplay(probe);
-        ASSERT_TRUE(running) << "matchbox-window-manager did not take the screen";
-    }
-
-    // Starts Xvfb on `number` and waits until it answers; leaves server_pid at -1 if it did not.
-    static void start_server(int number) {
-        const std::string name = ":" + std::to_string(number);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            const std::string geometry =
-                std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-            // -noreset: the server would otherwise reset, refusing connections for a moment,
-            // each time its last client leaves.
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", geometry.c_str(), "-nolisten",
-                   "tcp", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid < 0) return;
-        for (int tries = 0; tries < kStartTries; ++tries) {
-            if (waitpid(pid, nullptr, WNOHANG) == pid) return;  // it gave up
-            if (Display* probe = XOpenDisplay(name.c_str())) {
-                XCloseDisplay(probe);
-                server_pid = pid;
-                display_name = name;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(running) << "matchbox-window-manager did not take the screen (installed?)";
     }
 
     static void TearDownTestSuite() {
-        if (window_manager_pid > 0) {
-            kill(window_manager_pid, SIGTERM);
-            waitpid(window_manager_pid, nullptr, 0);
-        }
-        if (server_pid > 0) {
-            kill(server_pid, SIGTERM);
-            waitpid(server_pid, nullptr, 0);
-        }
+        stop(window_manager_pid);
+        stop(server_pid);
     }
 
     void SetUp() override {
@@ -186,12 +192,9 @@ protected:
     }
 
     Window wait_for_window() {
-        const double give_up = monotonic_seconds() + 10.0;
-        while (monotonic_seconds() < give_up) {
-            if (Window w = find_window(DefaultRootWindow(x))) return w;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return 0;
+        Window found = 0;
+        wait_until([&] { return (found = find_window(DefaultRootWindow(x))) != 0; }, 200);
+        return found;
     }
 
     // What a window manager sends when the user clicks the close button.
@@ -207,55 +210,43 @@ protected:
         XFlush(x);
     }
 
-    // Whether the screen shows the end card, wherever the demo placed it.
+    // Whether the screen shows the end card. Classic SDL 1.2 centres the picture pixel for
+    // pixel. sdl12-compat scales it to fill the screen, keeping its shape, and centres it: each
+    // screen pixel then lies between the card's pixels around the place it maps to, whether it
+    // was scaled to the nearest pixel or by blending.
     bool screen_shows_end_card() {
         XImage* shot = XGetImage(x, DefaultRootWindow(x), 0, 0, kScreenWidth, kScreenHeight,
                                  AllPlanes, ZPixmap);
         if (!shot) return false;
-        if (on_sdl12_compat()) {
-            const bool same = shows_scaled_end_card(shot);
-            XDestroyImage(shot);
-            return same;
-        }
-        const int left = (kScreenWidth - kImageWidth) / 2, top = (kScreenHeight - kImageHeight) / 2;
-        bool same = true;
-        for (int yy = 0; yy < kImageHeight && same; ++yy)
-            for (int xx = 0; xx < kImageWidth && same; ++xx) {
-                const unsigned long p = XGetPixel(shot, left + xx, top + yy);
-                const uint8_t* card = &end_card.bgr[3 * (yy * kImageWidth + xx)];
-                same = (p & 0xFF) == card[0] && ((p >> 8) & 0xFF) == card[1] &&
-                       ((p >> 16) & 0xFF) == card[2];
-            }
-        XDestroyImage(shot);
-        return same;
-    }
-
-    // sdl12-compat scales the picture to fill the screen, keeping its shape, and centres it:
-    // each screen pixel then lies between the card's pixels around the place it maps to,
-    // whether it was scaled to the nearest pixel or by blending.
-    static bool shows_scaled_end_card(XImage* shot) {
-        const double scale = std::min(double(kScreenWidth) / kImageWidth,
-                                      double(kScreenHeight) / kImageHeight);
+        const bool scaled = on_sdl12_compat();
+        const double scale = scaled ? std::min(double(kScreenWidth) / kImageWidth,
+                                               double(kScreenHeight) / kImageHeight)
+                                    : 1.0;
+        const int reach = scaled ? 1 : 0;  // neighbouring card pixels a screen pixel may mix
+        const int tolerance = scaled ? kScaledTolerance : 0;
+        const int border = scaled ? kScaledBorder : 0;
         const int width = int(kImageWidth * scale), height = int(kImageHeight * scale);
         const int left = (kScreenWidth - width) / 2, top = (kScreenHeight - height) / 2;
-        for (int sy = kScaledBorder; sy < height - kScaledBorder; ++sy)
-            for (int sx = kScaledBorder; sx < width - kScaledBorder; ++sx) {
+        bool same = true;
+        for (int sy = border; sy < height - border && same; ++sy)
+            for (int sx = border; sx < width - border && same; ++sx) {
                 const unsigned long p = XGetPixel(shot, left + sx, top + sy);
-                const int x0 = std::clamp(int((sx + 0.5) / scale - 0.5), 0, kImageWidth - 2);
-                const int y0 = std::clamp(int((sy + 0.5) / scale - 0.5), 0, kImageHeight - 2);
+                const int x0 = std::clamp(int((sx + 0.5) / scale - 0.5), 0, kImageWidth - 1 - reach);
+                const int y0 = std::clamp(int((sy + 0.5) / scale - 0.5), 0, kImageHeight - 1 - reach);
                 for (int c = 0; c < 3; ++c) {
                     const int got = int((p >> (8 * c)) & 0xFF);
                     int low = 255, high = 0;
-                    for (int dy = 0; dy < 2; ++dy)
-                        for (int dx = 0; dx < 2; ++dx) {
+                    for (int dy = 0; dy <= reach; ++dy)
+                        for (int dx = 0; dx <= reach; ++dx) {
                             const int v = end_card.bgr[3 * ((y0 + dy) * kImageWidth + x0 + dx) + c];
                             low = std::min(low, v);
                             high = std::max(high, v);
                         }
-                    if (got < low - kScaledTolerance || got > high + kScaledTolerance) return false;
+                    same &= got >= low - tolerance && got <= high + tolerance;
                 }
             }
-        return true;
+        XDestroyImage(shot);
+        return same;
     }
 
     static inline pid_t server_pid = -1;
