@@ -3,16 +3,17 @@
 #include "audio/wav_loader.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "support/test_support.h"
 
 using test_support::canonical_wav;
 using test_support::put_u16;
 using test_support::put_u32;
+using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -23,11 +24,8 @@ struct LoadResult {
     const int16_t* samples;
 };
 
-// Writes `bytes` to a file, loads it and captures what the loader printed.
-LoadResult load_bytes(const std::vector<uint8_t>& bytes) {
-    test_support::TempDir dir;
-    const std::string path = dir.file("track.wav");
-    test_support::write_file(path, bytes);
+// Loads `path` and captures what the loader printed; the outputs start as sentinels.
+LoadResult load_path(const std::string& path) {
     LoadResult r{false, "", 0xDEADBEEF, nullptr};
     testing::internal::CaptureStdout();
     r.ok = load_wav(path.c_str(), &r.frames, &r.samples);
@@ -35,9 +33,18 @@ LoadResult load_bytes(const std::vector<uint8_t>& bytes) {
     return r;
 }
 
-std::vector<uint8_t> valid_wav() { return canonical_wav({1, -1, 300, -300, 32767, -32768}); }
+LoadResult load_bytes(const Bytes& bytes) {
+    test_support::TempDir dir;
+    test_support::write_file(dir.file("track.wav"), bytes);
+    return load_path(dir.file("track.wav"));
+}
 
-void expect_rejected(const std::vector<uint8_t>& bytes, const std::string& line) {
+Bytes valid_wav() { return canonical_wav({1, -1, 300, -300, 32767, -32768}); }
+
+// Keeps the RIFF size true to the file after a change of length.
+void fix_riff_size(Bytes& b) { put_u32(b, 4, static_cast<uint32_t>(b.size() - 8)); }
+
+void expect_rejected(const Bytes& bytes, const std::string& line) {
     const LoadResult r = load_bytes(bytes);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.printed, line.empty() ? "" : line + "\n");
@@ -57,154 +64,103 @@ TEST(WavLoader, LoadsCanonicalFileAndPointsAtTheSamples) {
 }
 
 TEST(WavLoader, AcceptedEdgeCases) {
-    // Data of 0 to 3 bytes holds no whole frame.
-    for (uint32_t extra = 0; extra < 4; ++extra) {
-        std::vector<uint8_t> b = canonical_wav({});
+    for (uint32_t extra = 0; extra < 4; ++extra) {  // data of 0 to 3 bytes: no whole frame
+        Bytes b = canonical_wav({});
         b.resize(b.size() + extra, 0x55);
-        put_u32(b, 4, static_cast<uint32_t>(b.size() - 8));
+        fix_riff_size(b);
         put_u32(b, 40, extra);
         const LoadResult r = load_bytes(b);
         EXPECT_TRUE(r.ok) << extra;
         EXPECT_EQ(r.frames, 0u);
     }
-    // Trailing bytes after the data chunk are fine while the RIFF size counts them.
-    std::vector<uint8_t> b = valid_wav();
+    Bytes b = valid_wav();  // trailing bytes are fine while the RIFF size counts them
     b.insert(b.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0});
-    put_u32(b, 4, static_cast<uint32_t>(b.size() - 8));
-    const LoadResult r = load_bytes(b);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.frames, 3u);
-    // The block alignment field is not looked at.
+    fix_riff_size(b);
+    EXPECT_EQ(load_bytes(b).frames, 3u);
     b = valid_wav();
-    put_u16(b, 32, 7);
+    put_u16(b, 32, 7);  // the block alignment is not looked at
     EXPECT_TRUE(load_bytes(b).ok);
 }
 
-TEST(WavLoader, SilentFailures) {
-    uint32_t frames = 7;
-    const int16_t* samples = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_wav("/nonexistent/tessaloon.wav", &frames, &samples));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(frames, 7u);
-
-    expect_rejected({}, "");
-    std::vector<uint8_t> b = valid_wav();
-    b.resize(43);  // one byte short of a header, whatever it says
-    expect_rejected(b, "");
-}
-
-TEST(WavLoader, UnknownSizeFailsCleanly) {
-    // A pipe has no size to seek to: a clean, silent failure rather than a giant allocation.
-    uint32_t frames = 0;
-    const int16_t* samples = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_wav("/dev/stdin", &frames, &samples));
-    EXPECT_FALSE(load_wav(test_support::kSourceDir.c_str(), &frames, &samples));  // a folder
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST(WavLoader, IdentityChecksSayCorrupted) {
-    std::vector<uint8_t> b = valid_wav();
-    std::memcpy(&b[0], "RIFX", 4);
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    put_u32(b, 4, static_cast<uint32_t>(b.size() - 9));
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    b.push_back(0);  // one extra byte that the RIFF size does not count
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    put_u32(b, 4, 0xFFFFFFF8u);  // the size check must not wrap around
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    std::memcpy(&b[8], "AVI ", 4);
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    std::memcpy(&b[12], "fmt_", 4);
-    expect_rejected(b, "wav is corrupted");
-}
-
-TEST(WavLoader, FormatChecksSayUnsupported) {
-    struct Field {
-        size_t offset;
-        int width;
-        uint32_t value;
+TEST(WavLoader, EachHeaderCheckRejectsWithItsLine) {
+    const char* corrupted = "wav is corrupted";
+    const char* unsupported = "wav is unsupported";
+    struct Case {
         const char* what;
+        std::function<void(Bytes&)> spoil;
+        const char* line;
     };
-    const Field fields[] = {
-        {16, 4, 18, "18-byte format chunk"}, {20, 2, 3, "float samples"},
-        {22, 2, 1, "mono"},                  {24, 4, 48000, "48 kHz"},
-        {28, 4, 192000, "byte rate"},        {34, 2, 8, "8-bit"},
-        {34, 2, 24, "24-bit"},
+    const Case cases[] = {
+        {"empty file", [](Bytes& b) { b.clear(); }, ""},
+        {"43 bytes", [](Bytes& b) { b.resize(43); }, ""},
+        {"RIFX", [](Bytes& b) { std::memcpy(&b[0], "RIFX", 4); }, corrupted},
+        {"RIFF size short", [](Bytes& b) { put_u32(b, 4, uint32_t(b.size() - 9)); }, corrupted},
+        {"an uncounted byte", [](Bytes& b) { b.push_back(0); }, corrupted},
+        {"RIFF size wraps", [](Bytes& b) { put_u32(b, 4, 0xFFFFFFF8u); }, corrupted},
+        {"AVI", [](Bytes& b) { std::memcpy(&b[8], "AVI ", 4); }, corrupted},
+        {"fmt_", [](Bytes& b) { std::memcpy(&b[12], "fmt_", 4); }, corrupted},
+        {"18-byte fmt", [](Bytes& b) { put_u32(b, 16, 18); }, unsupported},
+        {"float", [](Bytes& b) { put_u16(b, 20, 3); }, unsupported},
+        {"mono", [](Bytes& b) { put_u16(b, 22, 1); }, unsupported},
+        {"48 kHz", [](Bytes& b) { put_u32(b, 24, 48000); }, unsupported},
+        {"byte rate", [](Bytes& b) { put_u32(b, 28, 192000); }, unsupported},
+        {"8-bit", [](Bytes& b) { put_u16(b, 34, 8); }, unsupported},
+        {"24-bit", [](Bytes& b) { put_u16(b, 34, 24); }, unsupported},
+        {"LIST before data",
+         [](Bytes& b) {
+             const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+             b.insert(b.begin() + 36, std::begin(list), std::end(list));
+             fix_riff_size(b);
+         },
+         corrupted},
+        {"data past the end", [](Bytes& b) { put_u32(b, 40, 13); }, corrupted},
+        {"data size wraps", [](Bytes& b) { put_u32(b, 40, 0xFFFFFFF0u); }, corrupted},
+        // The checks run in order: identity before format, format before "data".
+        {"AVI and mono",
+         [](Bytes& b) {
+             std::memcpy(&b[8], "AVI ", 4);
+             put_u16(b, 22, 1);
+         }, corrupted},
+        {"mono and no data",
+         [](Bytes& b) {
+             put_u16(b, 22, 1);
+             std::memcpy(&b[36], "LIST", 4);
+         }, unsupported},
     };
-    for (const Field& f : fields) {
-        SCOPED_TRACE(f.what);
-        std::vector<uint8_t> b = valid_wav();
-        if (f.width == 2) put_u16(b, f.offset, static_cast<uint16_t>(f.value));
-        else put_u32(b, f.offset, f.value);
-        expect_rejected(b, "wav is unsupported");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes b = valid_wav();
+        c.spoil(b);
+        expect_rejected(b, c.line);
     }
 }
 
-TEST(WavLoader, ChecksRunInOrder) {
-    // A bad identity is reported before a bad format, a bad format before a missing "data".
-    std::vector<uint8_t> b = valid_wav();
-    std::memcpy(&b[8], "AVI ", 4);
-    put_u16(b, 22, 1);
-    expect_rejected(b, "wav is corrupted");
+TEST(WavLoader, FilesThatCannotBeReadWholeFailCleanly) {
+    EXPECT_EQ(load_path("/nonexistent/tessaloon.wav").printed, "");
+    // No size to seek to (a pipe) or nothing to read (a folder): silent, no giant allocation.
+    EXPECT_EQ(load_path("/dev/stdin").printed, "");
+    EXPECT_EQ(load_path(test_support::kSourceDir).printed, "");
 
-    b = valid_wav();
-    put_u16(b, 22, 1);
-    std::memcpy(&b[36], "LIST", 4);
-    expect_rejected(b, "wav is unsupported");
-}
-
-TEST(WavLoader, DataChunkChecksSayCorrupted) {
-    // Another chunk between "fmt " and "data", as tools that add metadata write it.
-    std::vector<uint8_t> b = valid_wav();
-    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    b.insert(b.begin() + 36, std::begin(list), std::end(list));
-    put_u32(b, 4, static_cast<uint32_t>(b.size() - 8));
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    put_u32(b, 40, 13);  // one byte more than the file holds
-    expect_rejected(b, "wav is corrupted");
-
-    b = valid_wav();
-    put_u32(b, 40, 0xFFFFFFF0u);  // data size + 44 must not wrap around
-    expect_rejected(b, "wav is corrupted");
+    // A sparse file of 4 GiB + 9 bytes, more than any 32-bit RIFF size can describe: refused
+    // from its header, without reading it all.
+    test_support::TempDir dir;
+    const std::string path = dir.file("huge.wav");
+    test_support::write_file(path, valid_wav());
+    ASSERT_EQ(truncate(path.c_str(), (off_t{1} << 32) + 9), 0);
+    const LoadResult r = load_path(path);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.printed, "wav is corrupted\n");
 }
 
 TEST(WavLoader, ParsesFromMemoryWithinBounds) {
     // parse_wav never looks past `size`: a header cut anywhere is rejected, never read beyond.
-    const std::vector<uint8_t> full = valid_wav();
+    const Bytes full = valid_wav();
     for (size_t n = 0; n < 44; ++n) {
-        std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(n));
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
         PcmTrack track;
         EXPECT_EQ(parse_wav(cut.data(), cut.size(), &track), WavStatus::unreadable) << n;
     }
     PcmTrack track;
     ASSERT_EQ(parse_wav(full.data(), full.size(), &track), WavStatus::ok);
     EXPECT_EQ(reinterpret_cast<const uint8_t*>(track.samples), full.data() + 44);
-    EXPECT_STREQ(wav_status_message(WavStatus::unreadable), nullptr);
-}
-
-TEST(WavLoader, FileTooLargeForItsSizeFieldSaysCorruptedWithoutReadingIt) {
-    // A sparse file of 4 GiB + 9 bytes: no 32-bit RIFF size can describe it.
-    test_support::TempDir dir;
-    const std::string path = dir.file("huge.wav");
-    test_support::write_file(path, valid_wav());
-    ASSERT_EQ(truncate(path.c_str(), (off_t{1} << 32) + 9), 0);
-    uint32_t frames = 0;
-    const int16_t* samples = nullptr;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_wav(path.c_str(), &frames, &samples));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "wav is corrupted\n");
 }
