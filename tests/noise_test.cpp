@@ -9,25 +9,15 @@
 
 namespace {
 
-// glibc's rand() runs random_r on a type 3 state of 128 bytes seeded with 1.
-constexpr size_t kGlibcStateBytes = 128;
-
-struct GlibcRandom {
-    char state[kGlibcStateBytes] = {};
+// Values skip .. skip + count - 1 of glibc's rand(), which runs random_r on a type 3 state of
+// 128 bytes seeded with 1.
+std::vector<int32_t> glibc_sequence(size_t count, size_t skip = 0) {
+    char state[128] = {};
     random_data data = {};
-    GlibcRandom() { initstate_r(1, state, sizeof state, &data); }
-    int32_t next() {
-        int32_t value = 0;
-        random_r(&data, &value);
-        return value;
-    }
-};
-
-std::vector<int32_t> glibc_sequence(size_t count) {
-    GlibcRandom random;
-    std::vector<int32_t> values(count);
-    for (auto& v : values) v = random.next();
-    return values;
+    initstate_r(1, state, sizeof state, &data);
+    std::vector<int32_t> values(skip + count);
+    for (auto& v : values) random_r(&data, &v);
+    return std::vector<int32_t>(values.begin() + skip, values.end());
 }
 
 std::vector<int32_t> drawn(int32_t count) {
@@ -37,13 +27,9 @@ std::vector<int32_t> drawn(int32_t count) {
 }
 
 // A stand-in C library whose rand() is not glibc's.
-int calls_to_other_srand = 0;
-unsigned other_seed = 0;
+std::vector<unsigned> other_seeds;
 int other_rand() { return 42; }
-void other_srand(unsigned seed) {
-    ++calls_to_other_srand;
-    other_seed = seed;
-}
+void other_srand(unsigned seed) { other_seeds.push_back(seed); }
 
 // Every test starts from the state a fresh program has after the start-up check.
 class NoiseTest : public ::testing::Test {
@@ -52,102 +38,47 @@ protected:
         noise_restart();
         ASSERT_TRUE(noise_init());
     }
-    void TearDown() override {
-        noise_restart();
-        noise_init();
-    }
 };
 
-TEST(NoiseGenerator, StartsWithTheFirstValuesOfAnUnseededRand) {
-    NoiseGenerator g = noise_unseeded_generator();
-    int32_t first[3];
-    g.fill(first, 3);
-    EXPECT_EQ(first[0], 1804289383);
-    EXPECT_EQ(first[1], 846930886);
-    EXPECT_EQ(first[2], 1681692777);
-}
-
-TEST(NoiseGenerator, MatchesGlibcRandomRForMillionsOfValues) {
-    constexpr size_t kCount = 3'000'000;  // 25 frames of pixels
-    const std::vector<int32_t> expected = glibc_sequence(kCount);
-    NoiseGenerator g = noise_unseeded_generator();
-    std::vector<int32_t> values(kCount);
-    g.fill(values.data(), static_cast<int32_t>(kCount));
-    EXPECT_EQ(values, expected);
-}
-
-TEST(NoiseGenerator, GivesTheSameSequenceWhateverTheRequestSizes) {
-    // Sizes around the internal block and the three-word step, and a frame's worth.
-    const std::vector<int32_t> sizes = {1, 2, 3, 4, 5, 20, 40, 255, 256, 257, 511, 1024, 120000};
-    size_t total = 0;
-    for (int32_t s : sizes) total += static_cast<size_t>(s);
-    const std::vector<int32_t> expected = glibc_sequence(total);
-
+TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
+    // Sizes around the internal block and the three-word step; 25 rounds of about a frame.
+    const int32_t sizes[] = {1, 2, 3, 4, 5, 20, 40, 255, 256, 257, 511, 1024, 120000};
     NoiseGenerator g = noise_unseeded_generator();
     std::vector<int32_t> values;
-    for (int32_t s : sizes) {
-        std::vector<int32_t> part(s);
-        g.fill(part.data(), s);
-        values.insert(values.end(), part.begin(), part.end());
+    for (int round = 0; round < 25; ++round) {
+        for (int32_t size : sizes) {
+            values.resize(values.size() + size);
+            g.fill(values.data() + values.size() - size, size);
+        }
     }
+    const std::vector<int32_t> expected = glibc_sequence(values.size());
+    EXPECT_EQ(expected[0], 1804289383);  // an unseeded rand()'s first value
     EXPECT_EQ(values, expected);
 }
 
-TEST_F(NoiseTest, CheckSucceedsHereAndLeavesRandUnseeded) {
-    // SetUp ran the check; rand() must start its sequence over as if never called.
-    const std::vector<int32_t> expected = glibc_sequence(5);
-    for (int32_t e : expected) EXPECT_EQ(std::rand(), e);
+TEST_F(NoiseTest, DrawsTheSequenceLeavingRandUnseededAndUntouched) {
+    noise_draw(nullptr, 0);  // empty and negative requests draw nothing
+    noise_draw(nullptr, -5);
+    EXPECT_EQ(drawn(400), glibc_sequence(400));
+    // After the first draw the check only reports the path in use.
+    EXPECT_TRUE(noise_init_with(other_rand, other_srand));
+    EXPECT_EQ(drawn(600), glibc_sequence(600, 400));
+    for (int32_t value : glibc_sequence(5)) EXPECT_EQ(std::rand(), value);
 }
 
-TEST_F(NoiseTest, DrawsTheUnseededSequenceWithoutTouchingRand) {
-    const std::vector<int32_t> expected = glibc_sequence(1000);
-    const std::vector<int32_t> first = drawn(400);
-    const std::vector<int32_t> rest = drawn(600);
-    std::vector<int32_t> values(first);
-    values.insert(values.end(), rest.begin(), rest.end());
-    EXPECT_EQ(values, expected);
-    EXPECT_EQ(std::rand(), expected[0]);  // rand() itself has not moved
-}
-
-TEST_F(NoiseTest, CheckAfterTheFirstDrawChangesNothing) {
-    const std::vector<int32_t> expected = glibc_sequence(20);
-    drawn(10);
-    EXPECT_TRUE(noise_init_with(other_rand, other_srand));  // reports the path, changes nothing
-    EXPECT_EQ(drawn(10), std::vector<int32_t>(expected.begin() + 10, expected.end()));
-}
-
-TEST_F(NoiseTest, FallsBackToRandWhenTheCLibraryDiffers) {
-    noise_restart();
-    calls_to_other_srand = 0;
-    EXPECT_FALSE(noise_init_with(other_rand, other_srand));
-    EXPECT_EQ(calls_to_other_srand, 1);
-    EXPECT_EQ(other_seed, 1u);
-
-    // Every value now comes from rand() itself: drawing moves rand() on.
-    std::srand(1);
-    const std::vector<int32_t> expected = glibc_sequence(8);
-    EXPECT_EQ(drawn(5), std::vector<int32_t>(expected.begin(), expected.begin() + 5));
-    EXPECT_EQ(std::rand(), expected[5]);
-}
-
-TEST_F(NoiseTest, RestartBeginsTheSequenceAgainOnEitherPath) {
-    const std::vector<int32_t> expected = glibc_sequence(10);
+TEST_F(NoiseTest, FallsBackToRandWhenTheCLibraryDiffersAndRestartsOnEitherPath) {
     drawn(7);
     noise_restart();
-    EXPECT_EQ(drawn(10), expected);
-
+    EXPECT_EQ(drawn(10), glibc_sequence(10));
     noise_restart();
-    noise_init_with(other_rand, other_srand);
-    drawn(3);
+    EXPECT_FALSE(noise_init_with(other_rand, other_srand));
+    EXPECT_EQ(other_seeds, std::vector<unsigned>{1});
+    // Every value now comes from rand() itself: drawing moves rand() on.
+    std::srand(1);
+    EXPECT_EQ(drawn(5), glibc_sequence(5));
+    EXPECT_EQ(std::rand(), glibc_sequence(1, 5)[0]);
     noise_restart();
-    EXPECT_EQ(drawn(10), expected);
-}
-
-TEST_F(NoiseTest, EmptyRequestsDrawNothing) {
-    const std::vector<int32_t> expected = glibc_sequence(1);
-    noise_draw(nullptr, 0);
-    noise_draw(nullptr, -5);
-    EXPECT_EQ(drawn(1), expected);
+    EXPECT_EQ(drawn(10), glibc_sequence(10));
 }
 
 }  // namespace
