@@ -4,205 +4,83 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-PcmTrack track_of(const std::vector<int16_t>& samples) {
-    PcmTrack t;
-    t.samples = samples.data();
-    t.frames = static_cast<uint32_t>(samples.size() / 2);
-    return t;
+PcmTrack track_of(const std::vector<int16_t>& s) { return {s.data(), uint32_t(s.size() / 2)}; }
+
+auto controls(const FrameControls& c) {
+    return std::tie(c.flash, c.pulse, c.invert, c.noise_range, c.noise_offset, c.ring_length);
 }
 
-// The sample the analyzer tapped on its last call: the flash filter keeps it, scaled, as x1.
-int32_t tapped(const AudioAnalyzer& a) {
-    return static_cast<int32_t>(std::lround(a.flash_filter.x1 * 32767.0));
-}
-
-// Samples that name their own interleaved index (within any window of 32,000).
-std::vector<int16_t> indexed_samples(size_t frames) {
-    std::vector<int16_t> s(frames * 2);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(int32_t(i % 32000) - 16000);
-    return s;
-}
-int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }
-
-TEST(AudioAnalyzer, StartsAtRest) {
-    const AudioAnalyzer a;
-    EXPECT_EQ(a.range_env, 0.0f);
-    EXPECT_EQ(a.offset_env, 0.0f);
-    EXPECT_EQ(a.flash_filter.y1, 0.0);
-    EXPECT_EQ(a.pulse_filter.y4, 0.0);
-}
-
-TEST(AudioAnalyzer, SilenceGivesTheQuietControlsEveryFrame) {
+TEST(AudioAnalyzer, SilenceAndTracksWithoutFramesGiveTheQuietControls) {
     const std::vector<int16_t> zeros(2 * 4410, 0);
-    AudioAnalyzer a;
-    for (int k = 0; k < 120; ++k) {
-        const FrameControls c = a.analyze(track_of(zeros), k * 1000.0 / 60);
-        ASSERT_EQ(c.noise_range, 1) << k;
-        ASSERT_EQ(c.noise_offset, 0) << k;
-        ASSERT_EQ(c.flash, 0) << k;
-        ASSERT_EQ(c.pulse, 0) << k;
-        ASSERT_EQ(c.ring_length, 20) << k;
-        ASSERT_FALSE(c.invert) << k;
+    const int16_t guard[2] = {32767, 32767};  // behind a zero-frame track: must not be read
+    const auto quiet = std::tuple(0, 0, false, 1, 0, 20);
+    for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
+        AudioAnalyzer a;
+        for (int k = -1; k < 120; ++k)
+            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), quiet) << k;
     }
 }
 
 TEST(AudioAnalyzer, FullScaleEnvelopesSettleAt1019Point9995And1020) {
-    const std::vector<int16_t> loud(2 * 16, 32767);
-    AudioAnalyzer a;
-    FrameControls c = a.analyze(track_of(loud), 0.0);
-    EXPECT_EQ(a.range_env, 102.0f);   // 0.1f * 1020
-    EXPECT_EQ(a.offset_env, 510.0f);  // 0.5f * 1020
-    EXPECT_EQ(c.noise_range, 102);
-    EXPECT_EQ(c.noise_offset, 255);
-    for (int k = 1; k < 400; ++k) c = a.analyze(track_of(loud), 0.0);
-    EXPECT_EQ(a.range_env, 1019.99951171875f);
-    EXPECT_EQ(a.offset_env, 1020.0f);
-    EXPECT_EQ(c.noise_range, 1019);
-    EXPECT_EQ(c.noise_offset, 510);
-    // Settled: one more frame changes neither.
-    a.analyze(track_of(loud), 0.0);
-    EXPECT_EQ(a.range_env, 1019.99951171875f);
-    EXPECT_EQ(a.offset_env, 1020.0f);
+    for (const int16_t sample : {int16_t{32767}, int16_t{-32768}}) {  // -32768 is no louder
+        const std::vector<int16_t> loud(2, sample);
+        AudioAnalyzer a;
+        FrameControls c = a.analyze(track_of(loud), 0.0);
+        EXPECT_EQ(std::tie(c.noise_range, c.noise_offset), std::make_tuple(102, 255)) << sample;
+        for (int k = 1; k < 400; ++k) c = a.analyze(track_of(loud), 0.0);
+        EXPECT_EQ(std::tie(a.range_env, a.offset_env), std::make_tuple(1019.99951171875f, 1020.0f))
+            << sample;
+        EXPECT_EQ(std::tie(c.noise_range, c.noise_offset), std::make_tuple(1019, 510)) << sample;
+    }
 }
 
-TEST(AudioAnalyzer, MostNegativeSampleIsAsLoudAsFullScale) {
-    const std::vector<int16_t> low(2, -32768);
-    AudioAnalyzer a;
-    a.analyze(track_of(low), 0.0);
-    EXPECT_EQ(a.offset_env, 510.0f);  // |-32768| * 1020 / 32767 = 1020
-    EXPECT_EQ(a.flash_filter.x1, -32768 / 32767.0);
-}
+// Samples that name their own interleaved index (within any window of 32,000).
+int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }
 
-TEST(AudioAnalyzer, TapsTheInterleavedSampleAtThePlaybackPosition) {
-    const std::vector<int16_t> samples = indexed_samples(44101);
-    const PcmTrack track = track_of(samples);
-    const struct {
-        double ms;
-        size_t index;
-    } cases[] = {
-        {0.0, 0},
-        {0.0114, 1},                // 1.00548: a right sample
-        {10.0, 882},
-        {10.02, 883},               // 883.764 truncated, not rounded
-        {16.6666, 1469},            // 1469.99412
-        {7 * 1000.0 / 60, 10290},   // 10290.0 exactly
-        {33.3333333, 2939},         // 2939.99999706
-        {1000.0, 88200},            // the left sample of frame 44100
-    };
+TEST(AudioAnalyzer, TapsTheInterleavedSampleAtThePlaybackPositionAndHoldsTheLast) {
+    std::vector<int16_t> samples(2 * 44101);  // interleaved indices 0..88201
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(sample_at(i));
+    // Positions truncate (350 ms is exactly 30870, 30869.99... if divided by 1000 first); odd ones
+    // are right samples; from 1000.03 ms (88202.6) and at a negative time the last is held.
+    const struct { double ms; size_t index; } cases[] = {
+        {0.0, 0},        {0.0114, 1},     {16.6666, 1469},  {7000.0 / 60, 10290}, {350.0, 30870},
+        {1000.0, 88200}, {1000.02, 88201}, {1000.03, 88201}, {3.6e6, 88201},       {-1.0, 88201}};
     for (const auto& c : cases) {
         AudioAnalyzer a;
-        a.analyze(track, c.ms);
-        EXPECT_EQ(tapped(a), sample_at(c.index)) << c.ms;
+        a.analyze(track_of(samples), c.ms);
+        // The flash filter keeps the tapped sample, scaled, as its last input.
+        EXPECT_EQ(std::lround(a.flash_filter.x1 * 32767.0), sample_at(c.index)) << c.ms;
     }
 }
 
-TEST(AudioAnalyzer, EvenIndicesTapLeftAndOddIndicesRight) {
-    std::vector<int16_t> samples;
-    for (int i = 0; i < 1000; ++i) samples.insert(samples.end(), {1000, -2000});
+// An analyzer whose next frame, whatever it taps, has the given raw flash (a multiple of 10) and
+// pulse: each filter is reduced to repeating its last output.
+AudioAnalyzer primed(int32_t flash_raw, int32_t pulse) {
     AudioAnalyzer a;
-    for (int k = 0; k < 200; ++k) {
-        const double ms = k * 0.0625;
-        a.analyze(track_of(samples), ms);
-        const int64_t index = static_cast<int64_t>((ms + ms) * 44100.0 / 1000.0);
-        ASSERT_EQ(tapped(a), index % 2 == 0 ? 1000 : -2000) << ms;
-    }
-}
-
-TEST(AudioAnalyzer, HoldsTheLastSamplePastTheEnd) {
-    const std::vector<int16_t> samples = indexed_samples(10);  // interleaved 0..19
-    const PcmTrack track = track_of(samples);
-    // 19 is the right sample of the last frame (0.216 ms is index 19.0512); 0.2268 ms is
-    // index 20.00376, the first past the end.
-    for (const double ms : {0.216, 0.2268, 0.25, 1000.0, 3.6e6, 1e12}) {
-        AudioAnalyzer a;
-        a.analyze(track, ms);
-        EXPECT_EQ(tapped(a), sample_at(19)) << ms;
-    }
-    // 0.2153 ms is index 18.98946: still the left sample of the last frame.
-    AudioAnalyzer a;
-    a.analyze(track, 0.2153);
-    EXPECT_EQ(tapped(a), sample_at(18));
-    // A negative time wraps through the low 32 bits to a huge index: held at the end as well.
-    a.analyze(track, -1.0);
-    EXPECT_EQ(tapped(a), sample_at(19));
-}
-
-TEST(AudioAnalyzer, TrackWithoutFramesTapsSilenceAndReadsNothing) {
-    // A sample sits behind the pointer, but a zero-frame track must not read it.
-    const int16_t guard[2] = {32767, 32767};
-    PcmTrack empty;
-    empty.samples = guard;
-    empty.frames = 0;
-    AudioAnalyzer a;
-    for (const double ms : {0.0, 500.0, -5.0}) {
-        const FrameControls c = a.analyze(empty, ms);
-        EXPECT_EQ(a.flash_filter.x1, 0.0);
-        EXPECT_EQ(c.noise_range, 1);
-        EXPECT_EQ(c.noise_offset, 0);
-    }
-    const PcmTrack nothing;  // no samples at all
-    const FrameControls c = a.analyze(nothing, 10.0);
-    EXPECT_EQ(c.flash, 0);
-    EXPECT_EQ(c.pulse, 0);
-}
-
-// ---- routing --------------------------------------------------------------------------------
-
-// An analyzer whose next frame has the given raw flash (a multiple of 10) and pulse state,
-// whatever it taps: each filter is set up to repeat a chosen output.
-AudioAnalyzer primed(int32_t flash_raw, double pulse_output) {
-    AudioAnalyzer a;
-    HighPassFilter& h = a.flash_filter;
-    h.b0 = h.b1 = h.a2 = 0.0;
-    h.a1 = -1.0;  // E = y1
-    const int32_t q = flash_raw / 10;
-    h.y1 = ((q * 32767 + 254) / 255 + 0.5) / 32767.0;
-    LadderFilter& l = a.pulse_filter;
-    l.p = l.r = 0.0;
-    l.k = -1.0;  // stage 4 repeats y4 before the clip
-    l.y4 = pulse_output;
+    const double s = (flash_raw / 10 * 32767 + 254) / 255 + 0.5;  // least |E * 32767| of the level
+    a.flash_filter = {.b0 = 0, .b1 = 0, .a1 = -1, .a2 = 0, .y1 = s / 32767};
+    // s of 150 and 300 give pulse levels 1 and 2.
+    a.pulse_filter = {.p = 0, .k = -1, .r = 0, .y4 = (pulse == 255 ? 1000 : pulse * 1.5) / 32767};
     return a;
 }
 
-constexpr double kPulse200 = 300.0 / 32767.0;   // s = 300: pulse 200, not strong
-constexpr double kPulse255 = 1000.0 / 32767.0;  // s = 1000: pulse 255, strong
-
-TEST(AudioAnalyzer, InvertIsAStrongPulseFlippedByAStrongFlash) {
+TEST(AudioAnalyzer, InvertIsAStrongPulseFlippedByAStrongFlashAndRingDoublesOnAStrongPulse) {
+    const struct { int32_t flash_raw, pulse; bool invert; int32_t ring; } cases[] = {
+        {0, 100, false, 20},   {0, 200, false, 20},  {200, 200, false, 20}, {210, 200, true, 20},
+        {1990, 0, true, 20},   {0, 255, true, 40},   {200, 255, true, 40},  {210, 255, false, 40},
+        {1990, 255, false, 40}};
     const std::vector<int16_t> zeros(2, 0);
-    const struct {
-        int32_t flash_raw;
-        double pulse;
-        bool invert;
-    } cases[] = {
-        {0, kPulse200, false},   {200, kPulse200, false}, {210, kPulse200, true},
-        {0, kPulse255, true},    {200, kPulse255, true},  {210, kPulse255, false},
-        {1990, kPulse255, false}, {1990, 0.0, true},
-    };
     for (const auto& c : cases) {
-        AudioAnalyzer a = primed(c.flash_raw, c.pulse);
-        const FrameControls f = a.analyze(track_of(zeros), 0.0);
-        EXPECT_EQ(f.invert, c.invert) << c.flash_raw << " " << f.pulse;
-        EXPECT_EQ(f.flash, std::min(c.flash_raw, 255));
+        const auto want = std::tuple(std::min(c.flash_raw, 255), c.pulse, c.invert, 1, 0, c.ring);
+        EXPECT_EQ(controls(primed(c.flash_raw, c.pulse).analyze(track_of(zeros), 0.0)), want)
+            << c.flash_raw << " " << c.pulse;
     }
 }
-
-TEST(AudioAnalyzer, RingDoublesOnlyForAStrongPulse) {
-    const std::vector<int16_t> zeros(2, 0);
-    for (const double pulse : {0.0, 200.0 / 32767.0, kPulse200, kPulse255}) {
-        AudioAnalyzer a = primed(0, pulse);
-        const FrameControls f = a.analyze(track_of(zeros), 0.0);
-        EXPECT_EQ(f.ring_length, f.pulse == 255 ? 40 : 20) << f.pulse;
-    }
-    AudioAnalyzer a = primed(0, kPulse255);
-    EXPECT_EQ(a.analyze(track_of(zeros), 0.0).ring_length, 40);
-}
-
-// ---- long run against an independent model -------------------------------------------------
 
 // Test track: six kinds of 131,072-sample segments (full-scale noise, slow square waves of eight
 // loudnesses, clicks in silence, +full scale, -full scale, quiet noise) from a 64-bit LCG.
