@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <regex>
+#include <cstdio>
 
 #include "support/test_support.h"
 
@@ -30,9 +30,11 @@ std::pair<long, long> expect_clean(const ProcessResult& r) {
     EXPECT_NE(r.err.find("ERROR SUMMARY: 0 errors"), std::string::npos) << r.err;
     std::string log = r.err;
     log.erase(std::remove(log.begin(), log.end(), ','), log.end());
-    std::smatch m;
-    if (std::regex_search(log, m, std::regex("in use at exit: ([0-9]+) bytes in ([0-9]+) blocks")))
-        return {std::stol(m[1]), std::stol(m[2])};
+    const size_t at = log.find("in use at exit: ");
+    long bytes = 0, blocks = 0;
+    if (at != std::string::npos &&
+        std::sscanf(log.c_str() + at, "in use at exit: %ld bytes in %ld blocks", &bytes, &blocks) == 2)
+        return {bytes, blocks};
     ADD_FAILURE() << "no heap summary: " << r.err;
     return {-1, -1};
 }
