@@ -2,7 +2,10 @@
 // own holding whatever soundtrack the case needs.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstring>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -65,4 +68,18 @@ TEST(Demo, PlaysThenHoldsTheEndCardForTenSeconds) {
     // One second of music, then the card: never cut short, and not held much longer.
     EXPECT_GE(r.seconds, 1.0 + kEndCardSeconds - 0.2);
     EXPECT_LT(r.seconds, 1.0 + kEndCardSeconds + 5.0);
+}
+
+TEST(Demo, CtrlCAndKillStopItThroughTheOrdinaryShutdown) {
+    // SDL would turn both into a quit event, which the demo ignores like a window-close request.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        TempDir dir;
+        write_file(dir.file("tessaloon.wav"), tone_wav(8.0));
+        Process demo = start_program({kDemo}, dir.path, kHeadless);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(demo.pid, signal);
+        const ProcessResult r = finish_program(demo, 30.0);
+        EXPECT_EQ(r.exit_code, 128 + signal) << "ends by the signal, for the caller to see";
+        EXPECT_LT(r.seconds, 5.0) << "neither the rest of the music nor the end card may follow";
+    }
 }

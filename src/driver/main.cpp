@@ -6,6 +6,7 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,26 @@ constexpr double kEndCardMs = 10000.0;
 
 constexpr int kFailure = -1;             // exit status 255
 
+// SDL turns Ctrl-C and kill into a quit event, which the loop ignores like a window-close
+// request; that would leave the demo deaf to them. They stop it here instead, through the
+// ordinary shutdown, so that the display mode and the sound device are given back.
+volatile std::sig_atomic_t stop_signal = 0;
+
+void request_stop(int signal) { stop_signal = signal; }
+
+void catch_stop_signals() {
+    std::signal(SIGINT, request_stop);
+    std::signal(SIGTERM, request_stop);
+}
+
+// After the shutdown: end by the signal that asked for it, so the caller sees it.
+int end_by_stop_signal() {
+    SDL_Quit();  // the exit hook would not run
+    std::signal(stop_signal, SIG_DFL);
+    std::raise(stop_signal);
+    return 0;
+}
+
 int fail(const char* message) {
     std::puts(message);
     return kFailure;
@@ -51,7 +72,7 @@ bool escape_pressed() {
 
 void show_end_card(Display* display) {
     const double card_start = now_ms();
-    while (now_ms() - card_start <= kEndCardMs) {
+    while (now_ms() - card_start <= kEndCardMs && !stop_signal) {
         std::memcpy(display_lock(display), end_card.bgr, kImageBytes);
         display_present(display);
     }
@@ -62,6 +83,7 @@ void show_end_card(Display* display) {
 int main(int, char**) {
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) return fail(SDL_GetError());
     std::atexit(SDL_Quit);
+    catch_stop_signals();
 
     SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenBits, kScreenFlags);
     if (!screen) return fail(SDL_GetError());
@@ -97,21 +119,21 @@ int main(int, char**) {
         return fail(SDL_GetError());
     }
 
-    bool escaped = false;
+    bool left_early = false;  // Escape or a stop signal: no end card
     while (Mix_PlayingMusic()) {
         const double elapsed_ms = now_ms() - start_ms;
-        if (escape_pressed()) {
-            escaped = true;
+        if (escape_pressed() || stop_signal) {
+            left_early = true;
             break;
         }
         frame_pass(&analyzer, track, elapsed_ms, display_lock(&display));
         display_present(&display);
     }
-    if (!escaped) show_end_card(&display);
+    if (!left_early) show_end_card(&display);
 
     Mix_HaltMusic();
     Mix_FreeMusic(music);
     Mix_CloseAudio();
     display_close(&display);
-    return 0;
+    return stop_signal ? end_by_stop_signal() : 0;
 }
