@@ -14,19 +14,12 @@
 namespace {
 
 using test_support::TempDir;
+using test_support::names_in;
 using test_support::read_file;
 using test_support::write_file;
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-Names names_in(const std::string& folder) {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(AtomicFile, CommitReplacesWholeKeepingPermissionsAndLinksOrGivingTheUsualOnes) {
     TempDir dir;

@@ -25,6 +25,7 @@
 namespace {
 
 using test_support::TempDir;
+using test_support::names_in;
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -39,14 +40,6 @@ Names lines_of(const std::string& text) {
 std::string file_text(const TempDir& dir, const std::string& name) {
     const Bytes bytes = test_support::read_file(dir.file(name));
     return std::string(bytes.begin(), bytes.end());
-}
-
-Names names_in(const std::string& folder) {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 Bytes frame_of(const Bytes& raw, int64_t index) {

@@ -20,6 +20,8 @@ void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 std::vector<uint8_t> tone_wav(double seconds, double hz = 440.0, double amplitude = 0.25);
 
 std::vector<uint8_t> read_file(const std::string& path);
+// The names of the entries in `folder`, sorted.
+std::vector<std::string> names_in(const std::string& folder);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the value dies.
