@@ -296,14 +296,6 @@ std::string write_shown(Outputs* outputs, int64_t frame, const uint8_t* pixels) 
     return "";
 }
 
-// The position of `picture` in a sequence table, or -1. All pictures of the bank are distinct,
-// so the position is the sequence index the bank picked.
-int32_t table_index(const RawImage* const* table, int32_t count, const RawImage* picture) {
-    for (int32_t i = 0; i < count; ++i)
-        if (table[i] == picture) return i;
-    return -1;
-}
-
 // The number of frames that start before `limit_ms`.
 int64_t frames_before(double limit_ms, int32_t fps) {
     if (!(limit_ms > 0.0)) return 0;
@@ -476,8 +468,8 @@ std::string render(const RenderOptions& options, const PcmTrack& track) {
         pass.elapsed_ms = elapsed_ms;
         pass.pixels = pixels.empty() ? nullptr : pixels.data();
         pass.controls = frame_pass(&analyzer, track, elapsed_ms, pixels.data());
-        pass.star = table_index(star_frames, kStarFrameCount, star_for(elapsed_ms));
-        pass.globe = table_index(globe_frames, kGlobeFrameCount, globe_for(elapsed_ms));
+        pass.star = star_index(elapsed_ms);
+        pass.globe = globe_index(elapsed_ms);
         error = write_pass(options, &outputs, pass);
 
         // Every output frame from here up to the next pass shows this one.

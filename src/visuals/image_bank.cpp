@@ -18,7 +18,7 @@ constexpr const RawImage* bank = starglobe_pictures;
 // The frame number (elapsed_ms / frame_ms truncated toward zero to 32 bits) modulo `count`.
 // A time before the clock origin, or beyond the counter's range, gives frame 0, so the
 // index never leaves the table.
-int frame_index(double elapsed_ms, double frame_ms, int32_t count) {
+int32_t frame_index(double elapsed_ms, double frame_ms, int32_t count) {
     const double frames = elapsed_ms / frame_ms;
     if (!(frames >= 0.0 && frames < kFrameCounterLimit)) return 0;
     return static_cast<int32_t>(frames) % count;
@@ -51,10 +51,14 @@ constinit const RawImage* const globe_frames[kGlobeFrameCount] = {
 
 constinit const RawImage& end_card = bank[kEndCardPicture];
 
-const RawImage* star_for(double elapsed_ms) {
-    return star_frames[frame_index(elapsed_ms, kStarFrameMs, kStarFrameCount)];
+int32_t star_index(double elapsed_ms) {
+    return frame_index(elapsed_ms, kStarFrameMs, kStarFrameCount);
 }
 
-const RawImage* globe_for(double elapsed_ms) {
-    return globe_frames[frame_index(elapsed_ms, kGlobeFrameMs, kGlobeFrameCount)];
+int32_t globe_index(double elapsed_ms) {
+    return frame_index(elapsed_ms, kGlobeFrameMs, kGlobeFrameCount);
 }
+
+const RawImage* star_for(double elapsed_ms) { return star_frames[star_index(elapsed_ms)]; }
+
+const RawImage* globe_for(double elapsed_ms) { return globe_frames[globe_index(elapsed_ms)]; }

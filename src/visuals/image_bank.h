@@ -33,7 +33,9 @@ extern const RawImage* const star_frames[kStarFrameCount];    // animation order
 extern const RawImage* const globe_frames[kGlobeFrameCount];  // animation order
 extern const RawImage& end_card;                               // white title on black
 
-// The pictures showing at `elapsed_ms`. A negative time (only a failing clock gives one)
-// picks frame 0.
+// The pictures showing at `elapsed_ms`: star_frames[star_index(ms)] and
+// globe_frames[globe_index(ms)]. A negative time (only a failing clock gives one) picks frame 0.
 const RawImage* star_for(double elapsed_ms);
 const RawImage* globe_for(double elapsed_ms);
+int32_t star_index(double elapsed_ms);
+int32_t globe_index(double elapsed_ms);
