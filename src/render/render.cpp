@@ -64,12 +64,7 @@ bool parse_number(const std::string& text, double* out) {
     return true;
 }
 
-std::string quoted(std::string_view text) {
-    std::string out(1, '\'');  // built by appending: GCC 12 misreads "'" + string as overlapping
-    out.append(text);
-    out.push_back('\'');
-    return out;
-}
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // Applies one option and its value. Returns "" or the reason it is refused.
 std::string apply_option(std::string_view name, const std::string& value, RenderOptions* options) {
