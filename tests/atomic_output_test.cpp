@@ -59,6 +59,13 @@ TEST(AtomicOutput, RefusesWhatItCannotReplaceWholeBeforeMakingAnything) {
               std::string::npos);
     EXPECT_NE(output_begin(dir.file("file"), OutputShape::folder, &out), "");
     EXPECT_EQ(names_in(dir.path), Names{"file"});
+    // An empty folder (`--png .` is one) is filled in place, and emptied again on failure.
+    fs::create_directory(dir.file("empty"));
+    ASSERT_EQ(output_begin(dir.file("empty"), OutputShape::folder, &out), "");
+    write_file(out.write_path + "/frame00000.png", {'x'});
+    output_abandon(&out);
+    EXPECT_EQ(names_in(dir.path), (Names{"empty", "file"}));
+    EXPECT_TRUE(names_in(dir.file("empty")).empty());
 }
 
 }  // namespace

@@ -11,12 +11,13 @@
 
 #include "support/test_support.h"
 
-// Codecs, frame size, the index at the front, a missing ffmpeg: see render_test.cpp's runs.
+// Codecs, colours, frame size, the index at the front, a missing ffmpeg: render_test.cpp's runs.
 namespace {
 
 VideoSettings settings_for(const std::string& output) {
-    return {.output_path = output, .audio_path = "-odd:name.wav", .fps = 7, .frames = 10,
-            .width = 400, .height = 300};
+    return {.output_path = output, .container = video_container("OUT.MP4"),
+            .audio_path = "-odd:name.wav", .rate_num = 7, .frames = 10, .width = 400,
+            .height = 300, .crf = -1, .preset = ""};
 }
 
 TEST(FfmpegArguments, DescribeTheFramesExactlyAndNameEveryPathAsAFile) {
@@ -27,19 +28,22 @@ TEST(FfmpegArguments, DescribeTheFramesExactlyAndNameEveryPathAsAFile) {
         return it != args.end() && it + 1 != args.end() ? *(it + 1) : "";
     };
     EXPECT_EQ(value_after("-pixel_format"), "bgr24");
-    EXPECT_EQ(value_after("-framerate"), "7");
+    EXPECT_EQ(value_after("-framerate"), "7/1");
     EXPECT_EQ(value_after("-t"), "1428572us");  // 10 / 7 s rounded up: the last frame stays
     // Paths are never read as options or protocols; the temporary's name does not say mp4.
     EXPECT_NE(std::find(args.begin(), args.end(), "file:-odd:name.wav"), args.end());
     EXPECT_EQ(args[args.size() - 2], "mp4");
     EXPECT_EQ(args.back(), "file:out.mp4.partial-x");
 
-    s.seekable = false;  // a pipe: written in one pass
-    s.fps = 60;
+    s.container = video_container("a.mkv");
+    s.rate_num = 30000;
+    s.rate_den = 1001;
     s.frames = 8856;
     args = ffmpeg_arguments(s);
-    EXPECT_NE(value_after("-movflags").find("frag_keyframe"), std::string::npos);
-    EXPECT_EQ(value_after("-t"), "147600000us");  // 147.6 s: whole seconds' worth stays exact
+    EXPECT_EQ(value_after("-framerate"), "30000/1001");
+    EXPECT_EQ(value_after("-t"), "295495200us");  // 8856 * 1001 / 30000 s, exactly
+    EXPECT_EQ(args[args.size() - 2], "matroska");
+    EXPECT_EQ(value_after("-movflags"), "");
 }
 
 // Runs `body` on a pipe to a shell script that stands in for ffmpeg, first on PATH.
@@ -51,29 +55,32 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
     ASSERT_EQ(chmod(dir.file("ffmpeg").c_str(), 0755), 0);
     const std::string saved = std::getenv("PATH");
     setenv("PATH", (dir.path + ":" + saved).c_str(), 1);
-    EXPECT_EQ(find_on_path("ffmpeg"), dir.file("ffmpeg"));
     VideoPipe video;
-    EXPECT_EQ(video_open(settings_for(dir.file("v.mp4")), &video), "");
-    if (video.pid > 0) body(&video);
+    EXPECT_EQ(video_open(settings_for("/tmp/v.mp4.partial-x"), &video), "");
+    if (video.child.pid > 0) body(&video);
     setenv("PATH", saved.c_str(), 1);
 }
 
-TEST(FfmpegPipe, AFailingFfmpegIsReportedAndARunningOneKilledAtOnce) {
+TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOnce) {
     signal(SIGPIPE, SIG_IGN);  // as the renderer has it: a reader gone is a failed write
-    with_fake_ffmpeg("head -c 1000 >/dev/null\nexit 3", [](VideoPipe* video) {
-        const std::vector<uint8_t> frame(360000, 0);
-        std::string error;
-        for (int i = 0; i < 50 && error.empty(); ++i)
-            error = video_write(video, frame.data(), frame.size());
-        EXPECT_NE(error.find("ffmpeg stopped taking frames"), std::string::npos) << error;
-        EXPECT_EQ(video_close(video), "ffmpeg failed (exit status 3)");
-    });
+    const struct { const char* complaint; std::string error; } cases[] = {
+        {"file:/tmp/v.mp4.partial-x: Invalid data", "ffmpeg failed (exit status 3): v.mp4: Invalid data"},
+        {"/tmp/v.mp4.partial-x: No space left on device", "cannot write v.mp4: No space left on device"}};
+    for (const auto& c : cases)
+        with_fake_ffmpeg("head -c 1000 >/dev/null\necho '" + std::string(c.complaint) +
+                             "' >&2\nexit 3", [&c](VideoPipe* video) {
+            const std::vector<uint8_t> frame(360000, 0);
+            std::string error;
+            for (int i = 0; i < 50 && error.empty(); ++i)
+                error = video_write(video, frame.data(), frame.size(), "v.mp4");
+            EXPECT_EQ(error, c.error);
+        });
     with_fake_ffmpeg("exec sleep 60", [](VideoPipe* video) {
         const double started = test_support::monotonic_seconds();
         video_kill(video);
         EXPECT_LT(test_support::monotonic_seconds() - started, 5.0);
-        EXPECT_EQ(video->pid, -1);
-        EXPECT_EQ(video_close(video), "");  // nothing left to close
+        EXPECT_EQ(video->child.pid, -1);
+        EXPECT_EQ(video_close(video, "v.mp4"), "");  // nothing left to close
     });
 }
 

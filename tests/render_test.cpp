@@ -47,16 +47,24 @@ Bytes frame_of(const Bytes& raw, int64_t index) {
     return Bytes(begin, begin + static_cast<std::ptrdiff_t>(kImageBytes));
 }
 
-// Frame `frame` of the --png folder dir/frames, decoded into --raw's blue, green, red layout.
-Bytes png_frame(const TempDir& dir, int frame) {
+// Frame `frame` of a --png folder, decoded into --raw's blue, green, red layout.
+Bytes png_frame(const std::string& folder, int frame) {
     char name[32];
-    std::snprintf(name, sizeof name, "frames/frame%05d.png", frame);
+    std::snprintf(name, sizeof name, "/frame%05d.png", frame);
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, dir.file(name).c_str())) return {};
+    if (!png_image_begin_read_from_file(&image, (folder + name).c_str())) return {};
     image.format = PNG_FORMAT_BGR;
     Bytes bgr(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, bgr.data(), 0, nullptr) ? bgr : Bytes{};
+}
+
+// ffprobe's answers about `file`, one "\nname=value" each, for find("\nname=value\n").
+std::string probe(const TempDir& dir, const std::string& file) {
+    return "\n" + test_support::run_program(
+        {"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+         "stream=codec_type,codec_name,pix_fmt,nb_frames,color_space,color_range,color_primaries"
+         ":format=duration,format_name", "-of", "default=noprint_wrappers=1", file}, dir.path).out;
 }
 
 const std::string kRender = test_support::kBuildDir + "/starglobe-render";
@@ -66,58 +74,92 @@ test_support::ProcessResult render_in(const TempDir& dir, Names args) {
     return test_support::run_program(args, dir.path);
 }
 
-TEST(RenderTimeline, PlanCountsWhatStartsBeforeTheEndAndAddsTheCardOnlyToPictures) {
+TEST(RenderOptions, RatesFramingAndRefusals) {
+    // 30000/1001 puts frame 30 at exactly 1001 ms; 29.97 at 1001.001 ms, past 1001.0005.
     const struct { std::vector<const char*> args; uint32_t track_frames;
-                   std::array<int64_t, 3> passes_music_card; } cases[] = {
+                   std::array<int64_t, 5> num_den_passes_music_card; } cases[] = {
+        {{"--fps", "60000/2002", "--seconds", "1.0010005", "--raw", "r"}, 0, {30000, 1001, 31, 31, 0}},
+        {{"--fps", "29.97", "--seconds", "1.0010005", "--raw", "r"}, 0, {2997, 100, 30, 30, 0}},
         // Passes that start before frame 3's 300 ms; a length given: no end card.
-        {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"}, 44100, {8, 3, 0}},
-        {{"--png", "p"}, 0, {0, 0, 600}},  // no music: straight to the card
+        {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"}, 44100, {10, 1, 8, 3, 0}},
+        {{"--png", "p"}, 0, {60, 1, 0, 0, 600}},  // no music: straight to the card
     };
     const std::vector<int16_t> silence(2 * 44100, 0);
     for (const auto& c : cases) {
         RenderOptions o;
         ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o), "");
         const RenderPlan p = render_plan(o, PcmTrack{silence.data(), c.track_frames});
-        EXPECT_EQ((std::array{p.passes, p.music_frames, p.card_frames}), c.passes_music_card)
-            << c.args.back();
+        EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.music_frames, p.card_frames}),
+                  c.num_den_passes_music_card) << c.args[1];
     }
+    const FrameRate ntsc{30000, 1001, true, 0.0}, decimal{2997, 100, false, 29.97};
+    EXPECT_EQ(frame_time_ms(30, ntsc), 1001.0);
+    EXPECT_EQ(frame_time_ms(1, ntsc), 1001.0 / 30);
+    EXPECT_EQ(frame_time_ms(7, decimal), 7 * 1000.0 / 29.97);
     // The latest pass at or before the frame's time, equal times included: at k = 31 the
     // quick estimate, 31 / 60 * 60, rounds below 31.
-    for (int k = 0; k < 40; ++k) EXPECT_EQ(pass_shown(k, 60, 60), k) << k;
-    EXPECT_EQ(pass_shown(9, 60, 7), 1);       // 150 ms: the pass at 142.9 ms
-    EXPECT_EQ(pass_shown(7, 60, 1000), 116);  // 116.67 ms
+    const FrameRate r60{60, 1, false, 60.0}, r7{7, 1, false, 7.0}, r1000{1000, 1, false, 1000.0};
+    for (int k = 0; k < 40; ++k) EXPECT_EQ(pass_shown(k, r60, r60), k) << k;
+    EXPECT_EQ(pass_shown(9, r60, r7), 1);        // 150 ms: the pass at 142.9 ms
+    EXPECT_EQ(pass_shown(7, r60, r1000), 116);   // 116.67 ms
+    EXPECT_EQ(pass_shown(30, ntsc, r1000), 1001);
+
+    const char* framed[] = {"--size", "1920x1080", "--video", "V.MKV"};
+    RenderOptions o;
+    ASSERT_EQ(parse_render_options(4, framed, &o), "");
+    const Framing f = output_framing(o);
+    EXPECT_EQ((std::array{f.width, f.height, f.scale, f.x, f.y}),
+              (std::array{1920, 1080, 3, 360, 90}));
+    const std::vector<std::vector<const char*>> refused = {
+        {"--raw", "r", "--fps", "1000.5"}, {"--raw", "r", "--fps", "0"},
+        {"--raw", "r", "--fps", "1/0"}, {"--raw", "r", "--fps", "29."},
+        {"--raw", "r", "--loop-fps", "100001"}, {"--video", "v.webm"}, {"--video", "v.mp4.avi"},
+        {"--plot", "p.jpg"}, {"--video", "v.mp4", "--crf", "52"},
+        {"--video", "v.mp4", "--preset", "fastest"}, {"--png", "p", "--scale", "9"},
+        {"--png", "p", "--size", "399x300"}, {"--raw", "r", "--scale", "2"},
+        {"--video", "v.mp4", "--frames", "0"}, {"--raw", "r", "--raw", "r"},
+        {"--raw", "r", "--frames", "3", "--seconds", "1"}, {"--fps", "30"},
+        {"--controls", "-", "--raw", "-"}, {"--video", "same.mp4", "--png", "same.mp4"}};
+    for (const auto& args : refused) {
+        RenderOptions ignored;
+        EXPECT_NE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored), "")
+            << args[0] << " " << args[1] << " " << args.back();
+    }
 }
 
-TEST(RenderProgram, CommandLineAndSoundtrackFailures) {
+TEST(RenderProgram, UsageAndSoundtrackFailuresSayWhyOnStandardError) {
     TempDir dir;
-    const std::vector<Names> bad = {
-        {"--bogus", "1", "--controls", "c"},
-        {"--controls"},
-        {"--controls", "c", "--fps", "3000000000"},
-        {"--controls", "c", "--seconds", "nan"},
-        {"--controls", "c", "--frames", "3", "--seconds", "1"},
-        {"--fps", "30"},  // nothing to write
-        {"--controls", "-", "--raw", "-"},
-        {"--video", "same", "--png", "same"},
-    };
-    for (const Names& args : bad) {
+    for (const Names& args : {Names{"--bogus", "1", "--controls", "c"}, {"--controls"},
+                              {"--video", "v.mp4", "--frames", "0"}}) {
         const auto run = render_in(dir, args);
         EXPECT_EQ(run.exit_code, 2) << args.back();
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("starglobe-render: ", 0), 0u) << run.err;
     }
     EXPECT_TRUE(names_in(dir.path).empty());
+    const auto missing = render_in(dir, {"--controls", "c.csv"});
+    EXPECT_NE(missing.err.find("found no tessaloon.wav in " + dir.path), std::string::npos);
 
-    // The loader's verdict, then the program's own line, as the demo prints them.
-    Bytes corrupted = test_support::canonical_wav({1, 2, 3, 4});
-    corrupted.push_back(0);  // one byte the RIFF size does not count
-    test_support::write_file(dir.file("bad.wav"), corrupted);
-    const auto bad_wav = render_in(dir, {"--wav", "bad.wav", "--controls", "c.csv"});
-    EXPECT_EQ(bad_wav.exit_code, 1);
-    EXPECT_EQ(bad_wav.out, "wav is corrupted\nFailed to load WAV\n");
-    const auto missing = render_in(dir, {"--controls", "c.csv"});  // the loader is silent
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out, "Failed to load WAV\n");
+    Bytes with_list = test_support::canonical_wav({1, 2, 3, 4});
+    const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    with_list.insert(with_list.begin() + 36, list.begin(), list.end());
+    test_support::put_u32(with_list, 4, static_cast<uint32_t>(with_list.size() - 8));
+    Bytes mono = test_support::canonical_wav({1, 2, 3, 4});
+    test_support::put_u16(mono, 22, 1);
+    test_support::put_u32(mono, 24, 48000);
+    const struct { Bytes bytes; std::string why; } refused[] = {
+        {with_list, "a LIST chunk sits between fmt and data"},
+        {mono, "48000 Hz mono 16-bit PCM, needs 44100 Hz stereo 16-bit PCM"}};
+    for (const auto& c : refused) {
+        test_support::write_file(dir.file("song.wav"), c.bytes);
+        const auto run = render_in(dir, {"--wav", "song.wav", "--controls", "-"});
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "starglobe-render: song.wav: " + c.why + "\nstarglobe-render: convert "
+                           "it with: sox song.wav -b 16 -e signed-integer -c 2 -r 44100 "
+                           "converted.wav\n");
+    }
 }
 
 TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLatestPass) {
@@ -140,23 +182,20 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
     ASSERT_EQ(lines.size(), 51u);
     EXPECT_EQ(lines[0], "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
                         "ring_length,star,globe");
-    // The demo's passes on the same timeline, from the first value of the noise sequence. Until
-    // the artwork is in, every bank entry is one placeholder and the picked index stays 0.
-    const bool real_bank = star_frames[0] != star_frames[1];
+    // The demo's passes on the same timeline, from the first value of the noise sequence.
     NoiseSource noise = noise_source_checked();
     const PcmTrack track{samples.data(), 88200};
     AudioAnalyzer analyzer;
     Bytes pixels(kImageBytes);
     std::set<int> flashes, pulses, inverts;
     for (int k = 0; k < 50; ++k) {
-        const double ms = frame_elapsed_ms(k, 25);
+        const double ms = k * 1000.0 / 25;
         const FrameControls c = frame_pass(&analyzer, track, ms, &noise, pixels.data()).controls;
         ASSERT_EQ(frame_of(raw, k), pixels) << "frame " << k;
         char row[160];
         std::snprintf(row, sizeof row, "%d,%.3f,%d,%d,%d,%d,%d,%d,%d,%d", k, ms, c.flash, c.pulse,
                       c.invert ? 1 : 0, c.noise_range, c.noise_offset, c.ring_length,
-                      real_bank ? static_cast<int>(ms / 200.0) % 24 : 0,
-                      real_bank ? static_cast<int>(ms / 100.0) % 20 : 0);
+                      static_cast<int>(ms / 200.0) % 24, static_cast<int>(ms / 100.0) % 20);
         EXPECT_EQ(lines[k + 1], row);
         flashes.insert(c.flash);
         pulses.insert(c.pulse);
@@ -178,25 +217,25 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
     EXPECT_EQ(file_text(dir, "loop.csv"), file_text(dir, "plain.csv"));
     ASSERT_EQ(names_in(dir.file("frames")).size(), 20u);
     // Frame k at 100k ms shows pass j at 40j ms, the latest j with 40j <= 100k.
-    for (int k = 0; k < 20; ++k) EXPECT_EQ(png_frame(dir, k), frame_of(raw, k * 5 / 2)) << k;
+    for (int k = 0; k < 20; ++k)
+        EXPECT_EQ(png_frame(dir.file("frames"), k), frame_of(raw, k * 5 / 2)) << k;
 }
 
 TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
     TempDir dir;
     test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.3));
-    fs::create_directory(dir.file("frames"));  // empty: replaced
+    fs::create_directory(dir.file("frames"));  // empty: filled in place
     const auto run = render_in(dir, {"--wav", "t.wav", "--fps", "10", "--video", "v.mp4", "--png",
-                                     "frames", "--raw", "f.raw"});
+                                     "frames/", "--raw", "f.raw", "--plot", "p.svg"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.err, "");  // no terminal: no progress bar
-    EXPECT_EQ(names_in(dir.path), (Names{"f.raw", "frames", "t.wav", "v.mp4"}));
-    // 3 frames of music and 100 of end card, with the sound.
-    const std::string info = "\n" + test_support::run_program(
-        {"/usr/bin/ffprobe", "-v", "error", "-show_entries",
-         "stream=codec_type,codec_name,pix_fmt,nb_frames:format=duration", "-of",
-         "default=noprint_wrappers=1", "v.mp4"}, dir.path).out;
+    EXPECT_EQ(names_in(dir.path), (Names{"f.raw", "frames", "p.svg", "t.wav", "v.mp4"}));
+    EXPECT_NE(file_text(dir, "p.svg").find("<svg"), std::string::npos);
+    // 3 frames of music and 100 of end card, with the sound, in BT.601 at this size.
+    const std::string info = probe(dir, "v.mp4");
     for (const char* entry : {"codec_name=h264", "pix_fmt=yuv420p", "nb_frames=103",
-                              "codec_type=audio", "codec_name=aac", "duration=10.300000"})
+                              "codec_type=audio", "codec_name=aac", "duration=10.300000",
+                              "color_space=smpte170m", "color_range=tv", "format_name=mov,mp4,m4a,3gp,3g2,mj2"})
         EXPECT_NE(info.find("\n" + std::string(entry) + "\n"), std::string::npos) << info;
     // Browsers start playing at once only when the index (moov) precedes the data (mdat).
     const std::string mp4 = file_text(dir, "v.mp4");
@@ -204,9 +243,29 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
     const Bytes raw = test_support::read_file(dir.file("f.raw"));
     ASSERT_EQ(raw.size(), 3 * kImageBytes);  // one picture per pass: no end card
     ASSERT_EQ(names_in(dir.file("frames")).size(), 103u);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(png_frame(dir, k), frame_of(raw, k)) << k;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(png_frame(dir.file("frames"), k), frame_of(raw, k)) << k;
     const Bytes card(end_card.bgr, end_card.bgr + kImageBytes);
-    for (int k : {3, 50, 102}) EXPECT_EQ(png_frame(dir, k), card) << k;
+    for (int k : {3, 50, 102}) EXPECT_EQ(png_frame(dir.file("frames"), k), card) << k;
+
+    // HD: every pixel twice each way, centred on black, into the working folder; BT.709.
+    fs::create_directory(dir.file("here"));
+    const auto hd = test_support::run_program({kRender, "--wav", "../t.wav", "--fps", "10",
+        "--frames", "2", "--size", "1280x720", "--png", ".", "--video", "../hd.mkv"},
+        dir.file("here"));
+    ASSERT_EQ(hd.exit_code, 0) << hd.err;
+    for (const char* entry : {"color_space=bt709", "color_primaries=bt709", "format_name=matroska,webm"})
+        EXPECT_NE(probe(dir, "hd.mkv").find("\n" + std::string(entry) + "\n"), std::string::npos);
+    for (int k = 0; k < 2; ++k) {
+        const Bytes big = png_frame(dir.file("here"), k), small = frame_of(raw, k);
+        ASSERT_EQ(big.size(), 1280u * 720 * 3);
+        for (int y = 0, x = 0; y < 720; x = (x + 1) % 1280, y += x == 0) {
+            const bool inside = x >= 240 && x < 1040 && y >= 60 && y < 660;
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(big[(y * 1280 + x) * 3 + c],
+                          inside ? small[((y - 60) / 2 * 400 + (x - 240) / 2) * 3 + c] : 0)
+                    << x << "," << y;
+        }
+    }
 
     // A pipe cannot be rewritten: it gets a fragmented file, and stays a pipe.
     ASSERT_EQ(mkfifo(dir.file("pipe.mp4").c_str(), 0600), 0);
@@ -234,7 +293,9 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         {{"--video", "v.mp4", "--png", "out"}, {"PATH=" + dir.file("frames")}, 0, "install ffmpeg"},
         {{"--video", "v.mp4", "--png", "out"}, {"PATH=" + dir.file("bin") + ":/usr/bin:/bin"}, 0,
          "ffmpeg failed (exit status 1)"},
-        {{"--png", "out", "--raw", "/dev/full"}, {}, 0, "cannot write /dev/full"},
+        {{"--png", "out", "--raw", "/dev/full"}, {}, 0,
+         "cannot write /dev/full: No space left on device"},
+        {{"--plot", "p.png"}, {"PATH=" + dir.file("frames")}, 0, "package gnuplot-nox"},
         {{"--png", "frames"}, {}, 0, "not empty"},
         {{std::begin(all), std::end(all)}, {}, SIGINT, "unfinished output removed"},
         {{std::begin(all), std::end(all)}, {}, SIGTERM, "unfinished output removed"},
@@ -259,6 +320,12 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         EXPECT_EQ(file_text(dir, "c.csv"), "old");
         EXPECT_EQ(names_in(dir.file("frames")), Names{"mine.txt"});
     }
+    // A reader that goes away ends the run quietly, as SIGPIPE ends `yes | head`.
+    const auto closed = test_support::run_program(
+        {"/bin/bash", "-c", kRender + " --wav t.wav --fps 1000 --seconds 1000 --controls - | "
+                                      "head -c 5; echo \" ${PIPESTATUS[0]}\""}, dir.path);
+    EXPECT_EQ(closed.out, "frame 141\n");
+    EXPECT_EQ(closed.err, "");
 }
 
 }  // namespace

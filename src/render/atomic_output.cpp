@@ -49,6 +49,13 @@ std::string begin_folder(const std::string& path, AtomicOutput* out) {
         if (!S_ISDIR(st.st_mode)) return path + " exists and is not a folder";
         if (!folder_is_empty(path))
             return path + " is a folder that is not empty; give a new or empty folder";
+        // Filled in place: renaming over it would take it from under whoever stands in it
+        // (`--png .` renames the shell's working folder away).
+        out->final_path = path;
+        out->write_path = path;
+        out->way = OutputWay::direct;
+        out->folder = true;
+        return "";
     }
     std::string temp = path + kTempMark;
     if (!mkdtemp(temp.data())) return failure(path, errno);
@@ -127,8 +134,15 @@ std::string output_commit(AtomicOutput* out) {
 }
 
 void output_abandon(AtomicOutput* out) {
+    std::error_code ignored;  // nothing more can be done about a file that will not go
+    if (out->folder && out->way == OutputWay::direct && !out->final_path.empty()) {
+        // An empty folder filled in place: empty again.
+        for (const auto& entry : std::filesystem::directory_iterator(out->final_path, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
+        out->final_path.clear();
+        return;
+    }
     if (out->temp_path.empty()) return;
-    std::error_code ignored;  // nothing more can be done about a temporary that will not go
     std::filesystem::remove_all(out->temp_path, ignored);
     out->temp_path.clear();
 }

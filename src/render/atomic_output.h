@@ -1,4 +1,4 @@
-// Outputs that appear whole or not at all, and the signals that may cut a run short.
+// Outputs that appear whole or not at all.
 //
 //     AtomicOutput out;
 //     std::string error = output_begin("clip.mp4", OutputShape::file, &out);
@@ -12,10 +12,11 @@
 // existing paths that are not regular files, such as /dev/null, a named pipe or a terminal. A
 // symbolic link to a regular file is followed: its target is replaced and the link kept.
 //
-// A folder of files (OutputShape::folder) is filled as a temporary folder beside it,
-// "NAME.partial-XXXXXX", and renamed to NAME at the end. NAME may be missing or an empty folder
-// (which the rename replaces); a non-empty folder, or anything that is not a folder, is refused
-// before anything is written, so no earlier output is ever mixed with or lost to a new one.
+// A folder of files (OutputShape::folder) that does not exist yet is filled as a temporary
+// folder beside it, "NAME.partial-XXXXXX", and renamed to NAME at the end. An empty folder is
+// filled in place and emptied again if the run fails. A non-empty folder, or anything that is
+// not a folder, is refused before anything is written, so no earlier output is ever mixed with
+// or lost to a new one.
 #pragma once
 #include <string>
 #include <sys/types.h>
@@ -52,5 +53,6 @@ std::string output_begin(const std::string& path, OutputShape shape, AtomicOutpu
 std::string output_commit(AtomicOutput* out);
 
 // Removes the temporary of an output that will not be completed (a folder with everything in
-// it). Outputs written directly keep whatever reached them.
+// it), or empties a folder filled in place. Other outputs written directly keep whatever
+// reached them.
 void output_abandon(AtomicOutput* out);

@@ -1,0 +1,153 @@
+#include "render/plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "common/wav_format.h"
+#include "render/child_process.h"
+
+namespace {
+
+constexpr double kMsPerSecond = 1000.0;
+constexpr int64_t kTargetBins = 750;         // about one bin per two pixels across the plot
+constexpr double kFullScale = 32768.0;       // a 16-bit sample's magnitude at 0 dBFS
+constexpr double kLoudnessFloorDb = -60.0;   // quieter than this draws as silence
+constexpr double kPercent = 100.0;
+// Tick spacings tried in turn, in seconds, for at most kMaxTicks ticks across the time axis.
+constexpr double kTickSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800, 3600};
+constexpr double kMaxTicks = 16.0;
+
+// Root mean square of the mid channel (left + right) / 2 over sample frames [first, end), in
+// dBFS, floored.
+double loudness_db(const PcmTrack& track, int64_t first, int64_t end) {
+    end = std::min<int64_t>(end, track.frames);
+    if (first >= end) return kLoudnessFloorDb;
+    double sum = 0.0;
+    for (int64_t i = first; i < end; ++i) {
+        const double mid = (track.samples[2 * i] + track.samples[2 * i + 1]) / 2.0;
+        sum += mid * mid;
+    }
+    const double rms = std::sqrt(sum / static_cast<double>(end - first)) / kFullScale;
+    return rms > 0.0 ? std::max(kLoudnessFloorDb, 20.0 * std::log10(rms)) : kLoudnessFloorDb;
+}
+
+// A path inside a gnuplot single-quoted string, where only the quote itself needs doubling.
+std::string gnuplot_quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+// One panel: its label, the y range and ticks, and what it draws.
+struct Panel {
+    const char* label;
+    const char* range;
+    const char* tics;
+    const char* plot;
+};
+
+// Columns of the data block: 1 time (s), 2 loudness (dBFS), 3 mean flash, 4 highest flash,
+// 5 mean pulse, 6 mean noise_range, 7 share inverted (%).
+constexpr Panel kPanels[] = {
+    {"loudness\\n(dBFS)", "[-60:0]", "-60,20,0",
+     "$d using 1:2 with filledcurves y1=-60 lc rgb '#5b6c8f'"},
+    {"flash\\n(globe lit)", "[0:255]", "0,100,200",
+     "$d using 1:4 with filledcurves y1=0 lc rgb '#f3d28a', "
+     "$d using 1:3 with filledcurves y1=0 lc rgb '#d99a1e'"},
+    {"pulse\\n(stars dark)", "[0:255]", "0,100,200",
+     "$d using 1:5 with filledcurves y1=0 lc rgb '#7b4fa6'"},
+    {"noise_range\\n(noise level)", "[0:1020]", "0,250,1000",
+     "$d using 1:6 with filledcurves y1=0 lc rgb '#2a8f7d'"},
+    {"invert\\n(% of passes)", "[0:100]", "0,50,100",
+     "$d using 1:7 with filledcurves y1=0 lc rgb '#c8414f'"},
+};
+
+}  // namespace
+
+Plot plot_start(const PcmTrack& track, double span_ms, double pass_ms, const std::string& title) {
+    Plot plot;
+    plot.track = &track;
+    plot.title = title;
+    plot.bin_ms = std::max(span_ms / kTargetBins, pass_ms);
+    plot.bins.resize(static_cast<size_t>(std::max(1.0, std::ceil(span_ms / plot.bin_ms))));
+    return plot;
+}
+
+void plot_add(Plot* plot, double elapsed_ms, const FrameControls& c) {
+    const size_t at = std::min(plot->bins.size() - 1, static_cast<size_t>(elapsed_ms / plot->bin_ms));
+    PlotBin& bin = plot->bins[at];
+    ++bin.passes;
+    bin.flash_sum += c.flash;
+    bin.flash_max = std::max(bin.flash_max, c.flash);
+    bin.pulse_sum += c.pulse;
+    bin.range_sum += c.noise_range;
+    bin.inverted += c.invert ? 1 : 0;
+}
+
+std::string plot_script(const Plot& plot, const std::string& output_path, bool svg) {
+    const double span_s = static_cast<double>(plot.bins.size()) * plot.bin_ms / kMsPerSecond;
+    double step = kTickSteps[std::size(kTickSteps) - 1];
+    for (const double s : kTickSteps)
+        if (span_s / s <= kMaxTicks) {
+            step = s;
+            break;
+        }
+    std::string script = svg ? "set terminal svg size 1600,1000 dynamic noenhanced font 'DejaVu Sans,14'\n"
+                             : "set terminal pngcairo size 1600,1000 noenhanced font 'DejaVu Sans,12'\n";
+    script += "set output " + gnuplot_quoted(output_path) + "\n$d << EOD\n";
+    char row[160];
+    for (size_t i = 0; i < plot.bins.size(); ++i) {
+        const PlotBin& b = plot.bins[i];
+        const double start_ms = static_cast<double>(i) * plot.bin_ms;
+        const double n = std::max(1, b.passes);
+        const double first = start_ms * kSampleRateHz / kMsPerSecond;
+        const double end = (start_ms + plot.bin_ms) * kSampleRateHz / kMsPerSecond;
+        std::snprintf(row, sizeof row, "%.4f %.2f %.2f %d %.2f %.2f %.2f\n",
+                      (start_ms + plot.bin_ms / 2) / kMsPerSecond,
+                      loudness_db(*plot.track, static_cast<int64_t>(first),
+                                  static_cast<int64_t>(end)),
+                      b.flash_sum / n, b.flash_max, b.pulse_sum / n, b.range_sum / n,
+                      kPercent * b.inverted / n);
+        script += row;
+    }
+    script += "EOD\n";
+    script += "set multiplot layout 5,1 title " + gnuplot_quoted(plot.title) +
+              " font ',16' margins 0.1,0.985,0.07,0.93 spacing 0,0.018\n"
+              "set xrange [0:" + std::to_string(span_s) + "]\n"
+              "set xtics " + std::to_string(step) + " nomirror\n"
+                            "set grid front xtics lt 1 dt solid lc rgb '#ffffff' lw 1.2\n"
+              "set style fill solid 1.0 noborder\n"
+              "set border 3 lc rgb '#555555'\n"
+              "set ytics nomirror\n"
+              "set ylabel offset -2,0\n"
+              "unset key\n"
+              "set format x ''\n";
+    for (size_t i = 0; i < std::size(kPanels); ++i) {
+        const Panel& p = kPanels[i];
+        if (i + 1 == std::size(kPanels))
+            script += "set format x '%.0tM:%02.0tS' time\n"
+                      "set xlabel 'time in the soundtrack (minutes:seconds)'\n";
+        script += std::string("set ylabel \"") + p.label + "\"\nset yrange " + p.range +
+                  "\nset ytics " + p.tics + "\nplot " + p.plot + "\n";
+    }
+    script += "unset multiplot\n";
+    return script;
+}
+
+std::string plot_write(const Plot& plot, const std::string& write_path, bool svg,
+                       const std::string& name) {
+    ChildPipe gnuplot;
+    std::string error = child_start({kGnuplotProgram}, &gnuplot);
+    if (!error.empty()) return "--plot: " + error;
+    const std::string script = plot_script(plot, write_path, svg);
+    error = child_write(&gnuplot, script.data(), script.size());
+    const ChildEnd end = child_finish(&gnuplot);
+    if (error == "interrupted") return error;
+    if (end.ok && error.empty()) return "";
+    std::string log = end.log;
+    while (!log.empty() && log.back() == '\n') log.pop_back();
+    const size_t last = log.rfind('\n');
+    return "cannot draw " + name + ": gnuplot failed (" + end.status + ")" +
+           (log.empty() ? "" : ": " + log.substr(last == std::string::npos ? 0 : last + 1));
+}
