@@ -249,7 +249,7 @@ const OptionSpec kOptions[] = {
      }},
     {"--preset", nullptr, "NAME",
      "--video: x264's speed preset, ultrafast, superfast, veryfast,\n"
-     "faster, fast, medium, slow, slower or veryslow (default: veryfast)",
+     "faster, fast, medium, slow, slower or veryslow (default: superfast)",
      [](const std::string& v, RenderOptions* o) -> std::string {
          if (!is_x264_preset(v))
              return "--preset wants one of x264's presets (ultrafast ... veryslow), not " +
