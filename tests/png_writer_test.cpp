@@ -33,8 +33,6 @@ TEST(PngWriter, WritesEightBitRgbInTheTrueChannelOrderOrSaysWhyNot) {
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
     EXPECT_TRUE(decoded == bgr);
 
-    const std::string missing = dir.file("none/p.png");
-    EXPECT_EQ(write_png_file(missing, bgr.data(), 40, 30).find("cannot write " + missing), 0u);
     // A full disk: libpng's own write fails, or the final flush does.
     const std::string full = write_png_file("/dev/full", bgr.data(), 40, 30);
     EXPECT_EQ(full.find("cannot write /dev/full"), 0u) << full;
