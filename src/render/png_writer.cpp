@@ -65,10 +65,11 @@ std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t 
     FILE* file = std::fopen(path.c_str(), "wbe");
     if (!file) return "cannot write " + path + ": " + std::strerror(errno);
     std::string error = write_png(file, bgr, width, height);
-    // A full disk may show only when the buffered rest is flushed.
+    // A full disk shows as libpng's "Write Error", or only when the buffered rest is flushed;
+    // the system's reason says more.
     const int write_errno = std::ferror(file) ? errno : 0;
     const bool close_failed = std::fclose(file) != 0;
-    if (error.empty() && (write_errno != 0 || close_failed))
+    if (write_errno != 0 || (error.empty() && close_failed))
         error = std::strerror(write_errno != 0 ? write_errno : errno);
     return error.empty() ? "" : "cannot write " + path + ": " + error;
 }

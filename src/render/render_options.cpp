@@ -387,9 +387,9 @@ std::string render_usage() {
     std::string text =
         "Usage: starglobe-render [--wav PATH] [--fps RATE] [--loop-fps RATE]\n"
         "                        [--frames COUNT | --seconds S] [--quiet]\n"
-        "                        [--video FILE [--scale N | --size WxH] [--crf N]\n"
-        "                        [--preset NAME]] [--png DIR] [--controls FILE] [--raw FILE]\n"
-        "                        [--plot FILE]\n"
+        "                        [--video FILE] [--crf N] [--preset NAME] [--png DIR]\n"
+        "                        [--scale N | --size WxH] [--controls FILE] [--raw FILE]\n"
+        "                        [--plot FILE] [--version] [--help]\n"
         "Runs the demo's timeline without a window or sound device and writes what it shows.\n"
         "Without --frames or --seconds that is the whole production: the frames while the\n"
         "music plays, then the end card for ten seconds.\n"
