@@ -2,22 +2,24 @@
 # Installs what is missing, builds everything and runs every test through CTest.
 # Exits non-zero on any failure.
 #
-# Usage: ./test.sh [plain] [sanitize] [fuzz]     (no stage named: all three, in that order)
+# Usage: ./test.sh [plain] [sanitize] [fuzz] [package]   (no stage named: all four, in order)
 #   plain     Release build in build/: the whole suite, the SDL tests a second time against
 #             sdl12-compat (unpacked into build/sdl12-compat), and the demo under valgrind
 #   sanitize  the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, in
 #             build-asan/; any report, leaks included, fails its test
 #   fuzz      the WAV loader's libFuzzer target for a minute (clang, build-fuzz/); any crash,
 #             sanitizer report or leak fails it
+#   package   the .deb from scripts/make-deb.sh (build-deb/): lintian, its files, and the
+#             starglobe command unpacked from it, run with dummy SDL drivers
 set -euo pipefail
 cd "$(dirname "$0")"
 
 stages=("$@")
-[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz)
+[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz package)
 for stage in "${stages[@]}"; do
     case "$stage" in
-        plain | sanitize | fuzz) ;;
-        *) echo "unknown stage '$stage' (plain, sanitize or fuzz)" >&2; exit 2 ;;
+        plain | sanitize | fuzz | package) ;;
+        *) echo "unknown stage '$stage' (plain, sanitize, fuzz or package)" >&2; exit 2 ;;
     esac
 done
 
@@ -55,6 +57,11 @@ fuzz() {
         -DSTARGLOBE_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     cmake --build build-fuzz -j "$jobs" --target wav_loader_fuzz
     ctest --test-dir build-fuzz --output-on-failure
+}
+
+package() {
+    scripts/make-deb.sh build-deb -DSTARGLOBE_PACKAGE_TEST=ON
+    ctest --test-dir build-deb --output-on-failure -L package
 }
 
 for stage in "${stages[@]}"; do
