@@ -12,5 +12,8 @@ if [[ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${SDL_VIDEODRIVER:-}" ]]; then
     echo "No display found: run this from a desktop session (or set SDL_VIDEODRIVER)." >&2
     exit 1
 fi
-cd build
-exec ./starglobe "$@"
+# ./run.sh [FILE]: the starglobe command, as installed but pointed at build/, plays FILE (any
+# music, named from where run.sh was started) or the build's soundtrack.
+launcher=$PWD/build/launcher/starglobe
+cd "$OLDPWD"
+exec "$launcher" "$@"
