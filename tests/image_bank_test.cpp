@@ -47,8 +47,8 @@ TEST(FrameChoice, PicksByTruncatedFrameNumberAndFrameZeroOutsideTheCounter) {
         {2147483647.5 * 100.0, 15, 7}, {2147483647.5 * 200.0, 7, 0}, {1e300, 0, 0},
         {kInf, 0, 0}, {std::nan(""), 0, 0}};
     for (const Case& k : cases) {
-        EXPECT_EQ(index_in(star_frames, kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
-        EXPECT_EQ(index_in(globe_frames, kGlobeFrameCount, globe_for(k.ms)), k.globe) << k.ms;
+        EXPECT_EQ(index_in(star_frames.data(), kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
+        EXPECT_EQ(index_in(globe_frames.data(), kGlobeFrameCount, globe_for(k.ms)), k.globe) << k.ms;
     }
 }
 
@@ -62,8 +62,8 @@ std::string asset_path(int picture) {
 }
 
 std::vector<const RawImage*> table_order() {
-    std::vector<const RawImage*> all(star_frames, star_frames + kStarFrameCount);
-    all.insert(all.end(), globe_frames, globe_frames + kGlobeFrameCount);
+    std::vector<const RawImage*> all(star_frames.begin(), star_frames.end());
+    all.insert(all.end(), globe_frames.begin(), globe_frames.end());
     all.push_back(&end_card);
     return all;
 }
@@ -147,14 +147,17 @@ TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
     for (const char* name : {"wide", "short", "alpha", "grey", "text", "truncated", "missing"}) {
         const std::string bad = dir.file(std::string(name) + ".png");
         write_file(out, std::vector<uint8_t>(kImageBytes, 1));
-        const auto run = run_program({packer, out, dir.file("good.png"), bad}, dir.path);
+        std::vector<std::string> args = {packer, out};
+        args.insert(args.end(), kPictureCount - 1, dir.file("good.png"));
+        args.push_back(bad);
+        const auto run = run_program(args, dir.path);
         EXPECT_EQ(run.exit_code, 1) << name;
         EXPECT_NE(run.err.find(bad), std::string::npos) << run.err;
         EXPECT_FALSE(exists(out)) << name;
         EXPECT_FALSE(exists(out + ".part")) << name;
     }
-    // An output but no picture is a usage error, not an empty bank.
-    EXPECT_EQ(run_program({packer, out}, dir.path).exit_code, 1);
+    // Any other number of pictures is a usage error, not a bank of the wrong size.
+    EXPECT_EQ(run_program({packer, out, dir.file("good.png")}, dir.path).exit_code, 1);
     EXPECT_FALSE(exists(out));
 }
 
