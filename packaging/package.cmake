@@ -102,6 +102,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://github.com/starglobe/starglobe)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The launcher converts other music with ffmpeg, and the renderer writes video with it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnuplot-nox)  # the renderer's --plot
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "full-screen audio-reactive demo with a star field and a globe
 starglobe plays its soundtrack, or any music file, full screen and composes
