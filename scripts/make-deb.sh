@@ -18,7 +18,7 @@ scripts/ensure-packages.sh build package >&2
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cppflags=$(flags CPPFLAGS)
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DSTARGLOBE_TESTS=OFF -DCMAKE_STRIP="$PWD/packaging/debian-strip.sh" \
+    -DSTARGLOBE_TESTS=OFF -DCMAKE_STRIP="$PWD/scripts/debian-strip.sh" \
     -DCMAKE_C_FLAGS="$(flags CFLAGS) $cppflags" -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $cppflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" "$@" >&2
 cmake --build "$dir" -j "$(nproc)" >&2

@@ -2,7 +2,8 @@
 #
 # starglobe as an installed program: the `starglobe` launcher, the manuals, the desktop entry,
 # icons, AppStream data, licence files, the install rules and the Debian package that
-# scripts/make-deb.sh builds with CPack. Included from the top CMakeLists.txt, after the
+# scripts/make-deb.sh builds with CPack; the files it installs sit in packaging/. Included
+# from the top CMakeLists.txt, after the
 # programs' targets exist.
 #
 # Installed layout, under CMAKE_INSTALL_PREFIX (/usr for the package), as Debian lays out games:
@@ -17,7 +18,7 @@ if(EMSCRIPTEN)
   return()  # the web build installs nothing of this
 endif()
 
-set(STARGLOBE_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(STARGLOBE_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(STARGLOBE_APP_ID io.github.starglobe.Starglobe)
 set(STARGLOBE_GAMES_DIR games)
 set(STARGLOBE_PRIVATE_DIR lib/games/starglobe)
@@ -33,7 +34,7 @@ set(STARGLOBE_RELEASE_EPOCH 1796644800)  # 2026-12-07 12:00 UTC
 function(starglobe_launcher output folder demo soundtrack)
   file(RELATIVE_PATH STARGLOBE_LAUNCHER_DEMO ${folder} ${demo})
   file(RELATIVE_PATH STARGLOBE_LAUNCHER_SOUNDTRACK ${folder} ${soundtrack})
-  configure_file(${STARGLOBE_PACKAGING_DIR}/starglobe.sh.in ${output} @ONLY
+  configure_file(${CMAKE_SOURCE_DIR}/scripts/starglobe-launcher.sh ${output} @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                      WORLD_READ WORLD_EXECUTE)
 endfunction()

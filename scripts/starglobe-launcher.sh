@@ -9,7 +9,7 @@
 # ffmpeg. The folder is removed afterwards, whatever the exit. The demo's own lines and exit
 # status pass through unchanged.
 #
-# Made by CMake from packaging/starglobe.sh.in, once for the build tree and once for the
+# Made by CMake from scripts/starglobe-launcher.sh, once for the build tree and once for the
 # installed layout; the paths below are relative to this script's own folder.
 
 version='@PROJECT_VERSION@'
