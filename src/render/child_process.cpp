@@ -51,6 +51,14 @@ void close_log(ChildPipe* child) {
 
 }  // namespace
 
+std::string ChildEnd::last_log_line() const {
+    const size_t end = log.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    const size_t newline = log.rfind('\n', end);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return log.substr(start, end + 1 - start);
+}
+
 std::string find_on_path(const std::string& program) {
     const char* path = std::getenv("PATH");
     const std::string dirs = path ? path : "";

@@ -28,6 +28,9 @@ struct ChildEnd {
     bool ok = false;       // it ran and exited with status 0
     std::string status;    // "exit status 1", "killed by signal 9", ...
     std::string log;       // what it wrote to standard error
+
+    // The last line of the log: a failing tool's own summary of what went wrong.
+    std::string last_log_line() const;
 };
 
 // The full path of `program` found on PATH, or "" when it is not there.

@@ -129,11 +129,8 @@ std::string video_close(VideoPipe* video, const std::string& name) {
     if (end.ok) return "";
     if (end.log.find(kNoSpace) != std::string::npos)
         return "cannot write " + name + ": " + kNoSpace;
-    std::string log = replaced(replaced(end.log, file_url(video->output_path), name),
-                               video->output_path, name);
-    while (!log.empty() && log.back() == '\n') log.pop_back();
-    const size_t last = log.rfind('\n');
-    const std::string last_line = last == std::string::npos ? log : log.substr(last + 1);
+    const std::string last_line = replaced(
+        replaced(end.last_log_line(), file_url(video->output_path), name), video->output_path, name);
     return "ffmpeg failed (" + end.status + ")" + (last_line.empty() ? "" : ": " + last_line);
 }
 

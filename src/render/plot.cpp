@@ -145,9 +145,7 @@ std::string plot_write(const Plot& plot, const std::string& write_path, bool svg
     const ChildEnd end = child_finish(&gnuplot);
     if (error == "interrupted") return error;
     if (end.ok && error.empty()) return "";
-    std::string log = end.log;
-    while (!log.empty() && log.back() == '\n') log.pop_back();
-    const size_t last = log.rfind('\n');
+    const std::string last_line = end.last_log_line();
     return "cannot draw " + name + ": gnuplot failed (" + end.status + ")" +
-           (log.empty() ? "" : ": " + log.substr(last == std::string::npos ? 0 : last + 1));
+           (last_line.empty() ? "" : ": " + last_line);
 }
