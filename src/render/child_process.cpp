@@ -138,7 +138,7 @@ std::string child_write(ChildPipe* child, const void* bytes, size_t size) {
         } else if (n < 0 && errno != EINTR) {
             return std::strerror(errno);  // EPIPE: the child has ended early
         } else if (n < 0 && stop_signal() != 0) {
-            return "interrupted";  // the caller sees by which signal
+            return kInterrupted;  // the caller sees by which signal
         }
     }
     return "";

@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+// What a write cut short by a stop signal returns, here and in every output of the renderer.
+constexpr const char* kInterrupted = "interrupted";
+
 struct ChildPipe {
     pid_t pid = -1;        // while it runs
     int fd = -1;           // the write end of its standard input

@@ -118,7 +118,7 @@ std::string video_open(const VideoSettings& settings, VideoPipe* video) {
 std::string video_write(VideoPipe* video, const uint8_t* bgr, size_t bytes,
                         const std::string& name) {
     const std::string error = child_write(&video->child, bgr, bytes);
-    if (error.empty() || error == "interrupted") return error;
+    if (error.empty() || error == kInterrupted) return error;
     // ffmpeg has ended early: its own account says why.
     const std::string reason = video_close(video, name);
     return reason.empty() ? "ffmpeg stopped taking frames: " + error : reason;

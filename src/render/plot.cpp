@@ -143,7 +143,7 @@ std::string plot_write(const Plot& plot, const std::string& write_path, bool svg
     const std::string script = plot_script(plot, write_path, svg);
     error = child_write(&gnuplot, script.data(), script.size());
     const ChildEnd end = child_finish(&gnuplot);
-    if (error == "interrupted") return error;
+    if (error == kInterrupted) return error;
     if (end.ok && error.empty()) return "";
     const std::string last_line = end.last_log_line();
     return "cannot draw " + name + ": gnuplot failed (" + end.status + ")" +

@@ -21,7 +21,6 @@ constexpr double kMsPerSecond = 1000.0;
 constexpr double kTrackRate = kSampleRateHz;  // sample frames per second of every soundtrack
 constexpr double kBytesPerGb = 1e9;
 constexpr double kNoteFromGb = 1.0;  // smaller --raw outputs pass without a note
-constexpr const char* kInterrupted = "interrupted";
 
 }  // namespace
 

@@ -19,7 +19,6 @@ namespace {
 constexpr const char* kPngNameFormat = "frame%05" PRId64 ".png";
 constexpr const char* kControlsHeader =
     "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe\n";
-constexpr const char* kInterrupted = "interrupted";
 
 std::string write_failure(const Sink& sink, int error) {
     if (error == EPIPE && sink.target.way == OutputWay::to_stdout) return kReaderGone;
