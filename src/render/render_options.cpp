@@ -100,7 +100,7 @@ using Apply = std::string (*)(const std::string& value, RenderOptions* options);
 
 // One command-line option: its names, whether and what value it takes, its --help lines and
 // what it does to the options.
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* short_name;  // or nullptr
     const char* value;       // the value's name in --help; nullptr for an option without one
@@ -114,7 +114,7 @@ std::string set_path(const char* option, const std::string& value, std::string* 
     return "";
 }
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"--wav", nullptr, "PATH",
      "soundtrack to analyse and, for --video, to mux in: a 16-bit\n"
      "stereo 44,100 Hz PCM WAV with the plain 44-byte header (default:\n"
@@ -275,9 +275,9 @@ const OptionSpec kOptions[] = {
      }},
 };
 
-const OptionSpec* find_option(std::string_view name) {
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.name || (spec.short_name && name == spec.short_name)) return &spec;
+const OptionEntry* find_option(std::string_view name) {
+    for (const OptionEntry& entry : kOptions)
+        if (name == entry.name || (entry.short_name && name == entry.short_name)) return &entry;
     return nullptr;
 }
 
@@ -359,12 +359,12 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
         // Both "--name value" and "--name=value".
         const size_t equals = arg.substr(0, 2) == "--" ? arg.find('=') : std::string_view::npos;
         const std::string_view name = arg.substr(0, equals);
-        const OptionSpec* spec = find_option(name);
-        if (!spec)
+        const OptionEntry* entry = find_option(name);
+        if (!entry)
             return (arg.substr(0, 1) == "-" ? "unknown option " : "unexpected argument ") +
                    quoted(name);
         std::string value;
-        if (!spec->value) {
+        if (!entry->value) {
             if (equals != std::string_view::npos) return std::string(name) + " takes no value";
         } else if (equals != std::string_view::npos) {
             value = std::string(arg.substr(equals + 1));
@@ -373,10 +373,10 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
         } else {
             return std::string(name) + " needs a value";
         }
-        bool& seen = given[spec - kOptions];
-        if (seen) return std::string(spec->name) + " is given twice";
+        bool& seen = given[entry - kOptions];
+        if (seen) return std::string(entry->name) + " is given twice";
         seen = true;
-        const std::string error = spec->apply(value, options);
+        const std::string error = entry->apply(value, options);
         if (!error.empty()) return error;
         if (options->help || options->version) return "";
     }
@@ -403,13 +403,13 @@ std::string render_usage() {
         "composed, shown or not, so the noise runs on exactly as in the live demo, which\n"
         "analyses and composes once per loop pass, far more often than 60 times a second.\n"
         "\n";
-    for (const OptionSpec& spec : kOptions) {
-        std::string left = std::string("  ") + spec.name;
-        if (spec.short_name) left += std::string(", ") + spec.short_name;
-        if (spec.value) left += std::string(" ") + spec.value;
+    for (const OptionEntry& entry : kOptions) {
+        std::string left = std::string("  ") + entry.name;
+        if (entry.short_name) left += std::string(", ") + entry.short_name;
+        if (entry.value) left += std::string(" ") + entry.value;
         left.resize(std::max<size_t>(left.size() + 1, kUsageColumn), ' ');
         text += left;
-        for (const char* c = spec.help; *c; ++c) {
+        for (const char* c = entry.help; *c; ++c) {
             text += *c;
             if (*c == '\n') text += std::string(kUsageColumn, ' ');
         }
