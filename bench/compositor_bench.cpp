@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "reference_compositor.h"
+#include "support/reference_compositor.h"
 #include "visuals/compositor.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
@@ -15,9 +15,7 @@ namespace {
 constexpr double kFrameMs = 1000.0 / 60.0;  // clock step between frames
 constexpr uint32_t kControlVariety = 256;   // distinct control records cycled through
 
-using Compose = void (*)(uint8_t*, int32_t, int32_t, const RawImage&, const RawImage&,
-                         const FrameControls&);
-
+template <typename Compose>
 void run_frames(benchmark::State& state, Compose compose) {
     std::vector<uint8_t> target(kImageBytes);
     uint32_t frame = 0;
@@ -38,9 +36,12 @@ void BM_ReferenceCompositor(benchmark::State& state) {
 }
 
 void BM_ShippedCompositor(benchmark::State& state) {
-    noise_restart();
-    state.counters["generator"] = noise_init() ? 1 : 0;  // 1: fast noise path in use
-    run_frames(state, compose_frame);
+    NoiseSource noise = noise_source_checked();
+    state.counters["generator"] = noise.use_rand ? 0 : 1;  // 1: fast noise path in use
+    run_frames(state, [&noise](uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
+                               const RawImage& globe, const FrameControls& controls) {
+        compose_frame(pixels, w, h, star, globe, controls, &noise);
+    });
 }
 
 BENCHMARK(BM_ReferenceCompositor)->Unit(benchmark::kMillisecond);

@@ -15,13 +15,10 @@
 #include <cstring>
 
 #include "audio/wav_loader.h"
+#include "common/wav_format.h"
 
 namespace {
 
-constexpr size_t kHeaderBytes = 44;
-constexpr size_t kRiffSizeOffset = 4;
-constexpr size_t kRiffHeaderBytes = 8;  // "RIFF" and its size are not counted in that size
-constexpr size_t kBytesPerFrame = 4;  // left + right, 16 bits each
 // load_wav keeps every accepted file for the life of the process (tracks point into it), so
 // a long run would grow without bound if every accepted input were loaded, and each such input
 // makes libFuzzer run a full leak check (more allocations than frees). Past this many the
@@ -72,9 +69,9 @@ void check_input(const uint8_t* data, size_t size) {
     const WavStatus status = parse_wav(data, size, &track);
     const bool accepted = status == WavStatus::ok;
     if (accepted) {
-        check(track.samples == reinterpret_cast<const int16_t*>(data + kHeaderBytes),
+        check(track.samples == reinterpret_cast<const int16_t*>(data + kWavHeaderBytes),
               "samples do not start at byte 44");
-        check(uint64_t{track.frames} * kBytesPerFrame + kHeaderBytes <= size,
+        check(uint64_t{track.frames} * kWavFrameBytes + kWavHeaderBytes <= size,
               "frames reach past the input");
         // Read every sample: ASan stops here if the count is wrong.
         uint32_t sum = 0;
@@ -98,7 +95,7 @@ void check_input(const uint8_t* data, size_t size) {
     if (loaded) {
         ++held_loads;
         check(frames == track.frames, "load_wav counted other frames");
-        check(std::memcmp(samples, data + kHeaderBytes, size_t(frames) * kBytesPerFrame) == 0,
+        check(std::memcmp(samples, data + kWavHeaderBytes, size_t(frames) * kWavFrameBytes) == 0,
               "load_wav holds other samples");
     } else {
         check(frames == kUntouchedFrames && samples == kUntouchedSamples,
@@ -135,12 +132,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A mutation that changes the length almost always breaks the RIFF size, the first check,
     // so the checks behind it would rarely see such inputs. Each input is run a second time
     // with its RIFF size made right, in a buffer of exactly its size so ASan sees any overrun.
-    if (size < kHeaderBytes) return 0;
+    if (size < kWavHeaderBytes) return 0;
     uint8_t* repaired = static_cast<uint8_t*>(std::malloc(size));
     check(repaired != nullptr, "out of memory");
     std::memcpy(repaired, data, size);
-    const uint64_t riff_size = uint64_t{size} - kRiffHeaderBytes;
-    for (size_t i = 0; i < 4; ++i) repaired[kRiffSizeOffset + i] = uint8_t(riff_size >> (8 * i));
+    const uint64_t riff_size = uint64_t{size} - kWavRiffHeaderBytes;
+    for (size_t i = 0; i < 4; ++i) repaired[kWavRiffSizeOffset + i] = uint8_t(riff_size >> (8 * i));
     if (std::memcmp(repaired, data, size) != 0) check_input(repaired, size);
     std::free(repaired);
     return 0;

@@ -61,12 +61,4 @@ TEST(AtomicOutput, RefusesWhatItCannotReplaceWholeBeforeMakingAnything) {
     EXPECT_EQ(names_in(dir.path), Names{"file"});
 }
 
-TEST(StopSignals, AreNotedInsteadOfEndingTheProcess) {
-    install_stop_handlers();
-    EXPECT_EQ(stop_signal(), 0);
-    raise(SIGTERM);
-    EXPECT_EQ(stop_signal(), SIGTERM);
-    for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) signal(signal_number, SIG_DFL);
-}
-
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
-#include "driver/frame.h"
+#include "frame/frame_pass.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
@@ -71,16 +71,16 @@ TEST(FrameAllocation, FramePassesTakeNothingFromTheHeapOnEitherNoisePath) {
     AudioAnalyzer analyzer;
     std::vector<uint8_t> pixels(kImageBytes);
     for (const bool fast : {true, false}) {
-        noise_restart();
-        ASSERT_EQ(fast ? noise_init() : noise_init_with([] { return 0; }, [](unsigned) {}), fast);
+        NoiseSource noise = fast ? noise_source_checked()
+                                 : noise_source_checked_with([] { return 0; }, [](unsigned) {});
+        ASSERT_EQ(noise.use_rand, !fast);
         counting = true;
         allocations = 0;
         for (int i = 0; i < 600; ++i)  // ten seconds at 60 frames a second
-            frame_pass(&analyzer, track, i * 1000.0 / 60.0, pixels.data());
+            frame_pass(&analyzer, track, i * 1000.0 / 60.0, &noise, pixels.data());
         counting = false;
         EXPECT_EQ(allocations, 0) << (fast ? "generator" : "rand() fallback");
     }
-    noise_restart();
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ TEST(FrameChoice, PicksByTruncatedFrameNumberAndFrameZeroOutsideTheCounter) {
         {2147483647.5 * 100.0, 15, 7}, {2147483647.5 * 200.0, 7, 0}, {1e300, 0, 0},
         {kInf, 0, 0}, {std::nan(""), 0, 0}};
     for (const Case& k : cases) {
-        EXPECT_EQ(index_in(star_frames, kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
-        EXPECT_EQ(index_in(globe_frames, kGlobeFrameCount, globe_for(k.ms)), k.globe) << k.ms;
+        EXPECT_EQ(index_in(star_frames.data(), kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
+        EXPECT_EQ(index_in(globe_frames.data(), kGlobeFrameCount, globe_for(k.ms)), k.globe) << k.ms;
     }
 }
 
@@ -62,8 +62,8 @@ std::string asset_path(int picture) {
 }
 
 std::vector<const RawImage*> table_order() {
-    std::vector<const RawImage*> all(star_frames, star_frames + kStarFrameCount);
-    all.insert(all.end(), globe_frames, globe_frames + kGlobeFrameCount);
+    std::vector<const RawImage*> all(star_frames.begin(), star_frames.end());
+    all.insert(all.end(), globe_frames.begin(), globe_frames.end());
     all.push_back(&end_card);
     return all;
 }

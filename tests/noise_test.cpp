@@ -20,9 +20,9 @@ std::vector<int32_t> glibc_sequence(size_t count, size_t skip = 0) {
     return std::vector<int32_t>(values.begin() + skip, values.end());
 }
 
-std::vector<int32_t> drawn(int32_t count) {
+std::vector<int32_t> drawn(NoiseSource* noise, int32_t count) {
     std::vector<int32_t> values(count);
-    noise_draw(values.data(), count);
+    noise->draw(values.data(), count);
     return values;
 }
 
@@ -30,15 +30,6 @@ std::vector<int32_t> drawn(int32_t count) {
 std::vector<unsigned> other_seeds;
 int other_rand() { return 42; }
 void other_srand(unsigned seed) { other_seeds.push_back(seed); }
-
-// Every test starts from the state a fresh program has after the start-up check.
-class NoiseTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        noise_restart();
-        ASSERT_TRUE(noise_init());
-    }
-};
 
 TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
     // Sizes around the internal block and the three-word step; 25 rounds of about a frame.
@@ -56,29 +47,26 @@ TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
     EXPECT_EQ(values, expected);
 }
 
-TEST_F(NoiseTest, DrawsTheSequenceLeavingRandUnseededAndUntouched) {
-    noise_draw(nullptr, 0);  // empty and negative requests draw nothing
-    noise_draw(nullptr, -5);
-    EXPECT_EQ(drawn(400), glibc_sequence(400));
-    // After the first draw the check only reports the path in use.
-    EXPECT_TRUE(noise_init_with(other_rand, other_srand));
-    EXPECT_EQ(drawn(600), glibc_sequence(600, 400));
+TEST(NoiseSource, DrawsTheSequenceFromItsStartLeavingRandUnseededAndUntouched) {
+    NoiseSource noise = noise_source_checked();
+    EXPECT_FALSE(noise.use_rand);
+    noise.draw(nullptr, 0);  // empty and negative requests draw nothing
+    noise.draw(nullptr, -5);
+    EXPECT_EQ(drawn(&noise, 400), glibc_sequence(400));
+    EXPECT_EQ(drawn(&noise, 600), glibc_sequence(600, 400));
     for (int32_t value : glibc_sequence(5)) EXPECT_EQ(std::rand(), value);
+    NoiseSource unseeded = noise_source_unseeded();  // whatever the C library
+    EXPECT_EQ(drawn(&unseeded, 10), glibc_sequence(10));
 }
 
-TEST_F(NoiseTest, FallsBackToRandWhenTheCLibraryDiffersAndRestartsOnEitherPath) {
-    drawn(7);
-    noise_restart();
-    EXPECT_EQ(drawn(10), glibc_sequence(10));
-    noise_restart();
-    EXPECT_FALSE(noise_init_with(other_rand, other_srand));
+TEST(NoiseSource, FallsBackToRandWhenTheCLibraryDiffers) {
+    NoiseSource noise = noise_source_checked_with(other_rand, other_srand);
+    EXPECT_TRUE(noise.use_rand);
     EXPECT_EQ(other_seeds, std::vector<unsigned>{1});
     // Every value now comes from rand() itself: drawing moves rand() on.
     std::srand(1);
-    EXPECT_EQ(drawn(5), glibc_sequence(5));
+    EXPECT_EQ(drawn(&noise, 5), glibc_sequence(5));
     EXPECT_EQ(std::rand(), glibc_sequence(1, 5)[0]);
-    noise_restart();
-    EXPECT_EQ(drawn(10), glibc_sequence(10));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/analyzer.h"
-#include "driver/frame.h"
+#include "frame/frame_pass.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
@@ -143,15 +143,14 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
     // The demo's passes on the same timeline, from the first value of the noise sequence. Until
     // the artwork is in, every bank entry is one placeholder and the picked index stays 0.
     const bool real_bank = star_frames[0] != star_frames[1];
-    noise_restart();
-    noise_init();
+    NoiseSource noise = noise_source_checked();
     const PcmTrack track{samples.data(), 88200};
     AudioAnalyzer analyzer;
     Bytes pixels(kImageBytes);
     std::set<int> flashes, pulses, inverts;
     for (int k = 0; k < 50; ++k) {
         const double ms = frame_elapsed_ms(k, 25);
-        const FrameControls c = frame_pass(&analyzer, track, ms, pixels.data());
+        const FrameControls c = frame_pass(&analyzer, track, ms, &noise, pixels.data()).controls;
         ASSERT_EQ(frame_of(raw, k), pixels) << "frame " << k;
         char row[160];
         std::snprintf(row, sizeof row, "%d,%.3f,%d,%d,%d,%d,%d,%d,%d,%d", k, ms, c.flash, c.pulse,
@@ -163,7 +162,6 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
         pulses.insert(c.pulse);
         inverts.insert(c.invert);
     }
-    noise_restart();
     // The track exercises what it is meant to.
     EXPECT_GT(flashes.size(), 3u);
     EXPECT_GT(pulses.size(), 1u);

@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cstdlib>
 
+#include "common/wav_format.h"
+
 // The envelopes are single precision and the tap position double precision; each product and sum
 // must be rounded to its own type before the next operation (SSE arithmetic, no x87 excess
 // precision; the build adds -ffp-contract=off so nothing is fused).
@@ -13,7 +15,7 @@ static_assert(FLT_EVAL_METHOD == 0, "float and double arithmetic must not carry 
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;  // sample frames per second of the soundtrack
+constexpr double kSampleRate = kSampleRateHz;  // sample frames per second of the soundtrack
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kFullScale = 32767.0;   // a sample of 32767 is an input of 1.0
 

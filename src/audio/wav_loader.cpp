@@ -4,46 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/wav_format.h"
+
 static_assert(std::endian::native == std::endian::little,
               "samples are handed out in place and must be little-endian like the file");
 
 namespace {
 
-// The one accepted layout: a 44-byte header, "fmt " straight after "WAVE", "data" straight
-// after the 16-byte format chunk.
-constexpr size_t kHeaderBytes = 44;
-constexpr size_t kRiffSizeOffset = 4;
-constexpr size_t kRiffHeaderBytes = 8;  // "RIFF" and its size are not counted in that size
-constexpr size_t kWaveOffset = 8;
-constexpr size_t kFmtOffset = 12;
-constexpr size_t kFmtSizeOffset = 16;
-constexpr size_t kFormatTagOffset = 20;
-constexpr size_t kChannelsOffset = 22;
-constexpr size_t kSampleRateOffset = 24;
-constexpr size_t kByteRateOffset = 28;
-constexpr size_t kBitsOffset = 34;
-constexpr size_t kDataOffset = 36;
-constexpr size_t kDataSizeOffset = 40;
-
-constexpr uint32_t kFmtChunkBytes = 16;
-constexpr uint16_t kFormatPcm = 1;
-constexpr uint16_t kChannels = 2;
-constexpr uint32_t kSampleRate = 44100;  // Hz
-constexpr uint32_t kByteRate = 176400;   // bytes per second: 44,100 frames of 4 bytes
-constexpr uint16_t kBitsPerSample = 16;
-constexpr uint32_t kBytesPerFrame = 4;   // left + right, 16 bits each
-
 // The RIFF size field is 32 bits wide, so no acceptable file is larger than this.
-constexpr uint64_t kMaxFileBytes = uint64_t{UINT32_MAX} + kRiffHeaderBytes;
+constexpr uint64_t kMaxFileBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
 
 constexpr const char* kCorrupted = "wav is corrupted";
 constexpr const char* kUnsupported = "wav is unsupported";
-
-// The four ASCII characters of a chunk identifier as a little-endian word.
-constexpr uint32_t fourcc(const char (&id)[5]) {
-    return uint32_t(uint8_t(id[0])) | uint32_t(uint8_t(id[1])) << 8 |
-           uint32_t(uint8_t(id[2])) << 16 | uint32_t(uint8_t(id[3])) << 24;
-}
 
 // Little-endian reads; the caller has checked that the header is in bounds.
 uint16_t u16_at(const uint8_t* b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
@@ -65,23 +37,23 @@ uint8_t* file_bytes(HeldFile* held) { return reinterpret_cast<uint8_t*>(held + 1
 }  // namespace
 
 WavStatus parse_wav(const uint8_t* bytes, size_t size, PcmTrack* track) {
-    if (size < kHeaderBytes) return WavStatus::unreadable;
-    if (u32_at(bytes, 0) != fourcc("RIFF") ||
-        uint64_t{u32_at(bytes, kRiffSizeOffset)} + kRiffHeaderBytes != size ||
-        u32_at(bytes, kWaveOffset) != fourcc("WAVE") || u32_at(bytes, kFmtOffset) != fourcc("fmt "))
+    if (size < kWavHeaderBytes) return WavStatus::unreadable;
+    if (u32_at(bytes, kWavRiffIdOffset) != wav_fourcc("RIFF") ||
+        uint64_t{u32_at(bytes, kWavRiffSizeOffset)} + kWavRiffHeaderBytes != size ||
+        u32_at(bytes, kWavWaveIdOffset) != wav_fourcc("WAVE") || u32_at(bytes, kWavFmtIdOffset) != wav_fourcc("fmt "))
         return WavStatus::corrupted;
-    if (u32_at(bytes, kFmtSizeOffset) != kFmtChunkBytes ||
-        u16_at(bytes, kFormatTagOffset) != kFormatPcm ||
-        u16_at(bytes, kChannelsOffset) != kChannels ||
-        u32_at(bytes, kSampleRateOffset) != kSampleRate ||
-        u32_at(bytes, kByteRateOffset) != kByteRate || u16_at(bytes, kBitsOffset) != kBitsPerSample)
+    if (u32_at(bytes, kWavFmtSizeOffset) != kWavFmtChunkBytes ||
+        u16_at(bytes, kWavFormatTagOffset) != kWavFormatPcm ||
+        u16_at(bytes, kWavChannelsOffset) != kWavChannels ||
+        u32_at(bytes, kWavSampleRateOffset) != kSampleRateHz ||
+        u32_at(bytes, kWavByteRateOffset) != kWavByteRate || u16_at(bytes, kWavBitsOffset) != kWavBitsPerSample)
         return WavStatus::unsupported;
-    if (u32_at(bytes, kDataOffset) != fourcc("data")) return WavStatus::corrupted;
-    const uint32_t data_size = u32_at(bytes, kDataSizeOffset);
-    if (uint64_t{data_size} + kHeaderBytes > size) return WavStatus::corrupted;
+    if (u32_at(bytes, kWavDataIdOffset) != wav_fourcc("data")) return WavStatus::corrupted;
+    const uint32_t data_size = u32_at(bytes, kWavDataSizeOffset);
+    if (uint64_t{data_size} + kWavHeaderBytes > size) return WavStatus::corrupted;
 
-    track->samples = reinterpret_cast<const int16_t*>(bytes + kHeaderBytes);
-    track->frames = data_size / kBytesPerFrame;
+    track->samples = reinterpret_cast<const int16_t*>(bytes + kWavHeaderBytes);
+    track->frames = data_size / kWavFrameBytes;
     return WavStatus::ok;
 }
 
@@ -109,8 +81,8 @@ bool load_wav(const char* path, uint32_t* frames, const int16_t** samples) {
         // Its RIFF size cannot match, so the header check would call it corrupted: say so from
         // the header alone rather than read it all. Something that cannot be read at all (a
         // folder reports a huge size) fails silently, like any short read.
-        uint8_t header[kHeaderBytes];
-        const bool readable = std::fread(header, 1, kHeaderBytes, file) == kHeaderBytes;
+        uint8_t header[kWavHeaderBytes];
+        const bool readable = std::fread(header, 1, kWavHeaderBytes, file) == kWavHeaderBytes;
         std::fclose(file);
         if (readable) std::puts(kCorrupted);
         return false;

@@ -4,12 +4,18 @@ namespace {
 
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kNsPerMs = 1000000.0;
-// How far a reading moves when no clock answers at all: ten thousand readings make ten seconds,
-// so even then the end card gives way.
+// How far a reading moves, after waiting that long, when no clock answers at all: the end
+// card's ten seconds are then ten thousand waits, about ten seconds of real time.
 constexpr double kStalledStepMs = 1.0;
 
 int monotonic_source(timespec* out) { return clock_gettime(CLOCK_MONOTONIC, out); }
 int realtime_source(timespec* out) { return clock_gettime(CLOCK_REALTIME, out); }
+
+void sleep_ms(double ms) {
+    timespec wait{};
+    wait.tv_nsec = static_cast<long>(ms * kNsPerMs);
+    nanosleep(&wait, nullptr);  // an interrupted wait just ends early
+}
 
 }  // namespace
 
@@ -44,6 +50,7 @@ double Clock::read() {
         backup_ok = true;
     } else {
         backup_ok = false;
+        if (stall) stall(step);
     }
     if (started) value_ms += step;
     started = true;
@@ -55,6 +62,7 @@ Clock system_clock() {
     Clock clock;
     clock.primary = monotonic_source;
     clock.backup = realtime_source;
+    clock.stall = sleep_ms;
     return clock;
 }
 

@@ -1,6 +1,6 @@
 #include "driver/display.h"
 
-#include "visuals/image_bank.h"
+#include "common/picture.h"
 
 namespace {
 

@@ -6,56 +6,42 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
+#include "common/picture.h"
+#include "common/stop_signal.h"
+#include "common/timeline.h"
+#include "common/wav_format.h"
 #include "driver/clock.h"
 #include "driver/display.h"
-#include "driver/frame.h"
+#include "frame/frame_pass.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
 
 namespace {
 
-constexpr int kScreenWidth = 400;   // pixels
-constexpr int kScreenHeight = 300;  // pixels
 constexpr int kScreenBits = 24;     // bits per pixel: bytes blue, green, red
 constexpr Uint32 kScreenFlags = SDL_HWSURFACE | SDL_DOUBLEBUF | SDL_FULLSCREEN;
 constexpr const char* kCaption = "Demo";
 
-constexpr int kAudioRate = 44100;        // Hz, the soundtrack's own rate: no resampling
+constexpr int kAudioRate = kSampleRateHz;  // the soundtrack's own rate: no resampling
 constexpr Uint16 kAudioFormat = AUDIO_S16LSB;
-constexpr int kAudioChannels = 2;
+constexpr int kAudioChannels = kWavChannels;
 constexpr int kAudioChunk = 1024;        // sample frames per mixer buffer
 
 constexpr const char* kSoundtrackPath = "tessaloon.wav";
 constexpr int kPlayOnce = 0;             // music loops
-constexpr double kEndCardMs = 10000.0;
 
 constexpr int kFailure = -1;             // exit status 255
 
-// SDL turns Ctrl-C and kill into a quit event, which the loop ignores like a window-close
-// request; that would leave the demo deaf to them. They stop it here instead, through the
-// ordinary shutdown, so that the display mode and the sound device are given back.
-volatile std::sig_atomic_t stop_signal = 0;
-
-void request_stop(int signal) { stop_signal = signal; }
-
-void catch_stop_signals() {
-    std::signal(SIGINT, request_stop);
-    std::signal(SIGTERM, request_stop);
-}
-
 // After the shutdown: end by the signal that asked for it, so the caller sees it.
-int end_by_stop_signal() {
+[[noreturn]] void end_by_stop_signal() {
     SDL_Quit();  // the exit hook would not run
-    std::signal(stop_signal, SIG_DFL);
-    std::raise(stop_signal);
-    return 0;
+    die_of_signal(stop_signal());
 }
 
 int fail(const char* message) {
@@ -72,7 +58,7 @@ bool escape_pressed() {
 
 void show_end_card(Display* display) {
     const double card_start = now_ms();
-    while (now_ms() - card_start <= kEndCardMs && !stop_signal) {
+    while (now_ms() - card_start <= kEndCardMs && !stop_signal()) {
         std::memcpy(display_lock(display), end_card.bgr, kImageBytes);
         display_present(display);
     }
@@ -81,11 +67,15 @@ void show_end_card(Display* display) {
 }  // namespace
 
 int main(int, char**) {
+    // SDL turns Ctrl-C and kill into a quit event, which the loop ignores like a window-close
+    // request; that would leave the demo deaf to them. They stop it here instead, through the
+    // ordinary shutdown, so that the display mode and the sound device are given back. Set
+    // before SDL starts, which then leaves them in place.
+    install_stop_handlers();
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) return fail(SDL_GetError());
     std::atexit(SDL_Quit);
-    catch_stop_signals();
 
-    SDL_Surface* screen = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenBits, kScreenFlags);
+    SDL_Surface* screen = SDL_SetVideoMode(kImageWidth, kImageHeight, kScreenBits, kScreenFlags);
     if (!screen) return fail(SDL_GetError());
     SDL_WM_SetCaption(kCaption, nullptr);
     SDL_ShowCursor(SDL_DISABLE);
@@ -103,7 +93,7 @@ int main(int, char**) {
     AudioAnalyzer analyzer;
     // The noise is rand()'s unseeded sequence; a checked private copy of its generator stands in
     // for the locked library calls where this C library really produces that sequence.
-    noise_init();
+    NoiseSource noise = noise_source_checked();
 
     Mix_Music* music = Mix_LoadMUS(kSoundtrackPath);
     // The origin is taken before the load is checked, so elapsed time also counts the time that
@@ -122,11 +112,11 @@ int main(int, char**) {
     bool left_early = false;  // Escape or a stop signal: no end card
     while (Mix_PlayingMusic()) {
         const double elapsed_ms = now_ms() - start_ms;
-        if (escape_pressed() || stop_signal) {
+        if (escape_pressed() || stop_signal()) {
             left_early = true;
             break;
         }
-        frame_pass(&analyzer, track, elapsed_ms, display_lock(&display));
+        frame_pass(&analyzer, track, elapsed_ms, &noise, display_lock(&display));
         display_present(&display);
     }
     if (!left_early) show_end_card(&display);
@@ -135,5 +125,6 @@ int main(int, char**) {
     Mix_FreeMusic(music);
     Mix_CloseAudio();
     display_close(&display);
-    return stop_signal ? end_by_stop_signal() : 0;
+    if (stop_signal()) end_by_stop_signal();
+    return 0;
 }

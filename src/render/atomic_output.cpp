@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,9 +17,6 @@ constexpr const char* kTempMark = ".partial-XXXXXX";  // mkstemp/mkdtemp fill th
 constexpr mode_t kNewFileMode = 0666;                 // before the umask, as open(2) makes files
 constexpr mode_t kNewFolderMode = 0777;               // before the umask, as mkdir(2) does
 constexpr mode_t kPermissionBits = 07777;
-constexpr int kExitBySignalBase = 128;                // the shell's status for a signal death
-
-volatile std::sig_atomic_t g_stop_signal = 0;
 
 std::string failure(const std::string& path, int error) {
     return "cannot write " + path + ": " + std::strerror(error);
@@ -135,34 +131,4 @@ void output_abandon(AtomicOutput* out) {
     std::error_code ignored;  // nothing more can be done about a temporary that will not go
     std::filesystem::remove_all(out->temp_path, ignored);
     out->temp_path.clear();
-}
-
-namespace {
-
-void note_stop_signal(int signal_number) { g_stop_signal = signal_number; }
-
-}  // namespace
-
-void install_stop_handlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = note_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a write blocked on a stalled reader returns
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller chose to ignore (nohup, a background job) stays ignored.
-        struct sigaction before;
-        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
-            continue;
-        sigaction(signal_number, &action, nullptr);
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-int stop_signal() { return g_stop_signal; }
-
-void die_of_signal(int signal_number) {
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-    std::_Exit(kExitBySignalBase + signal_number);  // only if the signal is blocked or ignored
 }

@@ -1,6 +1,5 @@
 // Outputs that appear whole or not at all, and the signals that may cut a run short.
 //
-//     install_stop_handlers();                       // once, at start-up
 //     AtomicOutput out;
 //     std::string error = output_begin("clip.mp4", OutputShape::file, &out);
 //     ...write everything to out.write_path, checking stop_signal() now and then...
@@ -55,15 +54,3 @@ std::string output_commit(AtomicOutput* out);
 // Removes the temporary of an output that will not be completed (a folder with everything in
 // it). Outputs written directly keep whatever reached them.
 void output_abandon(AtomicOutput* out);
-
-// Makes SIGINT, SIGTERM and SIGHUP set a flag instead of ending the process, so that a run can
-// stop between frames and remove its temporaries; blocked writes are interrupted rather than
-// resumed. SIGPIPE is ignored: a reader that goes away shows up as a failed write.
-void install_stop_handlers();
-
-// The stop signal received since install_stop_handlers, or 0.
-int stop_signal();
-
-// Ends the process as the signal would have: with its default action, so the parent sees the
-// same status as without the handler (a shell reports 128 + signal, 130 for Ctrl-C).
-[[noreturn]] void die_of_signal(int signal_number);

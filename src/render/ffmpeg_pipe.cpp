@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/stop_signal.h"
 #include "render/atomic_output.h"
 
 extern char** environ;

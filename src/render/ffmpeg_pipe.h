@@ -49,7 +49,7 @@ std::string find_on_path(const std::string& program);
 std::string video_open(const VideoSettings& settings, VideoPipe* video);
 
 // Hands one frame of packed blue, green, red pixels to ffmpeg. SIGPIPE must be ignored (as
-// install_stop_handlers does), so that an ffmpeg that has ended shows as a failed write.
+// starglobe-render does), so that an ffmpeg that has ended shows as a failed write.
 std::string video_write(VideoPipe* video, const uint8_t* bgr, size_t bytes);
 
 // Ends the input and waits for ffmpeg to finish the file. Returns "" when it succeeded.

@@ -4,9 +4,8 @@
 #include <string>
 
 #include "audio/wav_loader.h"
-#include "render/atomic_output.h"
+#include "common/stop_signal.h"
 #include "render/render.h"
-#include "visuals/noise.h"
 
 namespace {
 constexpr int kExitFailure = 1;  // the soundtrack or an output failed
@@ -34,9 +33,6 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // As in the demo: the noise sequence is rand()'s unseeded one, from the first frame.
-    noise_init();
-
     // The loader prints its own line first for a rejected header; this follows it on the same
     // stream, as in the demo.
     PcmTrack track;
@@ -47,6 +43,7 @@ int main(int argc, char** argv) {
 
     // From here on a Ctrl-C stops the run between frames, so that unfinished outputs are removed.
     install_stop_handlers();
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away shows up as a failed write
     const std::string error = render(options, track);
     if (const int signal_number = stop_signal(); signal_number != 0 && !error.empty()) {
         std::fprintf(stderr, "starglobe-render: stopped by %s; unfinished output removed\n",

@@ -13,7 +13,11 @@
 #include <vector>
 
 #include "audio/analyzer.h"
-#include "driver/frame.h"
+#include "common/picture.h"
+#include "common/stop_signal.h"
+#include "common/timeline.h"
+#include "common/wav_format.h"
+#include "frame/frame_pass.h"
 #include "render/atomic_output.h"
 #include "render/ffmpeg_pipe.h"
 #include "render/png_writer.h"
@@ -23,12 +27,10 @@
 namespace {
 
 constexpr double kMsPerSecond = 1000.0;
-constexpr double kTrackRate = 44100.0;  // sample frames per second of every accepted soundtrack
+constexpr double kTrackRate = kSampleRateHz;  // sample frames per second of every soundtrack
 // Longest --seconds accepted, about 116 days: keeps every frame count far inside 64 bits and
 // every frame time exact, whatever the frame rate.
 constexpr double kMaxSeconds = 1e7;
-// The demo shows the end card this long after the music, as the tail of --video and --png.
-constexpr double kEndCardMs = 10000.0;
 constexpr const char* kStdoutName = "-";
 // PNG frames are named frame00000.png, frame00001.png, ...: at least five digits, so a folder
 // listing sorts them in order up to 99,999 frames (27 minutes at 60 frames per second).
@@ -451,6 +453,8 @@ std::string render(const RenderOptions& options, const PcmTrack& track) {
     // An empty vector's data() is null: frame_pass then skips composing.
     std::vector<uint8_t> pixels(needs_pixels(options) ? kImageBytes : 0);
     AudioAnalyzer analyzer;
+    // As in the demo: the noise sequence is rand()'s unseeded one, from the first frame.
+    NoiseSource noise = noise_source_checked();
     int64_t frame = 0;  // the next output frame
     for (int64_t j = 0; j < plan.passes && error.empty(); ++j) {
         if (stop_signal() != 0) {
@@ -462,9 +466,10 @@ std::string render(const RenderOptions& options, const PcmTrack& track) {
         pass.index = j;
         pass.elapsed_ms = elapsed_ms;
         pass.pixels = pixels.empty() ? nullptr : pixels.data();
-        pass.controls = frame_pass(&analyzer, track, elapsed_ms, pixels.data());
-        pass.star = star_index(elapsed_ms);
-        pass.globe = globe_index(elapsed_ms);
+        const FramePass made = frame_pass(&analyzer, track, elapsed_ms, &noise, pixels.data());
+        pass.controls = made.controls;
+        pass.star = made.star_index;
+        pass.globe = made.globe_index;
         error = write_pass(options, &outputs, pass);
 
         // Every output frame from here up to the next pass shows this one.

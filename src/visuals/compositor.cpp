@@ -9,12 +9,11 @@
 #include "visuals/compositor.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-
-#include "visuals/noise.h"
 
 namespace {
 
@@ -55,14 +54,11 @@ struct Remainder {
     }
 };
 
-// The C remainder of a non-negative value by `range` has the sign of the value, so a
-// negative range acts as its magnitude. A range of 0 has no remainder; it acts as 1, which
-// makes every draw 0.
+// Draws are non-negative, so with a positive range the C remainder is this one.
 Remainder remainder_by(int32_t range) {
+    assert(range >= 1);
     Remainder r;
-    const uint32_t magnitude = range < 0 ? 0u - static_cast<uint32_t>(range)
-                                         : static_cast<uint32_t>(range);
-    r.divisor = std::max(magnitude, 1u);
+    r.divisor = static_cast<uint32_t>(range);
     int log2_ceiling = 0;
     while ((uint64_t{1} << log2_ceiling) < r.divisor) ++log2_ceiling;
     r.shift = kDrawBits + log2_ceiling;
@@ -79,14 +75,13 @@ struct TermTables {
 TermTables term_tables(int32_t flash, int32_t pulse) {
     TermTables t;
     for (int32_t x = 0; x < 256; ++x) {
-        // Wider than 32 bits so that no factor can overflow; the low byte is the same.
-        t.globe[x] = static_cast<uint8_t>(int64_t{x} * flash / kFull);
-        t.star[x] = static_cast<uint8_t>(kFull - int64_t{x} * pulse / kFull);
+        t.globe[x] = static_cast<uint8_t>(x * flash / kFull);
+        t.star[x] = static_cast<uint8_t>(kFull - x * pulse / kFull);
     }
     return t;
 }
 
-// Pixel by pixel, for any factors: whatever the vector steps leave over. `draws` holds the
+// Pixel by pixel: whatever the vector steps leave over. `draws` holds the
 // low bytes of the batch's draws, the ring's history before it.
 void compose_plain(uint8_t* out, const uint8_t* star, const uint8_t* globe,
                    const uint8_t* draws, int32_t first, int32_t end, int32_t lag1,
@@ -213,7 +208,7 @@ inline __m128i scaled(__m128i x16, __m128i factor, const VectorConstants& v) {
                           kDiv255HighShift);
 }
 
-// Whole groups of kGroupPixels pixels; factors within 0..255.
+// Whole groups of kGroupPixels pixels.
 template <bool kInvert>
 void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe,
                     const uint8_t* draws, int32_t group_count, int32_t lag1, int32_t lag2,
@@ -280,8 +275,9 @@ int32_t ring_lag(int64_t read_offset, int32_t ring_length) {
 }
 
 void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
-                   const RawImage& globe, const FrameControls& controls) {
-    const int32_t ring_length = std::clamp(controls.ring_length, int32_t{1}, kMaxRingLength);
+                   const RawImage& globe, const FrameControls& controls, NoiseSource* noise) {
+    const int32_t ring_length = controls.ring_length;
+    assert(ring_length >= 1 && ring_length <= kMaxRingLength);
     const Remainder remainder = remainder_by(controls.noise_range);
 
     // Low bytes of the frame's draws, in draw order: the ring's ring_length most recent
@@ -289,27 +285,27 @@ void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
     uint8_t draws[kMaxRingLength + kBatchPixels];
     int32_t raw[kBatchPixels];
 
-    noise_draw(raw, ring_length);
+    noise->draw(raw, ring_length);
     remainder_bytes(draws, raw, ring_length, remainder);
 
     if (w <= 0 || h <= 0) return;
-    const int32_t pixel_count =
-        static_cast<int32_t>(std::min(int64_t{w} * h, int64_t{kImagePixels}));
+    assert(int64_t{w} * h <= kImagePixels);
+    const int32_t pixel_count = w * h;
 
     const int32_t lag1 = ring_lag(int64_t{kFirstReadOffset} + controls.noise_offset, ring_length);
     const int32_t lag2 = ring_lag(int64_t{kSecondReadOffset} + controls.noise_range, ring_length);
     const bool invert = controls.invert;
+    assert(controls.flash >= 0 && controls.flash <= kFull);
+    assert(controls.pulse >= 0 && controls.pulse <= kFull);
     const TermTables tables = term_tables(controls.flash, controls.pulse);
 #if defined(__SSE2__)
-    const bool vector_factors = controls.flash >= 0 && controls.flash <= kFull &&
-                                controls.pulse >= 0 && controls.pulse <= kFull;
     const VectorConstants vectors = vector_constants(controls.flash, controls.pulse);
 #endif
 
     uint8_t* own = draws + ring_length;
     for (int32_t first = 0; first < pixel_count; first += kBatchPixels) {
         const int32_t count = std::min(kBatchPixels, pixel_count - first);
-        noise_draw(raw, count);
+        noise->draw(raw, count);
         remainder_bytes(own, raw, count, remainder);
 
         const size_t offset = size_t{kChannels} * first;
@@ -318,15 +314,13 @@ void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
         const uint8_t* b = globe.bgr + offset;
         int32_t done = 0;
 #if defined(__SSE2__)
-        if (vector_factors) {
-            const int32_t groups = count / kGroupPixels;
-            if (invert) {
-                compose_vector<true>(out, a, b, own, groups, lag1, lag2, vectors);
-            } else {
-                compose_vector<false>(out, a, b, own, groups, lag1, lag2, vectors);
-            }
-            done = groups * kGroupPixels;
+        const int32_t groups = count / kGroupPixels;
+        if (invert) {
+            compose_vector<true>(out, a, b, own, groups, lag1, lag2, vectors);
+        } else {
+            compose_vector<false>(out, a, b, own, groups, lag1, lag2, vectors);
         }
+        done = groups * kGroupPixels;
 #endif
         compose_plain(out, a, b, own, done, count, lag1, lag2, tables, invert);
 

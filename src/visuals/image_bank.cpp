@@ -2,6 +2,7 @@
 #include "visuals/image_bank.h"
 
 #include <cstdint>
+#include <utility>
 
 // All 45 pictures, packed at build time from assets/ and pulled into .rodata by
 // image_bank_data.S; never copied.
@@ -26,29 +27,18 @@ int32_t frame_index(double elapsed_ms, double frame_ms, int32_t count) {
 
 }  // namespace
 
+// The pictures of one sequence, in storage order.
+template <size_t... Frame>
+constexpr std::array<const RawImage*, sizeof...(Frame)> sequence(int first,
+                                                                 std::index_sequence<Frame...>) {
+    return {&bank[first + int(Frame)]...};
+}
+
 // constinit: the tables are fixed addresses, filled in by the linker, never by code at start-up.
-constinit const RawImage* const star_frames[kStarFrameCount] = {
-    &bank[kFirstStarPicture + 0],  &bank[kFirstStarPicture + 1],  &bank[kFirstStarPicture + 2],
-    &bank[kFirstStarPicture + 3],  &bank[kFirstStarPicture + 4],  &bank[kFirstStarPicture + 5],
-    &bank[kFirstStarPicture + 6],  &bank[kFirstStarPicture + 7],  &bank[kFirstStarPicture + 8],
-    &bank[kFirstStarPicture + 9],  &bank[kFirstStarPicture + 10], &bank[kFirstStarPicture + 11],
-    &bank[kFirstStarPicture + 12], &bank[kFirstStarPicture + 13], &bank[kFirstStarPicture + 14],
-    &bank[kFirstStarPicture + 15], &bank[kFirstStarPicture + 16], &bank[kFirstStarPicture + 17],
-    &bank[kFirstStarPicture + 18], &bank[kFirstStarPicture + 19], &bank[kFirstStarPicture + 20],
-    &bank[kFirstStarPicture + 21], &bank[kFirstStarPicture + 22], &bank[kFirstStarPicture + 23]};
-
-constinit const RawImage* const globe_frames[kGlobeFrameCount] = {
-    &bank[kFirstGlobePicture + 0],  &bank[kFirstGlobePicture + 1],
-    &bank[kFirstGlobePicture + 2],  &bank[kFirstGlobePicture + 3],
-    &bank[kFirstGlobePicture + 4],  &bank[kFirstGlobePicture + 5],
-    &bank[kFirstGlobePicture + 6],  &bank[kFirstGlobePicture + 7],
-    &bank[kFirstGlobePicture + 8],  &bank[kFirstGlobePicture + 9],
-    &bank[kFirstGlobePicture + 10], &bank[kFirstGlobePicture + 11],
-    &bank[kFirstGlobePicture + 12], &bank[kFirstGlobePicture + 13],
-    &bank[kFirstGlobePicture + 14], &bank[kFirstGlobePicture + 15],
-    &bank[kFirstGlobePicture + 16], &bank[kFirstGlobePicture + 17],
-    &bank[kFirstGlobePicture + 18], &bank[kFirstGlobePicture + 19]};
-
+constinit const std::array<const RawImage*, kStarFrameCount> star_frames =
+    sequence(kFirstStarPicture, std::make_index_sequence<kStarFrameCount>{});
+constinit const std::array<const RawImage*, kGlobeFrameCount> globe_frames =
+    sequence(kFirstGlobePicture, std::make_index_sequence<kGlobeFrameCount>{});
 constinit const RawImage& end_card = bank[kEndCardPicture];
 
 int32_t star_index(double elapsed_ms) {

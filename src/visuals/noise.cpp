@@ -41,15 +41,6 @@ constexpr NoiseGenerator make_unseeded() {
 
 constexpr NoiseGenerator kUnseeded = make_unseeded();
 
-// The program's one noise sequence.
-struct ProgramNoise {
-    NoiseGenerator generator = kUnseeded;
-    bool use_generator = false;  // set only once rand() has been seen to agree with it
-    bool drawn = false;          // a value has been handed out since the start
-};
-
-ProgramNoise program_noise;
-
 }  // namespace
 
 void NoiseGenerator::fill(int32_t* out, int32_t count) {
@@ -96,8 +87,13 @@ void NoiseGenerator::fill(int32_t* out, int32_t count) {
 
 NoiseGenerator noise_unseeded_generator() { return kUnseeded; }
 
-bool noise_init_with(int (*rand_fn)(), void (*srand_fn)(unsigned)) {
-    if (program_noise.drawn) return program_noise.use_generator;
+NoiseSource noise_source_unseeded() {
+    NoiseSource source;
+    source.generator = kUnseeded;
+    return source;
+}
+
+NoiseSource noise_source_checked_with(int (*rand_fn)(), void (*srand_fn)(unsigned)) {
     NoiseGenerator probe = kUnseeded;
     bool agree = true;
     int32_t expected[kFillBlock];
@@ -108,25 +104,18 @@ bool noise_init_with(int (*rand_fn)(), void (*srand_fn)(unsigned)) {
         }
     }
     srand_fn(kSeed);
-    program_noise.generator = kUnseeded;
-    program_noise.use_generator = agree;
-    return agree;
+    NoiseSource source = noise_source_unseeded();
+    source.use_rand = !agree;
+    return source;
 }
 
-bool noise_init() { return noise_init_with(std::rand, std::srand); }
+NoiseSource noise_source_checked() { return noise_source_checked_with(std::rand, std::srand); }
 
-void noise_draw(int32_t* out, int32_t count) {
+void NoiseSource::draw(int32_t* out, int32_t count) {
     if (count <= 0) return;
-    program_noise.drawn = true;
-    if (program_noise.use_generator) {
-        program_noise.generator.fill(out, count);
+    if (!use_rand) {
+        generator.fill(out, count);
         return;
     }
     for (int32_t i = 0; i < count; ++i) out[i] = std::rand();
-}
-
-void noise_restart() {
-    std::srand(kSeed);
-    program_noise.generator = kUnseeded;
-    program_noise.drawn = false;
 }

@@ -1,16 +1,17 @@
 // The program's noise: the C library's rand() sequence as it runs when never seeded, drawn
 // in order by the compositor and by nothing else.
 //
-//     bool fast = noise_init();          // once, at start-up, before the first frame
+//     NoiseSource noise = noise_source_checked();  // once, before the first frame
 //     int32_t values[64];
-//     noise_draw(values, 64);            // the next 64 values of the sequence
+//     noise.draw(values, 64);                      // the next 64 values of the sequence
 //
 // glibc's rand() takes a lock on every call, which makes it the bulk of a frame's cost. Its
 // generator is a "type 3" additive feedback generator; a private copy of it gives the same
-// values several times faster. noise_init checks, by comparing with this C library's rand(),
-// that the copy really reproduces it, and only then switches to it. Until then, and for good
-// where the check fails, every value comes from rand() itself, so the sequence is right on any
-// C library, only slower.
+// values several times faster. noise_source_checked compares the copy with this C library's
+// rand() and uses it only where they agree; elsewhere every value comes from rand() itself,
+// so the sequence is this C library's own on any system, only slower. Where the demo must
+// look as it does on Linux whatever the C library (the web page), noise_source_unseeded gives
+// glibc's sequence from the private copy unconditionally.
 #pragma once
 #include <cstdint>
 
@@ -26,21 +27,27 @@ struct NoiseGenerator {
     void fill(int32_t* out, int32_t count);
 };
 
+// One run of the noise sequence, owned by the program and handed to every frame.
+struct NoiseSource {
+    NoiseGenerator generator;
+    bool use_rand = false;  // draw from the C library's rand() instead of the generator
+
+    // Writes the next `count` values of the sequence to `out`.
+    void draw(int32_t* out, int32_t count);
+};
+
 // The generator where glibc's rand() starts when never seeded (the state srand(1) sets).
 NoiseGenerator noise_unseeded_generator();
 
-// Checks this C library's rand() against the generator, puts rand() back to its unseeded
-// state with srand(1), and uses the generator from then on when they agree. Returns whether
-// the generator is in use. Call it before anything draws from rand() or from noise_draw: once
-// a value has been drawn it changes nothing and only reports the path in use.
-bool noise_init();
+// glibc's unseeded sequence from its first value, from the private generator.
+NoiseSource noise_source_unseeded();
 
-// noise_init with the C library's rand and srand replaced (lets tests see the fallback).
-bool noise_init_with(int (*rand_fn)(), void (*srand_fn)(unsigned));
+// This C library's unseeded rand() sequence from its first value: checks rand() against the
+// generator, puts rand() back to its unseeded state with srand(1), and draws from the
+// generator when they agree, else from rand(). Nothing else may call rand() while the source
+// is in use.
+NoiseSource noise_source_checked();
 
-// Writes the next `count` values of the program's noise sequence to `out`.
-void noise_draw(int32_t* out, int32_t count);
-
-// Starts the sequence over from its first value on the path in use (srand(1) included), as
-// if no value had been drawn. For tests, which compare whole runs from the start.
-void noise_restart();
+// noise_source_checked with the C library's rand and srand replaced (lets tests see the
+// fallback).
+NoiseSource noise_source_checked_with(int (*rand_fn)(), void (*srand_fn)(unsigned));

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "common/wav_format.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,10 +26,6 @@ namespace test_support {
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
-constexpr uint32_t kSampleRate = 44100;   // Hz
-constexpr uint16_t kChannels = 2;
-constexpr uint16_t kBitsPerSample = 16;
-constexpr size_t kHeaderBytes = 44;
 }  // namespace
 
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
@@ -41,29 +39,20 @@ void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
 
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples) {
     const uint32_t data_size = static_cast<uint32_t>(samples.size() * 2);
-    std::vector<uint8_t> b(kHeaderBytes + data_size);
-    std::memcpy(&b[0], "RIFF", 4);
-    put_u32(b, 4, static_cast<uint32_t>(b.size() - 8));
-    std::memcpy(&b[8], "WAVEfmt ", 8);
-    put_u32(b, 16, 16);
-    put_u16(b, 20, 1);
-    put_u16(b, 22, kChannels);
-    put_u32(b, 24, kSampleRate);
-    put_u32(b, 28, kSampleRate * kChannels * kBitsPerSample / 8);
-    put_u16(b, 32, kChannels * kBitsPerSample / 8);
-    put_u16(b, 34, kBitsPerSample);
-    std::memcpy(&b[36], "data", 4);
-    put_u32(b, 40, data_size);
+    std::vector<uint8_t> b(kWavHeaderBytes + data_size);
+    uint8_t header[kWavHeaderBytes];
+    wav_write_header(header, data_size);
+    std::memcpy(b.data(), header, sizeof header);
     for (size_t i = 0; i < samples.size(); ++i)
-        put_u16(b, kHeaderBytes + 2 * i, static_cast<uint16_t>(samples[i]));
+        put_u16(b, kWavHeaderBytes + 2 * i, static_cast<uint16_t>(samples[i]));
     return b;
 }
 
 std::vector<uint8_t> tone_wav(double seconds, double hz, double amplitude) {
-    const size_t frames = static_cast<size_t>(seconds * kSampleRate);
+    const size_t frames = static_cast<size_t>(seconds * kSampleRateHz);
     std::vector<int16_t> s(frames * 2);
     for (size_t i = 0; i < frames; ++i) {
-        const double v = amplitude * 32767.0 * std::sin(2.0 * kPi * hz * i / kSampleRate);
+        const double v = amplitude * 32767.0 * std::sin(2.0 * kPi * hz * i / kSampleRateHz);
         s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(v);
     }
     return canonical_wav(s);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "visuals/image_bank.h"
+#include "common/picture.h"
 
 namespace {
 

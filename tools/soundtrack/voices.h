@@ -10,6 +10,7 @@
 //     add_kick(Target{&drums}, at, 0.9);
 //     add_lead(Target{&music, &sends, 0.3, 0.0}, at, length, 76.0, 0.2, 3000.0);
 #pragma once
+#include "common/wav_format.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,7 +20,7 @@
 
 namespace soundtrack {
 
-constexpr int kSampleRate = 44100;  // samples per second per channel
+constexpr int kSampleRate = kSampleRateHz;  // samples per second per channel
 
 // Zeroed storage straight from calloc: a fresh large block arrives as untouched zero pages,
 // so a vector of it need not be filled element by element. Half the cost of making a bus.

@@ -1,11 +1,11 @@
 // The compositor written out the plain way, one rand() call per draw and a real ring: the
-// yardstick that the shipped compose_frame is timed against and checked against byte for
-// byte. Kept out of the program.
+// yardstick that the shipped compose_frame is timed against (bench/) and checked against
+// byte for byte (tests/). Kept out of the program.
 #pragma once
 #include <cstdint>
 
-#include "audio/analyzer.h"
-#include "visuals/image_bank.h"
+#include "common/frame_controls.h"
+#include "common/picture.h"
 
 // Same contract as compose_frame for w * h up to kImagePixels, ring_length 1..40 and a
 // positive noise_range; draws from the C library's rand() directly.

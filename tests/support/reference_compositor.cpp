@@ -1,4 +1,4 @@
-#include "reference_compositor.h"
+#include "support/reference_compositor.h"
 
 #include <algorithm>
 #include <cstdlib>
