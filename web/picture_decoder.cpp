@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "visuals/image_bank.h"
+#include "common/picture.h"
 
 // stb_image is third-party code: its own warnings are not ours to fix.
 #pragma clang diagnostic push

@@ -16,22 +16,14 @@
 #include "arrangement.h"
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
-#include "driver/frame.h"
+#include "common/picture.h"
+#include "common/wav_format.h"
+#include "frame/frame_pass.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
-#include "voices.h"
 #include "web/picture_decoder.h"
 
 namespace {
-
-// The soundtrack's WAV header, byte for byte as tessaloon-synth writes it: the canonical
-// 44-byte layout of 16-bit stereo PCM, the only one the loader accepts.
-constexpr uint32_t kWavHeaderBytes = 44;
-constexpr uint16_t kWavChannels = 2;
-constexpr uint16_t kWavBitsPerSample = 16;
-constexpr uint16_t kWavBlockAlign = kWavChannels * kWavBitsPerSample / 8;  // bytes per frame
-constexpr uint32_t kWavFormatChunkBytes = 16;
-constexpr uint16_t kWavFormatPcm = 1;
 
 constexpr int kRgbaBytesPerPixel = 4;
 constexpr uint8_t kOpaque = 255;
@@ -48,48 +40,30 @@ struct WebDemo {
     std::vector<uint8_t> staged;  // a WAV the page is handing over, not yet checked
     const Soundtrack* playing = nullptr;
     AudioAnalyzer analyzer;
+    // glibc's unseeded rand() sequence whatever the C library (musl's rand() differs), so the
+    // page draws the noise the Linux demo draws.
+    NoiseSource noise = noise_source_unseeded();
     std::vector<uint8_t> frame = std::vector<uint8_t>(kImageBytes);            // B, G, R
     std::vector<uint8_t> rgba = std::vector<uint8_t>(size_t{kImagePixels} * kRgbaBytesPerPixel);
 };
 
 WebDemo demo;
 
-void put_le(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void put_tag(std::vector<uint8_t>& out, const char (&tag)[5]) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
+// The WAV file tessaloon-synth writes, byte for byte: the canonical header, then the samples
+// little-endian.
 std::vector<uint8_t> wav_bytes(const std::vector<int16_t>& pcm) {
     const auto data_bytes = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
-    std::vector<uint8_t> out;
-    out.reserve(kWavHeaderBytes + data_bytes);
-    put_tag(out, "RIFF");
-    put_le(out, kWavHeaderBytes - 8 + data_bytes, 4);
-    put_tag(out, "WAVE");
-    put_tag(out, "fmt ");
-    put_le(out, kWavFormatChunkBytes, 4);
-    put_le(out, kWavFormatPcm, 2);
-    put_le(out, kWavChannels, 2);
-    put_le(out, soundtrack::kSampleRate, 4);
-    put_le(out, soundtrack::kSampleRate * kWavBlockAlign, 4);
-    put_le(out, kWavBlockAlign, 2);
-    put_le(out, kWavBitsPerSample, 2);
-    put_tag(out, "data");
-    put_le(out, data_bytes, 4);
-    for (const int16_t s : pcm) put_le(out, static_cast<uint16_t>(s), 2);
+    std::vector<uint8_t> out(kWavHeaderBytes + data_bytes);
+    uint8_t header[kWavHeaderBytes];
+    wav_write_header(header, data_bytes);
+    std::memcpy(out.data(), header, kWavHeaderBytes);
+    uint8_t* at = out.data() + kWavHeaderBytes;
+    for (const int16_t s : pcm) {
+        wav_put_u16(at, static_cast<uint16_t>(s));
+        at += sizeof s;
+    }
     return out;
 }
-
-NoiseGenerator glibc_sequence = noise_unseeded_generator();
-int glibc_rand() {
-    int32_t v = 0;
-    glibc_sequence.fill(&v, 1);
-    return v;
-}
-void ignore_srand(unsigned) {}
 
 void to_rgba(const uint8_t* bgr) {
     uint8_t* out = demo.rgba.data();
@@ -170,16 +144,13 @@ EMSCRIPTEN_KEEPALIVE uint32_t web_track_frames() {
 // from the first value of the C library's unseeded sequence.
 EMSCRIPTEN_KEEPALIVE void web_start() {
     demo.analyzer = AudioAnalyzer{};
-    // TEMPORARY until the explicit noise source lands: make noise_init take the private copy
-    // of glibc's generator by handing it a rand() that is that generator.
-    noise_init_with(glibc_rand, ignore_srand);
-    noise_restart();
+    demo.noise = noise_source_unseeded();
 }
 
 // One pass of the demo at `elapsed_ms`: analysis, pictures, composition into the frame.
 EMSCRIPTEN_KEEPALIVE void web_pass(double elapsed_ms) {
     if (!demo.playing) return;
-    frame_pass(&demo.analyzer, demo.playing->track, elapsed_ms, demo.frame.data());
+    frame_pass(&demo.analyzer, demo.playing->track, elapsed_ms, &demo.noise, demo.frame.data());
 }
 
 // The last composed frame, or the end card, as canvas pixels (R, G, B, A; alpha opaque).
