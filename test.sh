@@ -2,22 +2,24 @@
 # Installs what is missing, builds everything and runs every test through CTest.
 # Exits non-zero on any failure.
 #
-# Usage: ./test.sh [plain] [sanitize] [fuzz]     (no stage named: all three, in that order)
+# Usage: ./test.sh [plain] [sanitize] [fuzz] [web]   (no stage named: all four, in that order)
 #   plain     Release build in build/: the whole suite, the SDL tests a second time against
 #             sdl12-compat (unpacked into build/sdl12-compat), and the demo under valgrind
 #   sanitize  the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, in
 #             build-asan/; any report, leaks included, fails its test
 #   fuzz      the WAV loader's libFuzzer target for a minute (clang, build-fuzz/); any crash,
 #             sanitizer report or leak fails it
+#   web       the web page (scripts/build-web.sh, build-web/) in headless Chromium, against the
+#             native renderer of build/ (built there if missing)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 stages=("$@")
-[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz)
+[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz web)
 for stage in "${stages[@]}"; do
     case "$stage" in
-        plain | sanitize | fuzz) ;;
-        *) echo "unknown stage '$stage' (plain, sanitize or fuzz)" >&2; exit 2 ;;
+        plain | sanitize | fuzz | web) ;;
+        *) echo "unknown stage '$stage' (plain, sanitize, fuzz or web)" >&2; exit 2 ;;
     esac
 done
 
@@ -55,6 +57,26 @@ fuzz() {
         -DSTARGLOBE_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     cmake --build build-fuzz -j "$jobs" --target wav_loader_fuzz
     ctest --test-dir build-fuzz --output-on-failure
+}
+
+web() {
+    scripts/build-web.sh
+    # The frames and bytes the page must match: the renderer and the soundtrack of build/.
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_WERROR=ON >/dev/null
+    cmake --build build -j "$jobs" --target starglobe-render soundtrack
+    # puppeteer-core drives the installed Chromium; installed from the committed lock file,
+    # again only when that changes.
+    command -v npm >/dev/null 2>&1 || scripts/ensure-packages.sh npm
+    local npm_dir=build-web/npm
+    if ! cmp -s web/npm/package-lock.json "$npm_dir/package-lock.json" \
+        || [[ ! -d $npm_dir/node_modules ]]; then
+        mkdir -p "$npm_dir"
+        cp web/npm/package.json web/npm/package-lock.json "$npm_dir/"
+        (cd "$npm_dir" && npm ci --no-audit --no-fund --ignore-scripts)
+    fi
+    cmake -S tests/web -B build-web/test -DSTARGLOBE_SITE="$PWD/build-web/site" \
+        -DSTARGLOBE_NATIVE_BUILD="$PWD/build" -DSTARGLOBE_NODE_MODULES="$PWD/$npm_dir/node_modules"
+    ctest --test-dir build-web/test --output-on-failure
 }
 
 for stage in "${stages[@]}"; do
