@@ -23,7 +23,7 @@ for stage in "${stages[@]}"; do
     esac
 done
 
-scripts/ensure-packages.sh build test
+scripts/ensure-packages.sh build test tools
 jobs=$(nproc)
 
 plain() {
@@ -33,10 +33,11 @@ plain() {
     else
         echo "No apt: the SDL tests run against the installed SDL 1.2 only, not sdl12-compat." >&2
     fi
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_WERROR=ON \
+    # Tests on, whatever an earlier ./run.sh left in the cache of the same build tree.
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_WERROR=ON -DSTARGLOBE_TESTS=ON \
         -DSTARGLOBE_SDL12_COMPAT_DIR="$compat"
     cmake --build build -j "$jobs"
-    ctest --test-dir build --output-on-failure -j "$jobs"
+    ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 }
 
 sanitize() {
@@ -47,16 +48,16 @@ sanitize() {
     export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTARGLOBE_WERROR=ON \
-        -DSTARGLOBE_SANITIZE=ON
+        -DSTARGLOBE_TESTS=ON -DSTARGLOBE_SANITIZE=ON
     cmake --build build-asan -j "$jobs"
-    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs"
 }
 
 fuzz() {
     cmake -S . -B build-fuzz -DSTARGLOBE_WERROR=ON -DSTARGLOBE_FUZZ=ON \
         -DSTARGLOBE_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     cmake --build build-fuzz -j "$jobs" --target wav_loader_fuzz
-    ctest --test-dir build-fuzz --output-on-failure
+    ctest --test-dir build-fuzz --output-on-failure --no-tests=error
 }
 
 web() {

@@ -46,7 +46,6 @@ std::unique_ptr<RawImage> picture(uint32_t seed, uint8_t b = 0, uint8_t g = 0, u
 class CompositorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::srand(1);  // where rand() starts in a fresh program
         noise = noise_source_checked();
         ASSERT_FALSE(noise.use_rand);
     }

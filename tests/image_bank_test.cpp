@@ -147,14 +147,17 @@ TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
     for (const char* name : {"wide", "short", "alpha", "grey", "text", "truncated", "missing"}) {
         const std::string bad = dir.file(std::string(name) + ".png");
         write_file(out, std::vector<uint8_t>(kImageBytes, 1));
-        const auto run = run_program({packer, out, dir.file("good.png"), bad}, dir.path);
+        std::vector<std::string> args = {packer, out};
+        args.insert(args.end(), kPictureCount - 1, dir.file("good.png"));
+        args.push_back(bad);
+        const auto run = run_program(args, dir.path);
         EXPECT_EQ(run.exit_code, 1) << name;
         EXPECT_NE(run.err.find(bad), std::string::npos) << run.err;
         EXPECT_FALSE(exists(out)) << name;
         EXPECT_FALSE(exists(out + ".part")) << name;
     }
-    // An output but no picture is a usage error, not an empty bank.
-    EXPECT_EQ(run_program({packer, out}, dir.path).exit_code, 1);
+    // Any other number of pictures is a usage error, not a bank of the wrong size.
+    EXPECT_EQ(run_program({packer, out, dir.file("good.png")}, dir.path).exit_code, 1);
     EXPECT_FALSE(exists(out));
 }
 

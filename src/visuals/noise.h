@@ -42,10 +42,10 @@ NoiseGenerator noise_unseeded_generator();
 // glibc's unseeded sequence from its first value, from the private generator.
 NoiseSource noise_source_unseeded();
 
-// This C library's unseeded rand() sequence from its first value: checks rand() against the
-// generator, puts rand() back to its unseeded state with srand(1), and draws from the
-// generator when they agree, else from rand(). Nothing else may call rand() while the source
-// is in use.
+// This C library's unseeded rand() sequence from its first value: compares rand() from its
+// unseeded state (srand(1)) with the generator, puts rand() back to that state, and draws from
+// the generator when they agree, else from rand(). Nothing else may call rand() while the
+// source is in use.
 NoiseSource noise_source_checked();
 
 // noise_source_checked with the C library's rand and srand replaced (lets tests see the

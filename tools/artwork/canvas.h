@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-constexpr int kArtWidth = 400;    // pixels: the demo's screen
-constexpr int kArtHeight = 300;
+#include "common/picture.h"
+
+constexpr int kArtWidth = kImageWidth;    // pixels: the demo's screen
+constexpr int kArtHeight = kImageHeight;
 
 // Display values (0 = black, 255 = full), red, green, blue per pixel, rows top to bottom.
 // Painting adds light; values above 255 are squeezed or clipped when the canvas is finished.

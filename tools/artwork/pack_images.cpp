@@ -104,8 +104,10 @@ int fail(const std::string& output, const std::string& partial, FILE* file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUT IN.png...\n", argv[0]);
+    constexpr int kFirstInput = 2;
+    if (argc != kFirstInput + kPictureCount) {
+        std::fprintf(stderr, "usage: %s OUT IN.png... (exactly %d pictures)\n", argv[0],
+                     kPictureCount);
         return 1;
     }
     const std::string output = argv[1];
@@ -119,7 +121,7 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> picture(kImageBytes);
     std::vector<uint8_t> bytes;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = kFirstInput; i < argc; ++i) {
         if (!read_whole_file(argv[i], &bytes)) {
             std::fprintf(stderr, "%s: cannot read\n", argv[i]);
             return fail(output, partial, file);
