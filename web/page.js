@@ -4,7 +4,9 @@
 //
 // window.starglobe = { state, passes }: state is "loading", "ready" (the start screen),
 // "playing", "card" (the end card after the music) or "captured"; passes counts the passes
-// run since the page opened.
+// run since the page opened; clickToFirstFrameMs, once a run has started, is the time from the
+// gesture to its first frame on the canvas (painted at the next screen refresh); digests()
+// gives the SHA-256 of the synthesized soundtrack and of the decoded pictures.
 'use strict';
 
 (() => {
@@ -148,8 +150,8 @@
   // buffer (10 ms or more), which would give many passes in a frame the same time; so the
   // passes read performance.now(), set once against the sound: getOutputTimestamp() pairs a
   // context time with the performance.now() at which it is heard. Until the sound is heard
-  // (or where no sound device runs at all), the clock runs from the gesture plus the reported
-  // output latency. It never goes back and never below 0.
+  // (or where no sound device runs at all), the clock runs from the gesture; it never goes
+  // back, so it waits there for the sound to catch up (the music opens with two quiet seconds).
   function elapsedMs() {
     if (!run.anchored && run.source) {
       const heard = audio.getOutputTimestamp();
@@ -168,20 +170,25 @@
     document.documentElement.requestFullscreen?.().catch(() => {});
     run = { source: null, contextStart: 0, origin: gestureMs, anchored: false, lastMs: 0,
             gestureMs, painted: false };
-    if (music) {
-      audio ??= new AudioContext();
-      audio.resume().catch(() => {});
-      run.source = new AudioBufferSourceNode(audio, { buffer: music });
-      run.source.connect(audio.destination);
-      run.contextStart = audio.currentTime;
-      run.source.start(run.contextStart);
-      run.origin = gestureMs + (audio.outputLatency || 0) * kMsPerSecond;
-    }
     core._web_start();
     prompt.textContent = '';
     message.textContent = '';
     setState('playing');
     play();
+    // The sound starts once the first frame is on screen: making an AudioContext can hold the
+    // page for a long moment (a second in headless Chromium). The gesture still counts then.
+    const thisRun = run;
+    nextPaint().then(() => startSound(thisRun));
+  }
+
+  function startSound(thisRun) {
+    if (run !== thisRun || !music) return;
+    audio ??= new AudioContext();
+    audio.resume().catch(() => {});
+    run.source = new AudioBufferSourceNode(audio, { buffer: music });
+    run.source.connect(audio.destination);
+    run.contextStart = audio.currentTime;
+    run.source.start(run.contextStart);
   }
 
   function silence() {
