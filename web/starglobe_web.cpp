@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "arrangement.h"
@@ -37,7 +38,7 @@ struct Soundtrack {
 struct WebDemo {
     Soundtrack built_in;     // synthesized from the score at start-up
     Soundtrack own;          // the last WAV the user gave that the loader accepted
-    std::vector<uint8_t> staged;  // a WAV the page is handing over, not yet checked
+    std::vector<uint8_t> staged;  // a file the page is handing over (a PNG or a WAV)
     const Soundtrack* playing = nullptr;
     AudioAnalyzer analyzer;
     // glibc's unseeded rand() sequence whatever the C library (musl's rand() differs), so the
