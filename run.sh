@@ -31,5 +31,8 @@ fi
 scripts/ensure-packages.sh build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_TESTS=OFF
 cmake --build build -j "$(nproc)"
-cd build
-exec ./starglobe "$@"
+# ./run.sh [FILE]: the starglobe command, as installed but pointed at build/, plays FILE (any
+# music, named from where run.sh was started) or the build's soundtrack.
+launcher=$PWD/build/launcher/starglobe
+cd "$OLDPWD"
+exec "$launcher" "$@"

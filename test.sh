@@ -2,24 +2,26 @@
 # Installs what is missing, builds everything and runs every test through CTest.
 # Exits non-zero on any failure.
 #
-# Usage: ./test.sh [plain] [sanitize] [fuzz] [web]   (no stage named: all four, in that order)
+# Usage: ./test.sh [plain] [sanitize] [fuzz] [package] [web]   (none named: all, in order)
 #   plain     Release build in build/: the whole suite, the SDL tests a second time against
 #             sdl12-compat (unpacked into build/sdl12-compat), and the demo under valgrind
 #   sanitize  the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, in
 #             build-asan/; any report, leaks included, fails its test
 #   fuzz      the WAV loader's libFuzzer target for a minute (clang, build-fuzz/); any crash,
 #             sanitizer report or leak fails it
+#   package   the .deb from scripts/make-deb.sh (build-deb/): lintian, its files, and the
+#             starglobe command unpacked from it, run with dummy SDL drivers
 #   web       the web page (scripts/build-web.sh, build-web/) in headless Chromium, against the
 #             native renderer of build/ (built there if missing)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 stages=("$@")
-[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz web)
+[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz package web)
 for stage in "${stages[@]}"; do
     case "$stage" in
-        plain | sanitize | fuzz | web) ;;
-        *) echo "unknown stage '$stage' (plain, sanitize, fuzz or web)" >&2; exit 2 ;;
+        plain | sanitize | fuzz | package | web) ;;
+        *) echo "unknown stage '$stage' (plain, sanitize, fuzz, package or web)" >&2; exit 2 ;;
     esac
 done
 
@@ -60,6 +62,11 @@ fuzz() {
     ctest --test-dir build-fuzz --output-on-failure --no-tests=error
 }
 
+package() {
+    scripts/make-deb.sh build-deb -DSTARGLOBE_PACKAGE_TEST=ON
+    ctest --test-dir build-deb --output-on-failure --no-tests=error -L package
+}
+
 web() {
     scripts/build-web.sh
     # The frames and bytes the page must match: the renderer and the soundtrack of build/.
@@ -77,7 +84,7 @@ web() {
     fi
     cmake -S tests/web -B build-web/test -DSTARGLOBE_SITE="$PWD/build-web/site" \
         -DSTARGLOBE_NATIVE_BUILD="$PWD/build" -DSTARGLOBE_NODE_MODULES="$PWD/$npm_dir/node_modules"
-    ctest --test-dir build-web/test --output-on-failure
+    ctest --test-dir build-web/test --output-on-failure --no-tests=error
 }
 
 for stage in "${stages[@]}"; do

@@ -58,8 +58,21 @@ bool write_png(const std::string& path, const Picture& picture) {
     image.width = static_cast<png_uint_32>(picture.width);
     image.height = static_cast<png_uint_32>(picture.height);
     image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, picture.rgb.data(),
-                                 picture.width * kChannels, nullptr)) {
+    const uint8_t* pixels = picture.rgb.data();
+    int channels = kChannels;
+    std::vector<uint8_t> rgba;
+    if (!picture.alpha.empty()) {
+        channels = kChannels + 1;
+        rgba.resize(picture.alpha.size() * channels);
+        for (size_t i = 0; i < picture.alpha.size(); ++i) {
+            for (int c = 0; c < kChannels; ++c) rgba[i * channels + c] = picture.rgb[i * kChannels + c];
+            rgba[i * channels + kChannels] = picture.alpha[i];
+        }
+        image.format = PNG_FORMAT_RGBA;
+        pixels = rgba.data();
+    }
+    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, picture.width * channels,
+                                 nullptr)) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
         return false;
     }

@@ -22,11 +22,13 @@ struct Canvas {
 
 Canvas make_canvas(int width, int height);
 
-// 8-bit red, green, blue per pixel, rows top to bottom, no gap between rows.
+// 8-bit red, green, blue per pixel, rows top to bottom, no gap between rows; and, for the
+// icons only, an 8-bit opacity per pixel (empty: opaque).
 struct Picture {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb;
+    std::vector<uint8_t> alpha;
 };
 
 struct Levels {
@@ -44,7 +46,7 @@ uint8_t to_level(double value, double offset);
 // fixed per-pixel offset before rounding, which hides banding in dark gradients.
 Picture finish(const Canvas& canvas, double dither);
 
-// Writes an 8-bit RGB PNG. False (with a message on standard error) when it cannot.
+// Writes an 8-bit RGB PNG, RGBA when the picture has opacities. False (with a message on standard error) when it cannot.
 bool write_png(const std::string& path, const Picture& picture);
 // Reads any PNG as 8-bit RGB. False (with a message on standard error) when it cannot.
 bool read_png(const std::string& path, Picture* picture);

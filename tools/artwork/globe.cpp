@@ -13,6 +13,7 @@ constexpr double kCentreX = 200.0;   // px
 constexpr double kCentreY = 150.0;
 constexpr double kRadius = 100.0;    // px: leaves room for the atmosphere's glow
 constexpr int kSupersample = 3;      // samples per pixel along each axis, for smooth edges
+constexpr double kIconExtent = 1.06; // icon half-width in globe radii: the glow fits inside
 
 // Light comes from the left, a little above and in front: two thirds of the disc are in day.
 constexpr Vec3 kSunDirection{-0.85, 0.25, 0.35};
@@ -208,4 +209,38 @@ std::vector<Picture> render_globe() {
         frames.push_back(finish(canvas, 0.0));
     }
     return frames;
+}
+
+Picture render_globe_icon(int size) {
+    const double sea_level = find_sea_level();
+    const Vec3 sun = normalized(kSunDirection);
+    const double centre = size / 2.0, radius = size / 2.0 / kIconExtent;
+    Picture icon;
+    icon.width = icon.height = size;
+    icon.rgb.resize(static_cast<size_t>(size) * size * 3);
+    icon.alpha.resize(static_cast<size_t>(size) * size);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            // Light over transparency: the planet is opaque, its glow as opaque as it is bright.
+            Colour light{0.0, 0.0, 0.0};
+            double cover = 0.0;
+            for (int j = 0; j < kSupersample; ++j) {
+                for (int i = 0; i < kSupersample; ++i) {
+                    const double u = (x + (i + 0.5) / kSupersample - centre) / radius;
+                    const double v = (centre - y - (j + 0.5) / kSupersample) / radius;
+                    const Colour c = shade(u, v, 0.0, sea_level, sun);
+                    light = {light.r + c.r, light.g + c.g, light.b + c.b};
+                    cover += u * u + v * v < 1.0 ? 1.0 : std::min(1.0, std::max({c.r, c.g, c.b}));
+                }
+            }
+            const size_t at = static_cast<size_t>(y) * size + x;
+            const double samples = kSupersample * kSupersample;
+            icon.alpha[at] = to_level(255.0 * cover / samples, 0.0);
+            if (cover <= 0.0) continue;
+            icon.rgb[at * 3 + 0] = to_level(to_display(light.r / cover), 0.0);
+            icon.rgb[at * 3 + 1] = to_level(to_display(light.g / cover), 0.0);
+            icon.rgb[at * 3 + 2] = to_level(to_display(light.b / cover), 0.0);
+        }
+    }
+    return icon;
 }

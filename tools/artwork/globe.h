@@ -10,3 +10,7 @@ constexpr int kGlobeFrames = 20;
 
 // All frames in animation order.
 std::vector<Picture> render_globe();
+
+// The application icon: the globe as the first frame shows it, with its glow, filling a
+// size × size square on a transparent background.
+Picture render_globe_icon(int size);

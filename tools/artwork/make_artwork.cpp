@@ -1,5 +1,6 @@
-// starglobe-artwork: renders the demo's 45 pictures into assets/ and a contact sheet of
-// them into docs/, all from code. The same program gives the same pixels on every run.
+// starglobe-artwork: renders the demo's 45 pictures into assets/, a contact sheet of them
+// into docs/ and the application icons into packaging/icons/, all from code. The same
+// program gives the same pixels on every run.
 //
 //   starglobe-artwork SOURCE_DIR               render everything, then the contact sheet
 //   starglobe-artwork SOURCE_DIR --sheet-only  remake the contact sheet from assets/ as it is
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,44 @@ bool render_end_card(Picture* card) {
           kCreditLevel);
     *card = finish(canvas, 0.0);
     return true;
+}
+
+// Icons: the globe at the sizes desktops look for, and the largest also wrapped in an SVG,
+// since menus and software centres prefer a scalable icon.
+constexpr int kIconSizes[] = {48, 64, 128, 256};
+constexpr int kSvgIconSize = 256;
+
+std::string base64(const std::string& bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+        for (size_t k = 0; k < 4; ++k)
+            out += i + k <= bytes.size() ? kDigits[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+bool write_icons(const std::string& dir) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    for (int size : kIconSizes)
+        if (!write_png(dir + "/starglobe-" + std::to_string(size) + ".png", render_globe_icon(size)))
+            return false;
+    std::ifstream png(dir + "/starglobe-" + std::to_string(kSvgIconSize) + ".png", std::ios::binary);
+    if (!png) return false;
+    const std::string bytes{std::istreambuf_iterator<char>(png), std::istreambuf_iterator<char>()};
+    const std::string side = std::to_string(kSvgIconSize);
+    std::ofstream svg(dir + "/starglobe.svg");
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\""
+        << " width=\"" << side << "\" height=\"" << side << "\" viewBox=\"0 0 " << side << ' '
+        << side << "\">\n<image width=\"" << side << "\" height=\"" << side
+        << "\" xlink:href=\"data:image/png;base64," << base64(bytes) << "\"/>\n</svg>\n";
+    svg.close();
+    return !svg.fail();
 }
 
 bool within(double value, double low, double high) { return value >= low && value <= high; }
@@ -229,7 +270,7 @@ int main(int argc, char** argv) {
         levels_ok = report_levels("stars", stars, low, high);
         levels_ok = report_levels("globe", globe, kGlobeMin, kGlobeMax) && levels_ok;
         if (!write_sequence(assets + "/stars", stars) || !write_sequence(assets + "/globe", globe) ||
-            !write_png(assets + "/end_card.png", card))
+            !write_png(assets + "/end_card.png", card) || !write_icons(root + "/packaging/icons"))
             return 1;
     }
     std::error_code error;
