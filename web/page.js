@@ -149,12 +149,13 @@
   // AudioContext.currentTime is the sound's own clock but advances in steps of a whole audio
   // buffer (10 ms or more), which would give many passes in a frame the same time; so the
   // passes read performance.now(), set once against the sound: getOutputTimestamp() pairs a
-  // context time with the performance.now() at which it is heard. Until the sound is heard
-  // (or where no sound device runs at all), the clock runs from the gesture; it never goes
-  // back, so it waits there for the sound to catch up (the music opens with two quiet seconds).
+  // context time with the performance.now() at which it is heard. Before that (and where no
+  // sound device runs, or the browser cannot tell) the clock runs from the gesture, then from
+  // the start of the sound; it never goes back, so it waits for the sound to catch up (the
+  // music opens with two quiet seconds).
   function elapsedMs() {
     if (!run.anchored && run.source) {
-      const heard = audio.getOutputTimestamp();
+      const heard = audio.getOutputTimestamp?.() ?? {};  // Safari has none
       if (heard.performanceTime > 0 && heard.contextTime >= run.contextStart) {
         run.origin = heard.performanceTime - (heard.contextTime - run.contextStart) * kMsPerSecond;
         run.anchored = true;
@@ -189,6 +190,8 @@
     run.source.connect(audio.destination);
     run.contextStart = audio.currentTime;
     run.source.start(run.contextStart);
+    // Until the sound is heard: from now, plus the delay to the speakers the context reports.
+    run.origin = performance.now() + (audio.outputLatency || audio.baseLatency || 0) * kMsPerSecond;
   }
 
   function silence() {
