@@ -244,7 +244,9 @@
 
   async function loadWav(file) {
     if (!file || status.state !== 'ready') return;
-    stage(new Uint8Array(await file.arrayBuffer()));
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (status.state !== 'ready') return;  // a run started while the file was read
+    stage(bytes);
     const verdict = core._web_accept_wav();
     if (verdict === kWavOk) {
       takeTrack();
