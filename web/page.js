@@ -93,7 +93,24 @@
     return new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
   }
 
+  // The soundtrack, made from its score in a worker while the page loads the rest.
+  function synthesize() {
+    return new Promise((resolve, reject) => {
+      const worker = new Worker('synth_worker.js');
+      worker.onmessage = ({ data }) => {
+        worker.terminate();
+        if (data.wav) resolve(data.wav);
+        else reject(new Error(`the soundtrack did not synthesize: ${data.error}`));
+      };
+      worker.onerror = (event) => {
+        worker.terminate();
+        reject(new Error(`the soundtrack did not synthesize: ${event.message}`));
+      };
+    });
+  }
+
   async function load() {
+    const soundtrack = synthesize();
     core = await createStarglobe();
     const files = await Promise.all(kPictures.map(async (path) => {
       const response = await fetch(path);
@@ -106,8 +123,8 @@
     });
     show(core._web_end_card_rgba());
     prompt.textContent = 'Making the music…';
-    await nextPaint();  // the synthesizer holds the page for a second or two: show the card first
-    if (core._web_synthesize() !== kWavOk) throw new Error('the soundtrack did not synthesize');
+    stage(await soundtrack);
+    if (core._web_accept_built_in() !== kWavOk) throw new Error('the soundtrack was refused');
     takeTrack();
     const query = new URLSearchParams(location.search);
     if (query.has('fps') || query.has('frames')) {

@@ -2,23 +2,20 @@
 // bank, compositor and noise as the native program, driven pass by pass from JavaScript
 // (web/page.js) through the exported functions below. Nothing here touches the browser.
 //
-// Page start-up:   web_stage + web_decode_picture for each of the 45 PNGs, then
-//                  web_synthesize (the soundtrack's WAV bytes, made from the score).
+// Page start-up:   web_stage + web_decode_picture for each of the 45 PNGs, then web_stage +
+//                  web_accept_built_in for the soundtrack the synthesizer made in a worker.
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
 // Your own music:  web_stage(size), copy the file in, web_accept_wav.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
-#include "arrangement.h"
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
 #include "common/picture.h"
-#include "common/wav_format.h"
 #include "frame/frame_pass.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
@@ -36,7 +33,7 @@ struct Soundtrack {
 };
 
 struct WebDemo {
-    Soundtrack built_in;     // synthesized from the score at start-up
+    Soundtrack built_in;     // synthesized from the score at start-up (synth_worker.cpp)
     Soundtrack own;          // the last WAV the user gave that the loader accepted
     std::vector<uint8_t> staged;  // a file the page is handing over (a PNG or a WAV)
     const Soundtrack* playing = nullptr;
@@ -49,22 +46,6 @@ struct WebDemo {
 };
 
 WebDemo demo;
-
-// The WAV file tessaloon-synth writes, byte for byte: the canonical header, then the samples
-// little-endian.
-std::vector<uint8_t> wav_bytes(const std::vector<int16_t>& pcm) {
-    const auto data_bytes = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
-    std::vector<uint8_t> out(kWavHeaderBytes + data_bytes);
-    uint8_t header[kWavHeaderBytes];
-    wav_write_header(header, data_bytes);
-    std::memcpy(out.data(), header, kWavHeaderBytes);
-    uint8_t* at = out.data() + kWavHeaderBytes;
-    for (const int16_t s : pcm) {
-        wav_put_u16(at, static_cast<uint16_t>(s));
-        at += sizeof s;
-    }
-    return out;
-}
 
 void to_rgba(const uint8_t* bgr) {
     uint8_t* out = demo.rgba.data();
@@ -95,13 +76,17 @@ EMSCRIPTEN_KEEPALIVE int32_t web_decode_picture(int32_t index) {
     return ok ? 1 : 0;
 }
 
-// Renders the soundtrack from its score into the WAV bytes tessaloon-synth writes, and plays
-// it from then on. Returns the loader's verdict (0 is ok); it takes a second or two.
-EMSCRIPTEN_KEEPALIVE int32_t web_synthesize() {
-    demo.built_in.bytes = wav_bytes(soundtrack::render_tessaloon());
-    const WavStatus status =
-        parse_wav(demo.built_in.bytes.data(), demo.built_in.bytes.size(), &demo.built_in.track);
-    if (status == WavStatus::ok) demo.playing = &demo.built_in;
+// Takes the staged WAV file, the soundtrack synthesized from its score (synth_worker.cpp), as
+// the built-in soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
+EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() {
+    PcmTrack track;
+    const WavStatus status = parse_wav(demo.staged.data(), demo.staged.size(), &track);
+    if (status == WavStatus::ok) {
+        demo.built_in.bytes = std::move(demo.staged);
+        demo.built_in.track = track;  // the vector's move keeps its buffer where the track points
+        demo.playing = &demo.built_in;
+    }
+    demo.staged = {};
     return static_cast<int32_t>(status);
 }
 
