@@ -12,7 +12,8 @@
 (() => {
   const kWidth = 400;                     // pixels, the demo's picture
   const kHeight = 300;
-  const kRgbaBytes = kWidth * kHeight * 4;
+  const kRgbaBytes = kWidth * kHeight * 4;    // the canvas's red, green, blue, alpha
+  const kPictureBytes = kWidth * kHeight * 3;  // the core's blue, green, red
   const kSampleRate = 44100;              // Hz, the only rate the loader accepts
   const kChannels = 2;
   const kFullScale = 32768;               // a 16-bit sample over this is Web Audio's -1..1
@@ -22,11 +23,13 @@
   const kPassBudgetMs = 12;
   const kMsPerSecond = 1000;
   const kWavOk = 0;                       // the loader's verdicts (WavStatus)
-  const kPictures = [
-    ...Array.from({ length: 24 }, (_, i) => `assets/stars/${String(i).padStart(2, '0')}.png`),
-    ...Array.from({ length: 20 }, (_, i) => `assets/globe/${String(i).padStart(2, '0')}.png`),
-    'assets/end_card.png',
-  ];
+  const kStarFrames = 24;
+  const kGlobeFrames = 20;
+  const numbered = (folder, count) =>
+    Array.from({ length: count }, (_, i) => `assets/${folder}/${String(i).padStart(2, '0')}.png`);
+  // In the image bank's order: star field, globe, end card.
+  const kPictures = [...numbered('stars', kStarFrames), ...numbered('globe', kGlobeFrames),
+    'assets/end_card.png'];
   const kTooShort = 'That file is too short to be a WAV file.';
   const kAdvice = 'The demo plays 16-bit stereo PCM at 44,100 Hz with the plain 44-byte ' +
     'header. Convert your file with sox: "sox in.ogg -b 16 -e signed-integer -c 2 -r 44100 ' +
@@ -86,7 +89,7 @@
   // hold against the native build's tessaloon.wav and its packed pictures.
   status.digests = async () => ({
     wav: await sha256(core._web_built_in_wav(), core._web_built_in_wav_size()),
-    pictures: await sha256(core._web_pictures(), kPictures.length * kWidth * kHeight * 3),
+    pictures: await sha256(core._web_pictures(), kPictures.length * kPictureBytes),
   });
 
   function nextPaint() {
@@ -111,6 +114,7 @@
 
   async function load() {
     const soundtrack = synthesize();
+    soundtrack.catch(() => {});  // reported where it is awaited, unless loading fails first
     core = await createStarglobe();
     const files = await Promise.all(kPictures.map(async (path) => {
       const response = await fetch(path);
