@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the demo (Release) and plays it from build/, where the
-# build also places the soundtrack. Escape quits.
+# build also places the soundtrack. Escape quits. `./run.sh web` serves the web page instead.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+# ./run.sh web: the demo as a web page (build-web/site/), served to this machine only.
+if [[ "${1:-}" == web ]]; then
+    scripts/build-web.sh
+    echo "Open http://127.0.0.1:8000/ in a browser; Ctrl-C stops the server."
+    exec python3 -m http.server --bind 127.0.0.1 --directory build-web/site 8000
+fi
 
 # Without a display SDL 1.2 would fall back to drawing ASCII art into this terminal: never let
 # it choose. With an X display and no driver chosen, ask for X11 itself, and say so when no X

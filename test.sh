@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs every test through CTest.
 # Exits non-zero on any failure.
 #
-# Usage: ./test.sh [plain] [sanitize] [fuzz] [package]   (no stage named: all four, in order)
+# Usage: ./test.sh [plain] [sanitize] [fuzz] [package] [web]   (none named: all, in order)
 #   plain     Release build in build/: the whole suite, the SDL tests a second time against
 #             sdl12-compat (unpacked into build/sdl12-compat), and the demo under valgrind
 #   sanitize  the whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, in
@@ -11,15 +11,17 @@
 #             sanitizer report or leak fails it
 #   package   the .deb from scripts/make-deb.sh (build-deb/): lintian, its files, and the
 #             starglobe command unpacked from it, run with dummy SDL drivers
+#   web       the web page (scripts/build-web.sh, build-web/) in headless Chromium, against the
+#             native renderer of build/ (built there if missing)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 stages=("$@")
-[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz package)
+[[ ${#stages[@]} -eq 0 ]] && stages=(plain sanitize fuzz package web)
 for stage in "${stages[@]}"; do
     case "$stage" in
-        plain | sanitize | fuzz | package) ;;
-        *) echo "unknown stage '$stage' (plain, sanitize, fuzz or package)" >&2; exit 2 ;;
+        plain | sanitize | fuzz | package | web) ;;
+        *) echo "unknown stage '$stage' (plain, sanitize, fuzz, package or web)" >&2; exit 2 ;;
     esac
 done
 
@@ -63,6 +65,26 @@ fuzz() {
 package() {
     scripts/make-deb.sh build-deb -DSTARGLOBE_PACKAGE_TEST=ON
     ctest --test-dir build-deb --output-on-failure --no-tests=error -L package
+}
+
+web() {
+    scripts/build-web.sh
+    # The frames and bytes the page must match: the renderer and the soundtrack of build/.
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_WERROR=ON >/dev/null
+    cmake --build build -j "$jobs" --target starglobe-render soundtrack
+    # puppeteer-core drives the installed Chromium; installed from the committed lock file,
+    # again only when that changes.
+    command -v npm >/dev/null 2>&1 || scripts/ensure-packages.sh npm
+    local npm_dir=build-web/npm
+    if ! cmp -s web/npm/package-lock.json "$npm_dir/package-lock.json" \
+        || [[ ! -d $npm_dir/node_modules ]]; then
+        mkdir -p "$npm_dir"
+        cp web/npm/package.json web/npm/package-lock.json "$npm_dir/"
+        (cd "$npm_dir" && npm ci --no-audit --no-fund --ignore-scripts)
+    fi
+    cmake -S tests/web -B build-web/test -DSTARGLOBE_SITE="$PWD/build-web/site" \
+        -DSTARGLOBE_NATIVE_BUILD="$PWD/build" -DSTARGLOBE_NODE_MODULES="$PWD/$npm_dir/node_modules"
+    ctest --test-dir build-web/test --output-on-failure --no-tests=error
 }
 
 for stage in "${stages[@]}"; do

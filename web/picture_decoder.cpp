@@ -1,0 +1,47 @@
+#include "web/picture_decoder.h"
+
+#include <cstdint>
+
+#include "common/picture.h"
+
+// stb_image is third-party code: its own warnings are not ours to fix.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Weverything"
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#include <stb/stb_image.h>
+#pragma clang diagnostic pop
+
+namespace {
+constexpr int kRgbChannels = 3;  // what stb_image is asked for: red, green, blue
+}  // namespace
+
+// The storage image_bank.cpp declares and points its tables at; writable here, since the
+// pictures arrive at run time. Zero-initialised, so it costs nothing in the .wasm file.
+extern "C" {
+alignas(64) RawImage starglobe_pictures[kPictureCount];
+}
+
+bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
+    if (index < 0 || index >= kPictureCount || size > INT32_MAX) return false;
+    int w = 0, h = 0, channels = 0;
+    stbi_uc* rgb = stbi_load_from_memory(png, static_cast<int>(size), &w, &h, &channels,
+                                         kRgbChannels);
+    if (!rgb) return false;
+    const bool fits = w == kImageWidth && h == kImageHeight;
+    if (fits) {
+        uint8_t* out = starglobe_pictures[index].bgr;
+        for (int n = 0; n < kImagePixels; ++n) {
+            out[kImageBytesPerPixel * n + 0] = rgb[kRgbChannels * n + 2];
+            out[kImageBytesPerPixel * n + 1] = rgb[kRgbChannels * n + 1];
+            out[kImageBytesPerPixel * n + 2] = rgb[kRgbChannels * n + 0];
+        }
+    }
+    stbi_image_free(rgb);
+    return fits;
+}
+
+const uint8_t* decoded_pictures() { return starglobe_pictures[0].bgr; }
