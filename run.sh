@@ -11,28 +11,13 @@ if [[ "${1:-}" == web ]]; then
     exec python3 -m http.server --bind 127.0.0.1 --directory build-web/site 8000
 fi
 
-# Without a display SDL 1.2 would fall back to drawing ASCII art into this terminal: never let
-# it choose. With an X display and no driver chosen, ask for X11 itself, and say so when no X
-# server answers there rather than leave it to SDL's terse line.
-if [[ -z "${SDL_VIDEODRIVER:-}" ]]; then
-    if [[ -z "${DISPLAY:-}" ]]; then
-        echo "No display found: run this from a desktop session (or set SDL_VIDEODRIVER)." >&2
-        exit 1
-    fi
-    export SDL_VIDEODRIVER=x11
-    # A local display (":0", "unix:0.0") is a socket we can look for; a remote one is SDL's to try.
-    if [[ "$DISPLAY" =~ ^(unix)?:([0-9]+)(\.[0-9]+)?$ && ! -S /tmp/.X11-unix/X${BASH_REMATCH[2]} ]]; then
-        echo "No X server answers on DISPLAY=$DISPLAY: start one, or unset DISPLAY in a" \
-             "terminal without a desktop." >&2
-        exit 1
-    fi
-fi
-
 scripts/ensure-packages.sh build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_TESTS=OFF
 cmake --build build -j "$(nproc)"
 # ./run.sh [FILE]: the starglobe command, as installed but pointed at build/, plays FILE (any
-# music, named from where run.sh was started) or the build's soundtrack.
+# music, named from where run.sh was started) or the build's soundtrack. It also refuses to
+# start without a display, or with a DISPLAY that no X server answers, rather than let SDL 1.2
+# draw ASCII art into this terminal.
 launcher=$PWD/build/launcher/starglobe
 cd "$OLDPWD"
 exec "$launcher" "$@"

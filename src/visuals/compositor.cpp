@@ -22,11 +22,13 @@ constexpr int32_t kSecondReadOffset = 1;   // r2 sits this many entries (+ noise
 constexpr int kChannels = kImageBytesPerPixel;
 constexpr int kProductChannel = 2;         // red: globe times star under `invert`
 constexpr int32_t kFull = 255;             // a full channel; the scale factors divide by it
-constexpr uint32_t kLowByte = 0xFF;
 
 // Pixels per batch of noise: the batch's draws and their low bytes take about 5 KiB of stack
-// and stay in the L1 cache. A multiple of kGroupPixels.
+// and stay in the L1 cache. A multiple of the vector step's 16 pixels.
 constexpr int32_t kBatchPixels = 1024;
+
+#if defined(__SSE2__)
+constexpr uint32_t kLowByte = 0xFF;
 // Pixels per vector step: 48 bytes, three 16-byte vectors, so that the channel of every
 // byte lane is the same on every step.
 constexpr int32_t kGroupPixels = 16;
@@ -37,6 +39,7 @@ constexpr int kVectorBytes = 16;
 // byte times a factor of 0..255; taking the high 16 bits of the product leaves a shift of 7.
 constexpr uint16_t kDiv255Multiplier = 0x8081;
 constexpr int kDiv255HighShift = 23 - 16;
+#endif
 
 // Remainder of a draw (0..2^31 - 1) by a fixed divisor d without a division: with
 // l = ceil(log2 d) and m = ceil(2^(31 + l) / d), which fits in 32 bits,
