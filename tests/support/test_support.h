@@ -1,6 +1,7 @@
 // Helpers shared by the tests: WAV bytes, files in a temporary folder, running a program.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,20 +10,24 @@ namespace test_support {
 // Paths baked in by the build.
 inline const std::string kBuildDir = STARGLOBE_BUILD_DIR;
 inline const std::string kSourceDir = STARGLOBE_SOURCE_DIR;
+inline const std::string kDemo = kBuildDir + "/starglobe";
+
+// The environment for a headless run of the demo: no window, no sound card.
+inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
+                                                   "SDL_AUDIODRIVER=dummy"};
 
 // A canonical 44-byte-header WAV (16-bit stereo PCM, 44,100 Hz) holding `samples`,
 // interleaved left, right. Tests corrupt single fields with put_u16 / put_u32.
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples);
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
 void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
-
-// `seconds` of a quiet stereo tone, as WAV bytes.
+// `seconds` of a stereo tone, as WAV bytes.
 std::vector<uint8_t> tone_wav(double seconds, double hz = 440.0, double amplitude = 0.25);
 
 std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 // The names of the entries in `folder`, sorted.
 std::vector<std::string> names_in(const std::string& folder);
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the value dies.
 struct TempDir {
@@ -36,8 +41,7 @@ struct TempDir {
 
 struct ProcessResult {
     int exit_code = -1;     // the program's exit status, or 128 + signal if it was killed
-    std::string out;        // everything it wrote to standard output
-    std::string err;        // everything it wrote to standard error
+    std::string out, err;   // everything it wrote to standard output and standard error
     double seconds = 0.0;   // wall-clock run time
     bool timed_out = false; // killed for running past the time limit
 };
@@ -45,29 +49,27 @@ struct ProcessResult {
 // A program running in the background, its output collected by finish_program.
 struct Process {
     int pid = -1;
-    int out_fd = -1;
-    int err_fd = -1;
+    int out_fd = -1, err_fd = -1;
     double started = 0.0;  // seconds on the monotonic clock
 };
 
 // Starts `argv` (argv[0] is a path) in folder `cwd` with the current environment plus `env`
-// ("NAME=value" entries, which override), standard input closed, in a process group of its own.
+// ("NAME=value" entries, which override), standard input closed, in a process group of its
+// own, with the signals `ignored` set to be ignored, as a parent script may leave them.
 Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
-                      const std::vector<std::string>& env = {});
-
+                      const std::vector<std::string>& env = {},
+                      const std::vector<int>& ignored = {});
 // Collects its output until it ends; kills its whole group once `timeout_s` seconds have
 // passed since it started.
 ProcessResult finish_program(Process& process, double timeout_s = 60.0);
-
-// start_program and finish_program in one.
+// Whether it has ended, leaving it for finish_program to collect.
+bool has_ended(const Process& process);
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env = {}, double timeout_s = 60.0);
 
 // Seconds on the monotonic clock, for scheduling what a test does while a program runs.
 double monotonic_seconds();
-
-// The environment for a headless run of the demo: no window, no sound card.
-inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
-                                                   "SDL_AUDIODRIVER=dummy"};
+// Asks `ready` every few milliseconds until it holds (true) or `timeout_s` has passed (false).
+bool wait_until(const std::function<bool()>& ready, double timeout_s);
 
 }  // namespace test_support
