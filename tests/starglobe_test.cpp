@@ -134,13 +134,17 @@ TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem)
     const std::vector<uint8_t> music = tone_wav(8.0), card_only = no_frames(0);
     std::deque<DemoRun> runs;
     runs.emplace_back(&music);
+    runs.emplace_back(&music);
     runs.emplace_back(&card_only, kHeadless, std::vector<int>{SIGTERM});
-    ASSERT_TRUE(wait_until([&] { return sound_open(runs[0]) && sound_open(runs[1]); }, kStartSeconds));
+    ASSERT_TRUE(wait_until([&] {
+        return sound_open(runs[0]) && sound_open(runs[1]) && sound_open(runs[2]);
+    }, kStartSeconds));
     kill(runs[0].process.pid, SIGTERM);  // during the music
-    kill(runs[1].process.pid, SIGTERM);  // during the card, ignored as the parent left it
-    EXPECT_FALSE(wait_until([&] { return has_ended(runs[1].process); }, 1.0)) << "SIGTERM was ignored";
-    kill(runs[1].process.pid, SIGINT);
-    for (const int signal : {SIGTERM, SIGINT}) {
+    kill(runs[1].process.pid, SIGHUP);
+    kill(runs[2].process.pid, SIGTERM);  // during the card, ignored as the parent left it
+    EXPECT_FALSE(wait_until([&] { return has_ended(runs[2].process); }, 1.0)) << "SIGTERM was heard";
+    kill(runs[2].process.pid, SIGINT);
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         const ProcessResult r = finish_program(runs.front().process);
         runs.pop_front();
         EXPECT_EQ(r.exit_code, 128 + signal) << "ends by the signal, for the caller to see";
