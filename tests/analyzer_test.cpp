@@ -1,13 +1,99 @@
+// The audio analysis: the flash filter (a high-pass), the pulse filter (a resonant ladder)
+// and the analyzer that taps the track and drives both, checked against worked numbers and
+// an independent model.
 #include "audio/analyzer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <tuple>
 #include <vector>
 
 namespace {
+
+TEST(HighPassFilter, StepResponseMatchesAModelAndBlocksAConstant) {
+    // A 0 -> 1 step, outputs from a separate double-precision model of the difference equation
+    // evaluated left to right; the first is b0, q 199.
+    const struct { double y; int32_t flash_raw, flash; } expected[] = {
+        {0x1.910f8ba4a93b8p-1, 1990, 255}, {0x1.924c586dd7ad8p-2, 1000, 255},
+        {0x1.855475eaffcf0p-4, 240, 240},  {-0x1.b000abf162538p-4, 260, 255}};
+    HighPassFilter f;
+    for (const auto& e : expected) {
+        const FlashLevels l = f.step(1.0);
+        EXPECT_EQ(std::tie(f.y1, l.flash_raw, l.flash), std::tie(e.y, e.flash_raw, e.flash));
+    }
+    for (const double level : {1.0, -1.0000305180437934, 0.3}) {
+        HighPassFilter g;
+        FlashLevels l{};
+        for (int i = 0; i < 400; ++i) l = g.step(level);
+        EXPECT_EQ(l.flash_raw, 0) << level;
+        EXPECT_LT(std::fabs(g.y1), 1e-12) << level;
+    }
+}
+
+TEST(HighPassFilter, LevelsStepByTenFromTheTruncatedMagnitudeAndFlashSaturates) {
+    // s is the first output's |E * 32767| truncated; 3213, 2699 and 3341 are the least s of
+    // levels 25, 21 and 26. A negative output is truncated toward zero, then its magnitude taken.
+    const struct { int32_t s; double sign; int32_t flash_raw, flash; } cases[] = {
+        {128, 1, 0, 0},      {129, 1, 10, 10},    {256, 1, 10, 10},    {257, 1, 20, 20},
+        {128, -1, 0, 0},     {129, -1, 10, 10},   {257, -1, 20, 20},   {2698, 1, 200, 200},
+        {2699, 1, 210, 210}, {3213, 1, 250, 250}, {3341, 1, 260, 255}};
+    for (const auto& c : cases) {
+        HighPassFilter f;
+        // From zero history E = b0 * input; the half keeps |E * 32767| clear of either edge.
+        const FlashLevels l = f.step(c.sign * (c.s + 0.5) / 32767.0 / f.b0);
+        EXPECT_EQ(std::tie(l.flash_raw, l.flash), std::tie(c.flash_raw, c.flash)) << c.s * c.sign;
+    }
+}
+
+TEST(LadderFilter, UnitStepReachesPulse100OnTheSeventhStep) {
+    // Exact outputs from an independent model of the filter: about 4.3e-6 after the first step,
+    // 3.9e-3 after the seventh, the first to reach pulse 100.
+    const double expected_y4[8] = {
+        0x1.210918ed8e401p-18, 0x1.37ff5af0c9cbap-15, 0x1.52284ba35db34p-13,
+        0x1.f6b27d0f0cf74p-12, 0x1.25f5d5b4bea70p-10, 0x1.2414104111d99p-9,
+        0x1.0256dc88cd473p-8,  0x1.a324015639ad6p-8};
+    LadderFilter f;
+    for (int step = 1; step <= 8; ++step) {
+        const PulseLevels l = f.step(1.0);
+        EXPECT_EQ(f.y4, expected_y4[step - 1]) << "step " << step;
+        EXPECT_EQ(l.pulse, step < 7 ? 0 : 100) << "step " << step;
+    }
+}
+
+TEST(LadderFilter, LevelsAt129And257And386AndNoOthersUnderLoudInput) {
+    const struct { int32_t s, pulse; } cases[] = {{128, 0},   {129, 100}, {256, 100},  {257, 200},
+                                                  {385, 200}, {386, 255}, {20000, 255}};
+    for (const auto& c : cases) {
+        // A stage-4 value whose soft clip v - v^3 / 6, times 32767, truncates to s.
+        const double target = (c.s + 0.5) / 32767.0;
+        double v = target;
+        for (int i = 0; i < 40; ++i) v = target + v * v * v / 6.0;
+        for (const double sign : {1.0, -1.0}) {
+            // No stage gain, no resonance and a feedback of one: stage 4 carries y4 forward.
+            LadderFilter f;
+            f.p = f.r = 0.0, f.k = -1.0, f.y4 = sign * v;
+            const PulseLevels l = f.step(0.0);
+            ASSERT_EQ(static_cast<int32_t>(std::fabs(f.y4 * 32767.0)), c.s);
+            EXPECT_EQ(std::tie(l.pulse, l.strong), std::make_tuple(c.pulse, c.pulse == 255)) << c.s * sign;
+        }
+    }
+    // Alternating loud square waves of slowly changing period, with a little noise.
+    LadderFilter f;
+    std::set<int32_t> seen;
+    uint32_t noise = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const double square = ((i / (3 + (i / 1000) % 40)) % 2) ? 1.0 : -1.0000305180437934;
+        const PulseLevels l = f.step(square * ((i / 500) % 5) / 4.0 + ((noise >> 16) - 32768.0) / 1e6);
+        seen.insert(l.pulse);
+        ASSERT_EQ(l.strong, l.pulse == 255) << i;
+        ASSERT_LT(std::fabs(f.y4), 0.95) << i;
+    }
+    EXPECT_EQ(seen, (std::set<int32_t>{0, 100, 200, 255}));
+}
 
 PcmTrack track_of(const std::vector<int16_t>& s) { return {s.data(), uint32_t(s.size() / 2)}; }
 
