@@ -9,7 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
 
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
@@ -45,9 +45,6 @@ protected:
     }
 
     void SetUp() override {
-        // Windows come and go while we walk the tree (SDL's own): a
-        // request about one that just vanished is no reason for Xlib to end the test program.
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
         x = XOpenDisplay(display_name.c_str());
         ASSERT_NE(x, nullptr) << "cannot reach Xvfb on " << display_name;
     }
@@ -59,36 +56,22 @@ protected:
         return {"DISPLAY=" + display_name, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy"};
     }
 
-    // Starts the demo on `music_seconds` of music and waits for its window on screen.
+    // Starts the demo on `music_seconds` of music and waits until its window, found by its
+    // caption, is on screen.
     Process start_demo(const TempDir& dir, double music_seconds) {
         write_file(dir.file("tessaloon.wav"), tone_wav(music_seconds));
         Process demo = start_program({kDemo}, dir.path, env());
-        EXPECT_TRUE(wait_until([&] { return (window = find_window(DefaultRootWindow(x))); },
-                               kReadySeconds)) << "no viewable window captioned " << kCaption;
+        const ProcessResult found =
+            run_program({STARGLOBE_XDOTOOL, "search", "--sync", "--onlyvisible", "--name",
+                         std::string("^") + kCaption + "$"}, "/", env(), kReadySeconds);
+        window = std::strtoul(found.out.c_str(), nullptr, 10);
+        EXPECT_NE(window, 0u) << "no viewable window captioned " << kCaption;
         return demo;
     }
 
     void key(const char* name) {
         const ProcessResult r = run_program({STARGLOBE_XDOTOOL, "key", name}, "/", env(), 10.0);
         ASSERT_EQ(r.exit_code, 0) << r.err;
-    }
-
-    // The demo's window, viewable and found by its caption; 0 if it is not there.
-    Window find_window(Window under) {
-        char* name = nullptr;
-        XWindowAttributes a;
-        if (XFetchName(x, under, &name) && name) {
-            const bool match = std::strcmp(name, kCaption) == 0;
-            XFree(name);
-            if (match && XGetWindowAttributes(x, under, &a) && a.map_state == IsViewable) return under;
-        }
-        Window root, parent, *children = nullptr, found = 0;
-        unsigned count = 0;
-        if (XQueryTree(x, under, &root, &parent, &children, &count)) {
-            for (unsigned i = 0; i < count && !found; ++i) found = find_window(children[i]);
-            if (children) XFree(children);
-        }
-        return found;
     }
 
     // What a window manager sends when the user clicks the close button.
