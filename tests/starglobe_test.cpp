@@ -46,26 +46,20 @@ std::vector<uint8_t> no_frames(uint32_t bytes) {
     return wav;
 }
 
-std::vector<std::string> with(std::vector<std::string> env, const std::string& var) {
-    env.push_back(var);
-    return env;
-}
-
 }  // namespace
 
 TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
-    std::vector<uint8_t> with_list = tone_wav(1.0), mono = tone_wav(1.0);
-    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    with_list.insert(with_list.begin() + 36, std::begin(list), std::end(list));
-    put_u32(with_list, 4, static_cast<uint32_t>(with_list.size() - 8));
+    const std::vector<uint8_t> tone = tone_wav(1.0);
+    std::vector<uint8_t> mono = tone;  // SDL_mixer would play it; the analysis copy refuses it
     put_u16(mono, 22, 1);
     put_u32(mono, 28, 88200);
-    const std::vector<uint8_t> tone = tone_wav(1.0);
     // The stub reaches into the demo ahead of SDL_mixer; AddressSanitizer wants to come first.
     const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::vector<std::string> stub = with(
-        with(kHeadless, "LD_PRELOAD=" STARGLOBE_MIXER_STUB),
-        std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
+    const auto failing = [&](const std::string& call) {
+        return std::vector<std::string>{
+            kHeadless[0], kHeadless[1], "LD_PRELOAD=" STARGLOBE_MIXER_STUB, "STARGLOBE_MIXER_FAIL=" + call,
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+    };
     const std::string sdls_line;  // SDL's own error string: one line, none of ours
     const struct {
         const char* what;
@@ -74,17 +68,12 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
         std::string out;
     } cases[] = {
         {"no soundtrack", nullptr, kHeadless, "Failed to load WAV\n"},
-        // Files SDL_mixer would play; the analysis copy refuses them before any music.
-        {"a LIST chunk", &with_list, kHeadless, "wav is corrupted\nFailed to load WAV\n"},
         {"mono", &mono, kHeadless, "wav is unsupported\nFailed to load WAV\n"},
-        {"no video", &tone, {"SDL_VIDEODRIVER=no-such-driver", "SDL_AUDIODRIVER=dummy"}, sdls_line},
+        {"no video", &tone, {"SDL_VIDEODRIVER=no-such-driver", kHeadless[1]}, sdls_line},
         // The sound device opens before the soundtrack is read: only SDL's line.
-        {"no sound, no soundtrack", nullptr,
-         {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=no-such-driver"}, sdls_line},
-        {"Mix_LoadMUS fails", &tone, with(stub, "STARGLOBE_MIXER_FAIL=Mix_LoadMUS"),
-         "mixer stub: Mix_LoadMUS fails\n"},
-        {"Mix_PlayMusic fails", &tone, with(stub, "STARGLOBE_MIXER_FAIL=Mix_PlayMusic"),
-         "mixer stub: Mix_PlayMusic fails\n"},
+        {"no sound, no soundtrack", nullptr, {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"}, sdls_line},
+        {"Mix_LoadMUS", &tone, failing("Mix_LoadMUS"), "mixer stub: Mix_LoadMUS fails\n"},
+        {"Mix_PlayMusic", &tone, failing("Mix_PlayMusic"), "mixer stub: Mix_PlayMusic fails\n"},
     };
     std::deque<DemoRun> runs;
     for (const auto& c : cases) runs.emplace_back(c.soundtrack, c.env);
@@ -94,7 +83,6 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
         EXPECT_EQ(r.exit_code, kFailureStatus) << c.what << ": " << r.out << r.err;
         if (c.out.empty()) {
             EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << c.what << ", one line: " << r.out;
-            EXPECT_EQ(r.out.find("wav"), std::string::npos) << c.what << ": " << r.out;
             EXPECT_EQ(r.out.find("WAV"), std::string::npos) << c.what << ": " << r.out;
         } else {
             EXPECT_EQ(r.out, c.out) << c.what;

@@ -7,14 +7,12 @@
 
 namespace test_support {
 
-// Paths baked in by the build.
 inline const std::string kBuildDir = STARGLOBE_BUILD_DIR;
 inline const std::string kSourceDir = STARGLOBE_SOURCE_DIR;
 inline const std::string kDemo = kBuildDir + "/starglobe";
 
-// The environment for a headless run of the demo: no window, no sound card.
-inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
-                                                   "SDL_AUDIODRIVER=dummy"};
+// A headless run of the demo: no window, no sound card.
+inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
 
 // A canonical 44-byte-header WAV (16-bit stereo PCM, 44,100 Hz) holding `samples`,
 // interleaved left, right. Tests corrupt single fields with put_u16 / put_u32.
@@ -35,7 +33,6 @@ struct TempDir {
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
@@ -62,8 +59,7 @@ Process start_program(const std::vector<std::string>& argv, const std::string& c
 // Collects its output until it ends; kills its whole group once `timeout_s` seconds have
 // passed since it started.
 ProcessResult finish_program(Process& process, double timeout_s = 60.0);
-// Whether it has ended, leaving it for finish_program to collect.
-bool has_ended(const Process& process);
+bool has_ended(const Process& process);  // leaves it for finish_program to collect
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env = {}, double timeout_s = 60.0);
 
