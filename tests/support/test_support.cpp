@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,19 +21,15 @@
 
 namespace test_support {
 
-namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kPollMs = 20;  // how often waits look again
-}  // namespace
 
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
-    bytes.at(offset) = static_cast<uint8_t>(value);
-    bytes.at(offset + 1) = static_cast<uint8_t>(value >> 8);
+    wav_put_u16(&bytes.at(offset + 1) - 1, value);
 }
 
 void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    put_u16(bytes, offset, static_cast<uint16_t>(value));
-    put_u16(bytes, offset + 2, static_cast<uint16_t>(value >> 16));
+    wav_put_u32(&bytes.at(offset + 3) - 3, value);
 }
 
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples) {
