@@ -52,17 +52,6 @@ auto controls(const FrameControls& c) {
     return std::tie(c.flash, c.pulse, c.invert, c.noise_range, c.noise_offset, c.ring_length);
 }
 
-TEST(AudioAnalyzer, SilenceAndTracksWithoutFramesGiveTheQuietControls) {
-    const std::vector<int16_t> zeros(2 * 4410, 0);
-    const int16_t guard[2] = {32767, 32767};  // behind a zero-frame track: must not be read
-    const auto quiet = std::tuple(0, 0, false, 1, 0, 20);
-    for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
-        AudioAnalyzer a;
-        for (int k = -1; k < 120; ++k)
-            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), quiet) << k;
-    }
-}
-
 // Samples that name their own interleaved index (within any window of 32,000).
 int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }
 
@@ -93,12 +82,19 @@ AudioAnalyzer primed(int32_t flash_raw, int32_t pulse) {
     return a;
 }
 
-TEST(AudioAnalyzer, InvertIsAStrongPulseFlippedByAStrongFlashAndRingDoublesOnAStrongPulse) {
+TEST(AudioAnalyzer, QuietOnSilenceAndInvertIsAStrongPulseFlippedByAStrongFlash) {
+    const std::vector<int16_t> zeros(2 * 4410, 0);
+    const int16_t guard[2] = {32767, 32767};  // behind a zero-frame track: must not be read
+    for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
+        AudioAnalyzer a;
+        for (int k = -1; k < 120; ++k)
+            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), std::tuple(0, 0, false, 1, 0, 20)) << k;
+    }
+    // The ring doubles on a strong pulse.
     const struct { int32_t flash_raw, pulse; bool invert; int32_t ring; } cases[] = {
         {0, 100, false, 20},   {0, 200, false, 20},  {200, 200, false, 20}, {210, 200, true, 20},
         {1990, 0, true, 20},   {0, 255, true, 40},   {200, 255, true, 40},  {210, 255, false, 40},
         {1990, 255, false, 40}};
-    const std::vector<int16_t> zeros(2, 0);
     for (const auto& c : cases) {
         const auto want = std::tuple(std::min(c.flash_raw, 255), c.pulse, c.invert, 1, 0, c.ring);
         EXPECT_EQ(controls(primed(c.flash_raw, c.pulse).analyze(track_of(zeros), 0.0)), want)
@@ -125,9 +121,10 @@ std::vector<int16_t> long_track(size_t frames) {
 TEST(AudioAnalyzer, LongRunMatchesAnIndependentModelBitForBit) {
     // 20,000 frames at 997 fps over a 19.5 s track, the last half second past its end: the
     // filters' responses, blocked constants and settled full-scale envelopes (1019.9995 and
-    // 1020, -32768 no louder than 32767) all pass through the hash. The model (written separately, in another language, with single precision emulated by
-    // rounding every float product and sum) hashed (FNV-1a) every frame's controls and the full
-    // analyzer state, doubles and floats as raw little-endian bits, to this value.
+    // 1020, -32768 no louder than 32767) all pass through the hash. The model (written
+    // separately, in another language, with single precision emulated by rounding every float
+    // product and sum) hashed (FNV-1a) every frame's controls and the full analyzer state,
+    // doubles and floats as raw little-endian bits, to this value.
     constexpr uint64_t kModelHash = 0xd20256ceed733d2cull;
     const std::vector<int16_t> samples = long_track(860000);
     AudioAnalyzer a;

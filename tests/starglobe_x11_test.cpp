@@ -5,7 +5,6 @@
 // After GoogleTest, whose names Xlib's macros (None, Bool, ...) would otherwise rewrite.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,14 +30,9 @@ protected:
         server = start_program({STARGLOBE_XVFB, "-displayfd", "1", "-screen", "0", "400x300x24",
                                 "-nolisten", "tcp", "-noreset"}, "/");
         std::string number;
-        wait_until([&] {
-            pollfd p{server.out_fd, POLLIN, 0};
-            char c = 0;
-            while (poll(&p, 1, 0) > 0 && read(server.out_fd, &c, 1) == 1 && c != '\n') number += c;
-            return c == '\n';
-        }, kReadySeconds);
-        ASSERT_FALSE(number.empty()) << "no Xvfb could be started (is the xvfb package installed?)";
-        display_name = ":" + number;
+        ASSERT_TRUE(wait_until([&] { return (number = output_of(server.out_fd)).find('\n') != std::string::npos; },
+                               kReadySeconds)) << "no Xvfb could be started (is the xvfb package installed?)";
+        display_name = ":" + std::to_string(std::atoi(number.c_str()));
     }
     static void TearDownTestSuite() {
         if (server.pid > 0 && kill(server.pid, SIGTERM) == 0) finish_program(server, kReadySeconds);

@@ -1,13 +1,12 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -96,23 +95,23 @@ bool wait_until(const std::function<bool()>& ready, double timeout_s) {
 
 Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
                       const std::vector<std::string>& env, const std::vector<int>& ignored) {
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
     std::vector<std::string> strings = argv;
     strings.insert(strings.end(), env.begin(), env.end());
     std::vector<char*> args;
     for (auto& s : strings) args.push_back(s.data());
     args.insert(args.begin() + static_cast<long>(argv.size()), nullptr);
-
     Process process;
+    // Its output goes to files in memory, read back whenever the test likes.
+    process.out_fd = memfd_create("stdout", MFD_CLOEXEC);
+    process.err_fd = memfd_create("stderr", MFD_CLOEXEC);
     process.started = monotonic_seconds();
     process.pid = fork();
-    if (process.pid < 0) throw std::runtime_error("fork failed");
+    if (process.out_fd < 0 || process.err_fd < 0 || process.pid < 0)
+        throw std::runtime_error("cannot start " + argv[0]);
     if (process.pid == 0) {
         dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
+        dup2(process.out_fd, 1);
+        dup2(process.err_fd, 2);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setpgid(0, 0);  // its own group, so a timeout kills its children too
         for (size_t i = argv.size() + 1; i < args.size(); ++i) putenv(args[i]);
@@ -121,41 +120,32 @@ Process start_program(const std::vector<std::string>& argv, const std::string& c
         _exit(127);
     }
     setpgid(process.pid, process.pid);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    process.out_fd = out_pipe[0];
-    process.err_fd = err_pipe[0];
     return process;
+}
+
+std::string output_of(int fd) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off_t(text.size()))) > 0;) text.append(buf, size_t(n));
+    return text;
 }
 
 ProcessResult finish_program(Process& process, double timeout_s) {
     ProcessResult result;
-    const int fds[2] = {process.out_fd, process.err_fd};
-    std::string* sinks[2] = {&result.out, &result.err};
-    bool open[2] = {true, true};
-    while (open[0] || open[1]) {
-        if (monotonic_seconds() - process.started > timeout_s && !result.timed_out) {
-            result.timed_out = true;
-            kill(-process.pid, SIGKILL);
-            kill(process.pid, SIGKILL);
-        }
-        pollfd p[2] = {{open[0] ? fds[0] : -1, POLLIN, 0}, {open[1] ? fds[1] : -1, POLLIN, 0}};
-        if (poll(p, 2, 100) <= 0) continue;
-        for (int k = 0; k < 2; ++k) {
-            if (!open[k] || !(p[k].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = read(fds[k], buf, sizeof buf);
-            if (n > 0) sinks[k]->append(buf, static_cast<size_t>(n));
-            open[k] = n > 0 || (n < 0 && errno == EINTR);
-        }
-    }
-    close(process.out_fd);
-    close(process.err_fd);
     int status = 0;
-    while (waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
+    result.timed_out = !wait_until([&] { return waitpid(process.pid, &status, WNOHANG) == process.pid; },
+                                   process.started + timeout_s - monotonic_seconds());
+    if (result.timed_out) {
+        kill(-process.pid, SIGKILL);
+        kill(process.pid, SIGKILL);
+        waitpid(process.pid, &status, 0);
     }
     result.seconds = monotonic_seconds() - process.started;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = output_of(process.out_fd);
+    result.err = output_of(process.err_fd);
+    close(process.out_fd);
+    close(process.err_fd);
     process.pid = -1;
     return result;
 }

@@ -46,7 +46,7 @@ struct ProcessResult {
 // A program running in the background, its output collected by finish_program.
 struct Process {
     int pid = -1;
-    int out_fd = -1, err_fd = -1;
+    int out_fd = -1, err_fd = -1;  // its standard output and error so far: output_of(fd)
     double started = 0.0;  // seconds on the monotonic clock
 };
 
@@ -59,6 +59,7 @@ Process start_program(const std::vector<std::string>& argv, const std::string& c
 // Collects its output until it ends; kills its whole group once `timeout_s` seconds have
 // passed since it started.
 ProcessResult finish_program(Process& process, double timeout_s = 60.0);
+std::string output_of(int fd);
 bool has_ended(const Process& process);  // leaves it for finish_program to collect
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env = {}, double timeout_s = 60.0);
