@@ -1,9 +1,7 @@
-// libFuzzer target for the WAV loader's parser.
-//
-// Every input goes through parse_wav, in a buffer of exactly its size so that AddressSanitizer
-// sees any read past it. An accepted track's samples are all read, so a frame count that
-// reached past the input shows as a report; a rejected one must leave the track alone, and
-// every verdict must agree with whether it has a line to print.
+// libFuzzer target for the WAV loader's parser: every input goes through parse_wav in a buffer
+// of exactly its size, so AddressSanitizer sees any read past it, and an accepted track's
+// samples are all read, so a frame count reaching past the input shows too. A rejection must
+// leave the track alone, and every verdict agree with whether it has a line to print.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

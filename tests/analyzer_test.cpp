@@ -52,8 +52,7 @@ auto controls(const FrameControls& c) {
     return std::tie(c.flash, c.pulse, c.invert, c.noise_range, c.noise_offset, c.ring_length);
 }
 
-// Samples that name their own interleaved index (within any window of 32,000).
-int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }
+int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }  // names its index
 
 TEST(AudioAnalyzer, TapsTheInterleavedSampleAtThePlaybackPositionAndHoldsTheLast) {
     std::vector<int16_t> samples(2 * 44101);  // interleaved indices 0..88201
@@ -135,16 +134,13 @@ TEST(AudioAnalyzer, LongRunMatchesAnIndependentModelBitForBit) {
     int pulse255 = 0, inverted = 0;
     for (int k = 0; k < 20000; ++k) {
         const FrameControls c = a.analyze(track_of(samples), k * 1000.0 / 997.0);
-        add(c.flash), add(c.pulse), add(uint8_t{c.invert}), add(c.noise_range), add(c.noise_offset);
-        add(c.ring_length);
+        for (const int32_t v : {c.flash, c.pulse}) add(v);
+        add(uint8_t{c.invert}), add(c.noise_range), add(c.noise_offset), add(c.ring_length);
         const HighPassFilter& h = a.flash_filter;
         const LadderFilter& l = a.pulse_filter;
-        for (const double d : {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1,
-                               l.oldy2, l.oldy3})
-            add(d);
+        for (const double d : {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1, l.oldy2, l.oldy3}) add(d);
         add(a.range_env), add(a.offset_env);
-        pulse255 += c.pulse == 255;
-        inverted += c.invert;
+        pulse255 += c.pulse == 255, inverted += c.invert;
     }
     // Coarse tallies from the same model first, so a mismatch says roughly where it lies.
     EXPECT_EQ(pulse255, 14096);

@@ -58,9 +58,8 @@ TEST(Clock, BridgesAnOutageWithTheBackupAndCarriesOn) {
     // a first small fixed step, and the monotonic clock takes over again without a jump.
     const std::vector<double> r =
         readings(scripted({1000.0, -1, -1, -1, 1050.0, 1060.0}, {5000.0, 5020.0, 5030.0}), 6);
-    EXPECT_EQ(r[0], 1000.0);
-    EXPECT_GT(r[1], 1000.0);
     const double a = r[1];
+    EXPECT_GT(a, 1000.0);
     EXPECT_EQ(r, (std::vector<double>{1000.0, a, a + 20.0, a + 30.0, a + 30.0, a + 40.0}));
     EXPECT_EQ(stalled_ms, 0.0) << "a clock answered: no reason to wait";
 }

@@ -5,15 +5,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "audio/analyzer.h"
-#include "audio/wav_loader.h"
 #include "frame/frame_pass.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
-#include "visuals/noise.h"
 
 namespace {
-bool counting = false;
+bool counting = false;  // while the test looks
 long allocations = 0;
 [[maybe_unused]] void note() { allocations += counting; }
 }  // namespace
@@ -23,17 +20,13 @@ long allocations = 0;
 // owns the allocator in sanitizer builds, so there the test is left to the plain build.
 #if !defined(__SANITIZE_ADDRESS__)
 extern "C" void* __libc_malloc(size_t size);
-extern "C" void* __libc_calloc(size_t count, size_t size);
-extern "C" void* __libc_realloc(void* p, size_t size);
 extern "C" void* __libc_memalign(size_t alignment, size_t size);
+extern "C" void* __libc_calloc(size_t count, size_t size);
 extern "C" void __libc_free(void* p);
 
 extern "C" void* malloc(size_t size) { return note(), __libc_malloc(size); }
 extern "C" void* calloc(size_t count, size_t size) { return note(), __libc_calloc(count, size); }
-extern "C" void* realloc(void* p, size_t size) { return note(), __libc_realloc(p, size); }
-extern "C" void* aligned_alloc(size_t alignment, size_t size) {
-    return note(), __libc_memalign(alignment, size);
-}
+extern "C" void* aligned_alloc(size_t align, size_t size) { return note(), __libc_memalign(align, size); }
 extern "C" void free(void* p) { __libc_free(p); }
 #endif
 
@@ -48,8 +41,7 @@ TEST(FrameAllocation, FramePassesTakeNothingFromTheHeapOnEitherNoisePath) {
     std::vector<int>* volatile v = new std::vector<int>(3);
     void* volatile p = std::malloc(16);  // kept: an unused block may be optimised away
     counting = false;
-    std::free(p);
-    delete v;
+    std::free(p), delete v;
     ASSERT_GE(allocations, 3);
     // A loud, changing soundtrack, so that every control and both routings come up.
     const std::vector<uint8_t> wav = test_support::tone_wav(12.0, 180.0, 0.9);

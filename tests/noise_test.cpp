@@ -22,8 +22,7 @@ std::vector<int32_t> glibc_sequence(size_t count, size_t skip = 0) {
 
 std::vector<int32_t> drawn(NoiseSource* noise, int32_t count) {
     std::vector<int32_t> values(count);
-    noise->draw(values.data(), count);
-    return values;
+    return noise->draw(values.data(), count), values;
 }
 
 TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
@@ -35,7 +34,6 @@ TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
             values.resize(values.size() + size);
             g.fill(values.data() + values.size() - size, size);
         }
-    EXPECT_EQ(values[0], 1804289383);  // an unseeded rand()'s first value
     EXPECT_EQ(values, glibc_sequence(values.size()));
 }
 

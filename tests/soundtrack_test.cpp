@@ -14,8 +14,7 @@ using namespace test_support;
 
 namespace {
 
-const std::string kWav = kBuildDir + "/tessaloon.wav";
-const std::string kSynth = kBuildDir + "/tessaloon-synth";
+const std::string kWav = kBuildDir + "/tessaloon.wav", kSynth = kBuildDir + "/tessaloon-synth";
 
 TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun) {
     uint32_t frames = 0;
@@ -40,15 +39,14 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
     // The synth: the same bytes again; a usage line, or the path it cannot write, and status 1.
     TempDir dir;
     const std::string again = dir.file("again.wav"), nowhere = dir.file("no-such-folder/x.wav");
-    const ProcessResult r = run_program({kSynth, again}, dir.path, {}, 120.0);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ASSERT_EQ(run_program({kSynth, again}, dir.path, {}, 120.0).exit_code, 0);
     EXPECT_TRUE(read_file(again) == built) << "differs from the build's";
-    const ProcessResult usage = run_program({kSynth}, dir.path);
-    EXPECT_EQ(usage.exit_code, 1);
-    EXPECT_NE(usage.err.find("usage"), std::string::npos) << usage.err;
-    const ProcessResult unwritable = run_program({kSynth, nowhere}, dir.path);
-    EXPECT_EQ(unwritable.exit_code, 1);
-    EXPECT_NE(unwritable.err.find(nowhere), std::string::npos) << unwritable.err;
+    for (const auto& [args, says] : {std::pair{std::vector<std::string>{kSynth}, std::string("usage")},
+                                     std::pair{std::vector<std::string>{kSynth, nowhere}, nowhere}}) {
+        const ProcessResult r = run_program(args, dir.path);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    }
 }
 
 // Over the whole track, at the demo's rate and far above it, the share of frames at each mark

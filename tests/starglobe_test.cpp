@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <deque>
-#include <fstream>
+#include <filesystem>
 
 #include "support/test_support.h"
 
@@ -14,15 +14,15 @@ using namespace test_support;
 
 namespace {
 
-constexpr int kFailureStatus = 255;
+constexpr int kFailureStatus = 255;  // main's -1
 constexpr double kCardSeconds = 10.0;
 constexpr double kStartSeconds = 20.0;  // the longest a start-up may take on a busy machine
 
-struct DemoRun {
+struct DemoRun {  // the demo in a folder of its own, with `soundtrack` if there is one
     TempDir dir;
     Process process;
     DemoRun(const std::vector<uint8_t>* soundtrack, std::vector<std::string> env = kHeadless,
-        const std::vector<int>& ignored = {}) {
+            const std::vector<int>& ignored = {}) {
         if (soundtrack) write_file(dir.file("tessaloon.wav"), *soundtrack);
         process = start_program({kDemo}, dir.path, env, ignored);
     }
@@ -31,19 +31,9 @@ struct DemoRun {
 // SDL's audio thread joins the main one when the sound device opens, just before the music
 // (or, when there is none, the end card) starts.
 bool sound_open(const DemoRun& run) {
-    std::ifstream in("/proc/" + std::to_string(run.process.pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8) > 1;
-    return false;
-}
-
-// A soundtrack whose data chunk holds `bytes` bytes: not one whole sample frame.
-std::vector<uint8_t> no_frames(uint32_t bytes) {
-    std::vector<uint8_t> wav = canonical_wav({});
-    wav.resize(wav.size() + bytes, 0x55);
-    put_u32(wav, 4, static_cast<uint32_t>(wav.size() - 8));
-    put_u32(wav, 40, bytes);
-    return wav;
+    std::error_code gone;  // once it has ended
+    return std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(run.process.pid) + "/task", gone),
+                         std::filesystem::directory_iterator()) > 1;
 }
 
 }  // namespace
@@ -61,12 +51,8 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
             std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
     };
     const std::string sdls_line;  // SDL's own error string: one line, none of ours
-    const struct {
-        const char* what;
-        const std::vector<uint8_t>* soundtrack;
-        std::vector<std::string> env;
-        std::string out;
-    } cases[] = {
+    const struct { const char* what; const std::vector<uint8_t>* soundtrack; std::vector<std::string> env;
+                   std::string out; } cases[] = {
         {"no soundtrack", nullptr, kHeadless, "Failed to load WAV\n"},
         {"mono", &mono, kHeadless, "wav is unsupported\nFailed to load WAV\n"},
         {"no video", &tone, {"SDL_VIDEODRIVER=no-such-driver", kHeadless[1]}, sdls_line},
@@ -77,9 +63,9 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
     };
     std::deque<DemoRun> runs;
     for (const auto& c : cases) runs.emplace_back(c.soundtrack, c.env);
-    for (const auto& c : cases) {
-        const ProcessResult r = finish_program(runs.front().process);
-        runs.pop_front();
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const auto& c = cases[i];
+        const ProcessResult r = finish_program(runs[i].process);
         EXPECT_EQ(r.exit_code, kFailureStatus) << c.what << ": " << r.out << r.err;
         if (c.out.empty()) {
             EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << c.what << ", one line: " << r.out;
@@ -91,7 +77,7 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
 }
 
 TEST(Demo, PlaysThenHoldsTheCardForTenSecondsAlsoWithoutAWholeSampleFrame) {
-    const std::vector<uint8_t> tone = tone_wav(1.0), empty = no_frames(0), odd = no_frames(3);
+    const std::vector<uint8_t> tone = tone_wav(1.0), empty = short_data_wav(0), odd = short_data_wav(3);
     std::deque<DemoRun> runs;
     for (const auto* soundtrack : {&tone, &empty, &odd}) runs.emplace_back(soundtrack);
     // Without music the sound device is open for the card's time and a moment more.
@@ -119,7 +105,7 @@ TEST(Demo, PlaysThenHoldsTheCardForTenSecondsAlsoWithoutAWholeSampleFrame) {
 
 TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem) {
     // SDL would turn them into a quit event, which the demo ignores like a window-close request.
-    const std::vector<uint8_t> music = tone_wav(8.0), card_only = no_frames(0);
+    const std::vector<uint8_t> music = tone_wav(8.0), card_only = short_data_wav(0);
     std::deque<DemoRun> runs;
     runs.emplace_back(&music);
     runs.emplace_back(&music);

@@ -18,12 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-struct LoadResult {
-    bool ok;
-    std::string printed;
-    uint32_t frames;
-    const int16_t* samples;
-};
+struct LoadResult { bool ok; std::string printed; uint32_t frames; const int16_t* samples; };
 
 // Loads `path` and captures what the loader printed; the outputs start as sentinels.
 LoadResult load_path(const std::string& path) {
@@ -50,32 +45,21 @@ LoadResult load_changed(const char* name, const std::function<void(Bytes&)>& cha
 // Keeps the RIFF size true to the file after a change of length.
 void fix_riff_size(Bytes& b) { put_u32(b, 4, static_cast<uint32_t>(b.size() - 8)); }
 
-// Data chunks of 0 to 3 bytes: no whole frame.
-void data_bytes(Bytes& b, uint32_t n) {
-    b.resize(44 + n);
-    put_u32(b, 40, n);
-    fix_riff_size(b);
-}
-
 }  // namespace
 
 TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLine) {
     const std::string ok = "ok", corrupted = "wav is corrupted\n", unsupported = "wav is unsupported\n";
     const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    const struct {
-        const char* name;
-        std::function<void(Bytes&)> change;
-        std::string line;  // "ok" for an accepted file
-    } cases[] = {
-        {"valid", [](Bytes&) {}, ok},
+    const struct { const char* name; std::function<void(Bytes&)> change; std::string line; } cases[] = {
+        {"valid", [](Bytes&) {}, ok},  // "ok": accepted
         // Trailing bytes are fine while the RIFF size counts them; the block alignment is not
         // looked at; data of 0 to 3 bytes holds no whole frame.
         {"trailing_chunk", [](Bytes& b) { b.insert(b.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0}), fix_riff_size(b); }, ok},
         {"block_align_7", [](Bytes& b) { put_u16(b, 32, 7); }, ok},
-        {"data_0", [](Bytes& b) { data_bytes(b, 0); }, ok},
-        {"data_1", [](Bytes& b) { data_bytes(b, 1); }, ok},
-        {"data_2", [](Bytes& b) { data_bytes(b, 2); }, ok},
-        {"data_3", [](Bytes& b) { data_bytes(b, 3); }, ok},
+        {"data_0", [](Bytes& b) { b = short_data_wav(0); }, ok},
+        {"data_1", [](Bytes& b) { b = short_data_wav(1); }, ok},
+        {"data_2", [](Bytes& b) { b = short_data_wav(2); }, ok},
+        {"data_3", [](Bytes& b) { b = short_data_wav(3); }, ok},
         {"empty", [](Bytes& b) { b.clear(); }, ""},
         {"43_bytes", [](Bytes& b) { b.resize(43); }, ""},
         {"rifx", [](Bytes& b) { std::memcpy(&b[0], "RIFX", 4); }, corrupted},
@@ -112,3 +96,26 @@ TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLin
     }
 }
 
+
+TEST(WavLoader, FilesThatCannotBeReadWholeFailCleanlyAndParsingStaysInBounds) {
+    // A missing file, no size to seek to (a pipe), nothing to read (a folder): silent, and no
+    // giant allocation.
+    for (const std::string& path : {std::string("/nonexistent/tessaloon.wav"), std::string("/dev/stdin"), kSourceDir})
+        EXPECT_EQ(load_path(path).printed, "") << path;
+    // A sparse file of 4 GiB + 9 bytes, more than any 32-bit RIFF size can describe: refused
+    // from its header, without reading it all.
+    TempDir dir;
+    write_file(dir.file("huge.wav"), canonical_wav(kSamples));
+    ASSERT_EQ(truncate(dir.file("huge.wav").c_str(), (off_t{1} << 32) + 9), 0);
+    const LoadResult r = load_path(dir.file("huge.wav"));
+    EXPECT_TRUE(!r.ok && r.printed == "wav is corrupted\n") << r.printed;
+    // parse_wav never looks past `size`: a header cut anywhere is rejected, never read beyond.
+    const Bytes full = canonical_wav(kSamples);
+    PcmTrack track;
+    for (size_t n = 0; n < 44; ++n) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+        EXPECT_EQ(parse_wav(cut.data(), cut.size(), &track), WavStatus::unreadable) << n;
+    }
+    ASSERT_EQ(parse_wav(full.data(), full.size(), &track), WavStatus::ok);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(track.samples), full.data() + 44);
+}

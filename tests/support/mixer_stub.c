@@ -17,12 +17,10 @@ static int failing(const char* name) {
 
 Mix_Music* Mix_LoadMUS(const char* file) {
     if (failing("Mix_LoadMUS")) return NULL;
-    Mix_Music* (*real)(const char*) = (Mix_Music * (*)(const char*)) dlsym(RTLD_NEXT, "Mix_LoadMUS");
-    return real(file);
+    return ((Mix_Music * (*)(const char*)) dlsym(RTLD_NEXT, "Mix_LoadMUS"))(file);
 }
 
 int Mix_PlayMusic(Mix_Music* music, int loops) {
     if (failing("Mix_PlayMusic")) return -1;
-    int (*real)(Mix_Music*, int) = (int (*)(Mix_Music*, int))dlsym(RTLD_NEXT, "Mix_PlayMusic");
-    return real(music, loops);
+    return ((int (*)(Mix_Music*, int))dlsym(RTLD_NEXT, "Mix_PlayMusic"))(music, loops);
 }

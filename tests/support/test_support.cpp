@@ -40,6 +40,13 @@ std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples) {
     return b;
 }
 
+std::vector<uint8_t> short_data_wav(uint32_t bytes) {
+    std::vector<uint8_t> b = canonical_wav({});
+    b.resize(b.size() + bytes, 0x55);
+    wav_write_header(*reinterpret_cast<uint8_t(*)[kWavHeaderBytes]>(b.data()), bytes);
+    return b;
+}
+
 std::vector<uint8_t> tone_wav(double seconds, double hz, double amplitude) {
     const size_t frames = static_cast<size_t>(seconds * kSampleRateHz);
     std::vector<int16_t> s(frames * 2);
@@ -71,13 +78,12 @@ std::vector<std::string> names_in(const std::string& folder) {
 }
 
 TempDir::TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    path = std::string(tmp && *tmp ? tmp : "/tmp") + "/starglobe-test-XXXXXX";
+    path = std::filesystem::temp_directory_path() / "starglobe-test-XXXXXX";  // under $TMPDIR
     if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
+    std::error_code ignored;  // whatever cannot be removed stays
     std::filesystem::remove_all(path, ignored);
 }
 

@@ -14,18 +14,18 @@ inline const std::string kDemo = kBuildDir + "/starglobe";
 // A headless run of the demo: no window, no sound card.
 inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
 
-// A canonical 44-byte-header WAV (16-bit stereo PCM, 44,100 Hz) holding `samples`,
-// interleaved left, right. Tests corrupt single fields with put_u16 / put_u32.
+// A canonical WAV holding `samples`, interleaved left, right; fields change with put_u16/32.
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples);
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
 void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+// A canonical WAV whose data chunk holds `bytes` bytes (0..3: no whole sample frame).
+std::vector<uint8_t> short_data_wav(uint32_t bytes);
 // `seconds` of a stereo tone, as WAV bytes.
 std::vector<uint8_t> tone_wav(double seconds, double hz = 440.0, double amplitude = 0.25);
 
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
-// The names of the entries in `folder`, sorted.
-std::vector<std::string> names_in(const std::string& folder);
+std::vector<std::string> names_in(const std::string& folder);  // entry names, sorted
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the value dies.
 struct TempDir {
@@ -50,14 +50,12 @@ struct Process {
     double started = 0.0;  // seconds on the monotonic clock
 };
 
-// Starts `argv` (argv[0] is a path) in folder `cwd` with the current environment plus `env`
-// ("NAME=value" entries, which override), standard input closed, in a process group of its
-// own, with the signals `ignored` set to be ignored, as a parent script may leave them.
+// Starts `argv` (argv[0] a path) in `cwd` with the environment plus `env` ("NAME=value"), no
+// standard input, in a process group of its own, with the signals `ignored` ignored.
 Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
                       const std::vector<std::string>& env = {},
                       const std::vector<int>& ignored = {});
-// Collects its output until it ends; kills its whole group once `timeout_s` seconds have
-// passed since it started.
+// Waits for it to end, killing its group `timeout_s` seconds after it started; its output.
 ProcessResult finish_program(Process& process, double timeout_s = 60.0);
 std::string output_of(int fd);
 bool has_ended(const Process& process);  // leaves it for finish_program to collect
