@@ -1,3 +1,6 @@
+// The audio analysis: the flash filter (a high-pass), the pulse filter (a resonant ladder)
+// and the analyzer that taps the track and drives both. Worked numbers pin the edges (level
+// thresholds, the tap, the routing); an independent model pins everything else bit for bit.
 #include "audio/analyzer.h"
 
 #include <gtest/gtest.h>
@@ -9,38 +12,47 @@
 
 namespace {
 
+TEST(HighPassFilter, LevelsStepByTenFromTheTruncatedMagnitudeAndFlashSaturates) {
+    // s is the first output's |E * 32767| truncated; 3213, 2699 and 3341 are the least s of
+    // levels 25, 21 and 26. A negative output is truncated toward zero, then its magnitude taken.
+    const struct { int32_t s; double sign; int32_t flash_raw, flash; } cases[] = {
+        {128, 1, 0, 0},      {129, 1, 10, 10},    {256, 1, 10, 10},    {257, 1, 20, 20},
+        {128, -1, 0, 0},     {129, -1, 10, 10},   {257, -1, 20, 20},   {2698, 1, 200, 200},
+        {2699, 1, 210, 210}, {3213, 1, 250, 250}, {3341, 1, 260, 255}};
+    for (const auto& c : cases) {
+        HighPassFilter f;
+        // From zero history E = b0 * input; the half keeps |E * 32767| clear of either edge.
+        const FlashLevels l = f.step(c.sign * (c.s + 0.5) / 32767.0 / f.b0);
+        EXPECT_EQ(std::tie(l.flash_raw, l.flash), std::tie(c.flash_raw, c.flash)) << c.s * c.sign;
+    }
+}
+
+TEST(LadderFilter, LevelsAt129And257And386) {
+    const struct { int32_t s, pulse; } cases[] = {{128, 0},   {129, 100}, {256, 100},  {257, 200},
+                                                  {385, 200}, {386, 255}, {20000, 255}};
+    for (const auto& c : cases) {
+        // A stage-4 value whose soft clip v - v^3 / 6, times 32767, truncates to s.
+        const double target = (c.s + 0.5) / 32767.0;
+        double v = target;
+        for (int i = 0; i < 40; ++i) v = target + v * v * v / 6.0;
+        for (const double sign : {1.0, -1.0}) {
+            // No stage gain, no resonance and a feedback of one: stage 4 carries y4 forward.
+            LadderFilter f;
+            f.p = f.r = 0.0, f.k = -1.0, f.y4 = sign * v;
+            const PulseLevels l = f.step(0.0);
+            ASSERT_EQ(static_cast<int32_t>(std::fabs(f.y4 * 32767.0)), c.s);
+            EXPECT_EQ(std::tie(l.pulse, l.strong), std::make_tuple(c.pulse, c.pulse == 255)) << c.s * sign;
+        }
+    }
+}
+
 PcmTrack track_of(const std::vector<int16_t>& s) { return {s.data(), uint32_t(s.size() / 2)}; }
 
 auto controls(const FrameControls& c) {
     return std::tie(c.flash, c.pulse, c.invert, c.noise_range, c.noise_offset, c.ring_length);
 }
 
-TEST(AudioAnalyzer, SilenceAndTracksWithoutFramesGiveTheQuietControls) {
-    const std::vector<int16_t> zeros(2 * 4410, 0);
-    const int16_t guard[2] = {32767, 32767};  // behind a zero-frame track: must not be read
-    const auto quiet = std::tuple(0, 0, false, 1, 0, 20);
-    for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
-        AudioAnalyzer a;
-        for (int k = -1; k < 120; ++k)
-            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), quiet) << k;
-    }
-}
-
-TEST(AudioAnalyzer, FullScaleEnvelopesSettleAt1019Point9995And1020) {
-    for (const int16_t sample : {int16_t{32767}, int16_t{-32768}}) {  // -32768 is no louder
-        const std::vector<int16_t> loud(2, sample);
-        AudioAnalyzer a;
-        FrameControls c = a.analyze(track_of(loud), 0.0);
-        EXPECT_EQ(std::tie(c.noise_range, c.noise_offset), std::make_tuple(102, 255)) << sample;
-        for (int k = 1; k < 400; ++k) c = a.analyze(track_of(loud), 0.0);
-        EXPECT_EQ(std::tie(a.range_env, a.offset_env), std::make_tuple(1019.99951171875f, 1020.0f))
-            << sample;
-        EXPECT_EQ(std::tie(c.noise_range, c.noise_offset), std::make_tuple(1019, 510)) << sample;
-    }
-}
-
-// Samples that name their own interleaved index (within any window of 32,000).
-int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }
+int32_t sample_at(size_t index) { return int32_t(index % 32000) - 16000; }  // names its index
 
 TEST(AudioAnalyzer, TapsTheInterleavedSampleAtThePlaybackPositionAndHoldsTheLast) {
     std::vector<int16_t> samples(2 * 44101);  // interleaved indices 0..88201
@@ -69,12 +81,19 @@ AudioAnalyzer primed(int32_t flash_raw, int32_t pulse) {
     return a;
 }
 
-TEST(AudioAnalyzer, InvertIsAStrongPulseFlippedByAStrongFlashAndRingDoublesOnAStrongPulse) {
+TEST(AudioAnalyzer, QuietOnSilenceAndInvertIsAStrongPulseFlippedByAStrongFlash) {
+    const std::vector<int16_t> zeros(2 * 4410, 0);
+    const int16_t guard[2] = {32767, 32767};  // behind a zero-frame track: must not be read
+    for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
+        AudioAnalyzer a;
+        for (int k = -1; k < 120; ++k)
+            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), std::tuple(0, 0, false, 1, 0, 20)) << k;
+    }
+    // The ring doubles on a strong pulse.
     const struct { int32_t flash_raw, pulse; bool invert; int32_t ring; } cases[] = {
         {0, 100, false, 20},   {0, 200, false, 20},  {200, 200, false, 20}, {210, 200, true, 20},
         {1990, 0, true, 20},   {0, 255, true, 40},   {200, 255, true, 40},  {210, 255, false, 40},
         {1990, 255, false, 40}};
-    const std::vector<int16_t> zeros(2, 0);
     for (const auto& c : cases) {
         const auto want = std::tuple(std::min(c.flash_raw, 255), c.pulse, c.invert, 1, 0, c.ring);
         EXPECT_EQ(controls(primed(c.flash_raw, c.pulse).analyze(track_of(zeros), 0.0)), want)
@@ -89,69 +108,44 @@ std::vector<int16_t> long_track(size_t frames) {
     uint64_t state = 0x5EED;
     for (size_t i = 0; i < out.size(); ++i) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
-        const int32_t r = static_cast<int32_t>(state >> 48);
-        const int32_t rs = r >= 32768 ? r - 65536 : r;
-        int32_t v = 0;
-        switch ((i >> 17) % 6) {
-            case 0: v = rs; break;
-            case 1: {
-                const int32_t amp = 1000 + static_cast<int32_t>((i >> 15) & 7) * 4000;
-                v = ((i >> 12) & 1 ? amp : -amp) + (rs >> 6);
-                break;
-            }
-            case 2: v = (r & 1023) == 0 ? rs : 0; break;
-            case 3: v = 32767; break;
-            case 4: v = -32768; break;
-            default: v = rs >> 6; break;
-        }
-        out[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+        const int32_t r = static_cast<int32_t>(state >> 48), rs = r >= 32768 ? r - 65536 : r;
+        const int32_t amp = 1000 + static_cast<int32_t>((i >> 15) & 7) * 4000;
+        const int32_t v[6] = {rs, ((i >> 12) & 1 ? amp : -amp) + (rs >> 6), (r & 1023) == 0 ? rs : 0,
+                              32767, -32768, rs >> 6};
+        out[i] = static_cast<int16_t>(std::clamp(v[(i >> 17) % 6], -32768, 32767));
     }
     return out;
 }
 
-struct Fnv {
-    uint64_t h = 0xcbf29ce484222325ull;
-    void bytes(const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        for (size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 0x100000001b3ull;
-    }
-    template <typename T>
-    void value(T v) { bytes(&v, sizeof v); }  // x86-64 is little-endian, as the model packs
-};
-
 TEST(AudioAnalyzer, LongRunMatchesAnIndependentModelBitForBit) {
-    // 20,000 frames at 997 fps over a 19.5 s track, the last half second past its end. The
-    // model (written separately, in another language, with single precision emulated by
-    // rounding every float product and sum) hashed every frame's controls and the full analyzer
-    // state, doubles and floats as raw bits, to this value.
+    // 20,000 frames at 997 fps over a 19.5 s track, the last half second past its end: the
+    // filters' responses, blocked constants and settled full-scale envelopes (1019.9995 and
+    // 1020, -32768 no louder than 32767) all pass through the hash. The model (written
+    // separately, in another language, with single precision emulated by rounding every float
+    // product and sum) hashed (FNV-1a) every frame's controls and the full analyzer state,
+    // doubles and floats as raw little-endian bits, to this value.
     constexpr uint64_t kModelHash = 0xd20256ceed733d2cull;
     const std::vector<int16_t> samples = long_track(860000);
-    const PcmTrack track = track_of(samples);
     AudioAnalyzer a;
-    Fnv fnv;
+    uint64_t hash = 0xcbf29ce484222325ull;
+    const auto add = [&](auto v) {
+        for (size_t i = 0; i < sizeof v; ++i) hash = (hash ^ reinterpret_cast<uint8_t*>(&v)[i]) * 0x100000001b3ull;
+    };
     int pulse255 = 0, inverted = 0;
     for (int k = 0; k < 20000; ++k) {
-        const FrameControls c = a.analyze(track, k * 1000.0 / 997.0);
-        fnv.value(c.flash);
-        fnv.value(c.pulse);
-        fnv.value(static_cast<uint8_t>(c.invert ? 1 : 0));
-        fnv.value(c.noise_range);
-        fnv.value(c.noise_offset);
-        fnv.value(c.ring_length);
+        const FrameControls c = a.analyze(track_of(samples), k * 1000.0 / 997.0);
+        for (const int32_t v : {c.flash, c.pulse}) add(v);
+        add(uint8_t{c.invert}), add(c.noise_range), add(c.noise_offset), add(c.ring_length);
         const HighPassFilter& h = a.flash_filter;
         const LadderFilter& l = a.pulse_filter;
-        for (const double d : {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1,
-                               l.oldy2, l.oldy3})
-            fnv.value(d);
-        fnv.value(a.range_env);
-        fnv.value(a.offset_env);
-        pulse255 += c.pulse == 255;
-        inverted += c.invert;
+        for (const double d : {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1, l.oldy2, l.oldy3}) add(d);
+        add(a.range_env), add(a.offset_env);
+        pulse255 += c.pulse == 255, inverted += c.invert;
     }
     // Coarse tallies from the same model first, so a mismatch says roughly where it lies.
     EXPECT_EQ(pulse255, 14096);
     EXPECT_EQ(inverted, 10495);
-    EXPECT_EQ(fnv.h, kModelHash);
+    EXPECT_EQ(hash, kModelHash);
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
-// The compositor: worked pixels, the silent frames, the ring's read distances, and
-// byte-for-byte agreement with the plain reference (tests/support/reference_compositor) over many
-// frames, shapes and controls, draws taken included. (noise_test covers the rand() fallback.)
+// The compositor agrees byte for byte with the plain reference (tests/support/
+// reference_compositor) over many frames, shapes and controls, silent ones included, and takes
+// the same draws. (noise_test covers the rand() fallback.)
 #include "visuals/compositor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -17,95 +16,25 @@
 
 namespace {
 
-constexpr int32_t kW = kImageWidth;
-constexpr int32_t kH = kImageHeight;
+constexpr int32_t kW = kImageWidth, kH = kImageHeight;
 
-// One colour everywhere, or for a non-zero seed every byte value in every channel, in no pattern.
-std::unique_ptr<RawImage> picture(uint32_t seed, uint8_t b = 0, uint8_t g = 0, uint8_t r = 0) {
+// Every byte value in every channel, in no pattern.
+std::unique_ptr<RawImage> picture(uint32_t seed) {
     auto p = std::make_unique<RawImage>();
     uint32_t x = seed * 2654435761u + 1;
     for (size_t i = 0; i < kImageBytes; ++i) {
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        p->bgr[i] = seed ? static_cast<uint8_t>(x >> 11) : i % 3 == 0 ? b : i % 3 == 1 ? g : r;
+        p->bgr[i] = static_cast<uint8_t>(x >> 11);
     }
     return p;
 }
 
-// Where the first byte difference is, for readable failures.
-::testing::AssertionResult same_bytes(const std::vector<uint8_t>& got,
-                                      const std::vector<uint8_t>& want, const FrameControls& c) {
-    const size_t i = std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin();
-    if (i == got.size()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "byte " << i << " is " << int(got[i]) << ", reference " << int(want[i]) << "; flash "
-           << c.flash << ", pulse " << c.pulse << ", invert " << c.invert << ", noise_range "
-           << c.noise_range << ", noise_offset " << c.noise_offset << ", ring " << c.ring_length;
-}
-
-// Every test starts where a fresh program starts, with the fast noise path in use.
-class CompositorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        noise = noise_source_checked();
-        ASSERT_FALSE(noise.use_rand);
-    }
-    int32_t next_draw() {
-        int32_t value = 0;
-        noise.draw(&value, 1);
-        return value;
-    }
-    NoiseSource noise;
-};
-
-TEST_F(CompositorTest, WorkedPixelGivesTheKnownBytesInBothRoutings) {
-    // Noise modulo 8, so that nv 7, r1 3, r2 5 come up at some pixels; a literal ring over the
-    // known sequence (r1 at j + 11, r2 at j + 1 + 8) finds them.
-    FrameControls c;
-    c.flash = 100, c.pulse = 200, c.noise_range = 8, c.noise_offset = 0, c.ring_length = 20;
-    std::vector<int32_t> seq(20 + kImagePixels);
-    noise_unseeded_generator().fill(seq.data(), static_cast<int32_t>(seq.size()));
-    int32_t ring[20];
-    for (int32_t i = 0; i < 20; ++i) ring[i] = seq[i] % 8;
-    std::vector<int32_t> hits;
-    for (int32_t n = 0, j = 0; n < kImagePixels; ++n, j = (j + 1) % 20) {
-        const int32_t nv = seq[20 + n] % 8;
-        if (nv == 7 && ring[(j + 11) % 20] == 3 && ring[(j + 9) % 20] == 5) hits.push_back(n);
-        ring[j] = nv;
-    }
-    ASSERT_GT(hits.size(), 10u);
-
-    const auto star = picture(0, 10, 20, 30);
-    const auto globe = picture(0, 200, 100, 50);
-    std::vector<uint8_t> out(kImageBytes);
-    const uint8_t want[2][3] = {{75, 30, 254}, {77, 26, 61}};
-    for (const bool invert : {false, true}) {
-        noise = noise_source_unseeded();
-        c.invert = invert;
-        compose_frame(out.data(), kW, kH, *star, *globe, c, &noise);
-        for (int32_t n : hits)
-            ASSERT_TRUE(std::equal(want[invert], want[invert] + 3, &out[3 * n]))
-                << "pixel " << n << (invert ? " inverted" : "");
-    }
-}
-
-TEST_F(CompositorTest, SilentFrameIsWhiteAndItsInvertTwinIsYellowOnAnyPictures) {
-    const auto star = picture(1);
-    const auto globe = picture(2);
-    FrameControls c;
-    c.flash = 0, c.pulse = 0, c.noise_range = 1, c.noise_offset = 0, c.ring_length = 20;
-    std::vector<uint8_t> out(kImageBytes);
-    for (const bool invert : {false, true}) {
-        c.invert = invert;
-        compose_frame(out.data(), kW, kH, *star, *globe, c, &noise);
-        for (size_t i = 0; i < kImageBytes; ++i)
-            ASSERT_EQ(out[i], invert && i % 3 == 2 ? 0 : 255) << "byte " << i << ", " << invert;
-    }
-}
-
-TEST_F(CompositorTest, MatchesTheReferenceOverAThousandVariedFrames) {
+TEST(Compositor, MatchesTheReferenceOverAThousandFramesAndOtherShapesWithinItsTarget) {
     // The compositor draws from the generator, the reference from rand(): two copies of the
     // same sequence that run side by side as long as both draw alike.
     std::srand(1);
+    NoiseSource noise = noise_source_checked();
+    ASSERT_FALSE(noise.use_rand) << "the fast path is the one to check";
     const std::unique_ptr<RawImage> pictures[] = {picture(3), picture(4), picture(5), picture(6)};
     std::vector<uint8_t> got(kImageBytes), want(kImageBytes);
     for (uint32_t k = 0; k < 1000; ++k) {
@@ -116,18 +45,11 @@ TEST_F(CompositorTest, MatchesTheReferenceOverAThousandVariedFrames) {
         const RawImage& globe = k % 2 ? *globe_for(elapsed_ms) : *pictures[(k + 1) % 4];
         compose_frame(got.data(), kW, kH, star, globe, c, &noise);
         reference_compose_frame(want.data(), kW, kH, star, globe, c);
-        ASSERT_TRUE(same_bytes(got, want, c)) << "frame " << k;
+        ASSERT_TRUE(got == want) << "frame " << k;
     }
-    EXPECT_EQ(next_draw(), std::rand());
-}
-
-TEST_F(CompositorTest, MatchesTheReferenceOnOtherShapesAndEdgeControlsWithinItsTarget) {
     // Shapes that leave pixels over after whole vector steps and batches, or have none (the
     // ring is still filled); controls at the ends of their ranges. Guard bytes around the
     // target must stay.
-    std::srand(1);
-    const auto star = picture(9);
-    const auto globe = picture(10);
     std::vector<FrameControls> controls(31, varied_controls(11));
     auto it = controls.begin();
     for (int32_t v : {1, 2, 7, 33, 40}) (it++)->ring_length = v;
@@ -143,34 +65,15 @@ TEST_F(CompositorTest, MatchesTheReferenceOnOtherShapesAndEdgeControlsWithinItsT
         const size_t target = w > 0 && h > 0 ? size_t{3} * w * h : 0;
         const auto composed = static_cast<int32_t>(std::min(target, kImageBytes) / 3);
         for (const FrameControls& c : controls) {
-            std::vector<uint8_t> got(target + 2 * kGuard, 0xA5), want(got);
-            compose_frame(got.data() + kGuard, w, h, *star, *globe, c, &noise);
-            reference_compose_frame(want.data() + kGuard, composed, 1, *star, *globe, c);
-            ASSERT_TRUE(same_bytes(got, want, c)) << w << " x " << h;
+            std::vector<uint8_t> out(target + 2 * kGuard, 0xA5), ref(out);
+            compose_frame(out.data() + kGuard, w, h, *pictures[0], *pictures[1], c, &noise);
+            reference_compose_frame(ref.data() + kGuard, composed, 1, *pictures[0], *pictures[1], c);
+            ASSERT_TRUE(out == ref) << w << " x " << h << ", ring " << c.ring_length << ", range " << c.noise_range;
         }
     }
-    EXPECT_EQ(next_draw(), std::rand());
-}
-
-TEST(RingLag, EveryReadLandsOnTheDrawItsDistanceBack) {
-    // A literal ring of draw numbers: the fill is draws 0..length-1, pixel n is draw length + n.
-    for (int32_t length : {20, 40, 1, 3}) {
-        for (int64_t offset = -90; offset <= 1100; ++offset) {
-            std::vector<int32_t> ring(length);
-            for (int32_t i = 0; i < length; ++i) ring[i] = i;
-            for (int32_t n = 0, j = 0; n < 3 * length + 2; ++n, j = (j + 1) % length) {
-                const int64_t read = ((j + offset) % length + length) % length;
-                ASSERT_EQ(ring[read], length + n - ring_lag(offset, length))
-                    << "ring " << length << ", offset " << offset << ", pixel " << n;
-                ring[j] = length + n;
-            }
-        }
-    }
-    // The quiet frame's reads (r1 at j + 11, r2 at j + 2) on both rings, a read at the write
-    // position itself, and noise_range 1019 on the long ring, half a turn away.
-    const int32_t worked[][3] = {{11, 20, 9}, {2, 20, 18}, {11, 40, 29}, {2, 40, 38}, {20, 20, 20},
-                                 {1020, 40, 20}};  // {offset, length, lag}
-    for (const auto& [offset, length, lag] : worked) EXPECT_EQ(ring_lag(offset, length), lag);
+    int32_t next_draw = 0;
+    noise.draw(&next_draw, 1);
+    EXPECT_EQ(next_draw, std::rand());
 }
 
 }  // namespace

@@ -53,15 +53,12 @@ void reference_compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawIma
     const int32_t pixel_count = w * h;
     if (pixel_count <= 0) return;
 
-    const uint8_t* a = star.bgr;
-    const uint8_t* b = globe.bgr;
     int32_t j = 0;
     for (int32_t n = 0; n < pixel_count; ++n) {
-        const uint8_t* an = a + 3 * n;
-        const uint8_t* bn = b + 3 * n;
+        const uint8_t* an = star.bgr + 3 * n;
+        const uint8_t* bn = globe.bgr + 3 * n;
         uint8_t* o = pixels + 3 * n;
-        int32_t g[3];
-        int32_t s[3];
+        int32_t g[3], s[3];
         for (int c = 0; c < 3; ++c) {
             g[c] = bn[c] * controls.flash / 255;
             s[c] = 255 - an[c] * controls.pulse / 255;
@@ -83,7 +80,6 @@ void reference_compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawIma
             o[2] = static_cast<uint8_t>(g[2] * s[2] + r2);
         }
         ring[j] = nv;
-        j = j + 1;
-        if (j == ring_length) j = 0;
+        if (++j == ring_length) j = 0;
     }
 }

@@ -1,6 +1,5 @@
 // The compositor written out the plain way, one rand() call per draw and a real ring: the
-// yardstick that the shipped compose_frame is timed against (bench/) and checked against
-// byte for byte (tests/). Kept out of the program.
+// yardstick compose_frame is timed (bench/) and checked (tests/) against. Not in the program.
 #pragma once
 #include <cstdint>
 

@@ -1,50 +1,49 @@
 #include "support/test_support.h"
 
-#include "common/wav_format.h"
-
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
-extern char** environ;
+#include "common/wav_format.h"
 
 namespace test_support {
 
-namespace {
 constexpr double kPi = 3.14159265358979323846;
-}  // namespace
+constexpr int kPollMs = 20;  // how often waits look again
 
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
-    bytes.at(offset) = static_cast<uint8_t>(value);
-    bytes.at(offset + 1) = static_cast<uint8_t>(value >> 8);
+    wav_put_u16(&bytes.at(offset + 1) - 1, value);
 }
 
 void put_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+    wav_put_u32(&bytes.at(offset + 3) - 3, value);
 }
 
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples) {
-    const uint32_t data_size = static_cast<uint32_t>(samples.size() * 2);
-    std::vector<uint8_t> b(kWavHeaderBytes + data_size);
-    uint8_t header[kWavHeaderBytes];
-    wav_write_header(header, data_size);
-    std::memcpy(b.data(), header, sizeof header);
+    std::vector<uint8_t> b(kWavHeaderBytes + samples.size() * 2);
+    wav_write_header(*reinterpret_cast<uint8_t(*)[kWavHeaderBytes]>(b.data()),
+                     static_cast<uint32_t>(samples.size() * 2));
     for (size_t i = 0; i < samples.size(); ++i)
         put_u16(b, kWavHeaderBytes + 2 * i, static_cast<uint16_t>(samples[i]));
+    return b;
+}
+
+std::vector<uint8_t> short_data_wav(uint32_t bytes) {
+    std::vector<uint8_t> b = canonical_wav({});
+    b.resize(b.size() + bytes, 0x55);
+    wav_write_header(*reinterpret_cast<uint8_t(*)[kWavHeaderBytes]>(b.data()), bytes);
     return b;
 }
 
@@ -79,103 +78,87 @@ std::vector<std::string> names_in(const std::string& folder) {
 }
 
 TempDir::TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/starglobe-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
+    path = std::filesystem::temp_directory_path() / "starglobe-test-XXXXXX";  // under $TMPDIR
+    if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
+    std::error_code ignored;  // whatever cannot be removed stays
     std::filesystem::remove_all(path, ignored);
 }
-
-namespace {
-
-// Reads whatever is ready on `fd` into `sink`; returns false at end of file.
-bool drain(int fd, std::string& sink) {
-    char buf[4096];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) sink.append(buf, static_cast<size_t>(n));
-    return n > 0 || (n < 0 && errno == EINTR);
-}
-
-}  // namespace
 
 double monotonic_seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
-                      const std::vector<std::string>& env) {
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-
-    // Build the child's environment before forking: the parent's, overridden by `env`.
-    std::vector<std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        const std::string var = *e;
-        const std::string name = var.substr(0, var.find('='));
-        bool overridden = false;
-        for (const auto& o : env) overridden |= o.substr(0, o.find('=')) == name;
-        if (!overridden) vars.push_back(var);
+bool wait_until(const std::function<bool()>& ready, double timeout_s) {
+    for (const double end = monotonic_seconds() + timeout_s; !ready();) {
+        if (monotonic_seconds() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     }
-    vars.insert(vars.end(), env.begin(), env.end());
-    std::vector<char*> envp, args;
-    for (auto& v : vars) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argv_copy = argv;
-    for (auto& a : argv_copy) args.push_back(a.data());
-    args.push_back(nullptr);
+    return true;
+}
 
+Process start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                      const std::vector<std::string>& env, const std::vector<int>& ignored) {
+    std::vector<std::string> strings = argv;
+    strings.insert(strings.end(), env.begin(), env.end());
+    std::vector<char*> args;
+    for (auto& s : strings) args.push_back(s.data());
+    args.insert(args.begin() + static_cast<long>(argv.size()), nullptr);
     Process process;
+    // Its output goes to files in memory, read back whenever the test likes.
+    process.out_fd = memfd_create("stdout", MFD_CLOEXEC);
+    process.err_fd = memfd_create("stderr", MFD_CLOEXEC);
     process.started = monotonic_seconds();
     process.pid = fork();
-    if (process.pid < 0) throw std::runtime_error("fork failed");
+    if (process.out_fd < 0 || process.err_fd < 0 || process.pid < 0)
+        throw std::runtime_error("cannot start " + argv[0]);
     if (process.pid == 0) {
-        const int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(process.out_fd, 1);
+        dup2(process.err_fd, 2);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         setpgid(0, 0);  // its own group, so a timeout kills its children too
-        execve(args[0], args.data(), envp.data());
+        for (size_t i = argv.size() + 1; i < args.size(); ++i) putenv(args[i]);
+        for (const int s : ignored) signal(s, SIG_IGN);
+        execv(args[0], args.data());
         _exit(127);
     }
     setpgid(process.pid, process.pid);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    process.out_fd = out_pipe[0];
-    process.err_fd = err_pipe[0];
     return process;
+}
+
+std::string output_of(int fd) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off_t(text.size()))) > 0;) text.append(buf, size_t(n));
+    return text;
 }
 
 ProcessResult finish_program(Process& process, double timeout_s) {
     ProcessResult result;
-    bool out_open = true, err_open = true;
-    while (out_open || err_open) {
-        if (monotonic_seconds() - process.started > timeout_s && !result.timed_out) {
-            result.timed_out = true;
-            kill(-process.pid, SIGKILL);
-            kill(process.pid, SIGKILL);
-        }
-        pollfd fds[2] = {{out_open ? process.out_fd : -1, POLLIN, 0},
-                         {err_open ? process.err_fd : -1, POLLIN, 0}};
-        if (poll(fds, 2, 100) <= 0) continue;
-        if (out_open && (fds[0].revents & (POLLIN | POLLHUP))) out_open = drain(process.out_fd, result.out);
-        if (err_open && (fds[1].revents & (POLLIN | POLLHUP))) err_open = drain(process.err_fd, result.err);
-    }
-    close(process.out_fd);
-    close(process.err_fd);
-
     int status = 0;
-    while (waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
+    result.timed_out = !wait_until([&] { return waitpid(process.pid, &status, WNOHANG) == process.pid; },
+                                   process.started + timeout_s - monotonic_seconds());
+    if (result.timed_out) {
+        kill(-process.pid, SIGKILL);
+        kill(process.pid, SIGKILL);
+        waitpid(process.pid, &status, 0);
     }
     result.seconds = monotonic_seconds() - process.started;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = output_of(process.out_fd);
+    result.err = output_of(process.err_fd);
+    close(process.out_fd);
+    close(process.err_fd);
     process.pid = -1;
     return result;
+}
+
+bool has_ended(const Process& process) {
+    siginfo_t info{};
+    return waitid(P_PID, process.pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
 }
 
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
