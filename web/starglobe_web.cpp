@@ -47,6 +47,20 @@ struct WebDemo {
 
 WebDemo demo;
 
+// Checks the staged WAV file with the loader; when it is accepted it becomes `into` and the
+// soundtrack played from then on. Returns the WavStatus as a number.
+int32_t accept_staged_wav(Soundtrack* into) {
+    PcmTrack track;
+    const WavStatus status = parse_wav(demo.staged.data(), demo.staged.size(), &track);
+    if (status == WavStatus::ok) {
+        into->bytes = std::move(demo.staged);
+        into->track = track;  // the vector's move keeps its buffer where the track points
+        demo.playing = into;
+    }
+    demo.staged = {};
+    return static_cast<int32_t>(status);
+}
+
 void to_rgba(const uint8_t* bgr) {
     uint8_t* out = demo.rgba.data();
     for (int n = 0; n < kImagePixels; ++n, bgr += kImageBytesPerPixel, out += kRgbaBytesPerPixel) {
@@ -78,17 +92,7 @@ EMSCRIPTEN_KEEPALIVE int32_t web_decode_picture(int32_t index) {
 
 // Takes the staged WAV file, the soundtrack synthesized from its score (synth_worker.cpp), as
 // the built-in soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
-EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() {
-    PcmTrack track;
-    const WavStatus status = parse_wav(demo.staged.data(), demo.staged.size(), &track);
-    if (status == WavStatus::ok) {
-        demo.built_in.bytes = std::move(demo.staged);
-        demo.built_in.track = track;  // the vector's move keeps its buffer where the track points
-        demo.playing = &demo.built_in;
-    }
-    demo.staged = {};
-    return static_cast<int32_t>(status);
-}
+EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() { return accept_staged_wav(&demo.built_in); }
 
 // The bytes of the synthesized WAV file, for checking them against the native build's.
 EMSCRIPTEN_KEEPALIVE const uint8_t* web_built_in_wav() { return demo.built_in.bytes.data(); }
@@ -101,17 +105,7 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* web_pictures() { return decoded_pictures(); 
 
 // Checks the staged WAV with the loader; when it is accepted it becomes the soundtrack.
 // Returns the WavStatus as a number (0 ok, 1 too short, 2 corrupted, 3 unsupported).
-EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() {
-    PcmTrack track;
-    const WavStatus status = parse_wav(demo.staged.data(), demo.staged.size(), &track);
-    if (status == WavStatus::ok) {
-        demo.own.bytes = std::move(demo.staged);
-        demo.own.track = track;  // the vector's move keeps its buffer where the track points
-        demo.playing = &demo.own;
-    }
-    demo.staged = {};
-    return static_cast<int32_t>(status);
-}
+EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() { return accept_staged_wav(&demo.own); }
 
 // The loader's line for a status, or null where the refusal is silent.
 EMSCRIPTEN_KEEPALIVE const char* web_wav_message(int32_t status) {
