@@ -1,5 +1,6 @@
-// The artwork generator (tools/artwork) makes, byte for byte, the pictures committed in assets/
-// and the contact sheet in docs/: what the tree holds is what the tool gives.
+// The artwork generator (tools/artwork) makes, byte for byte, the pictures committed in assets/,
+// the contact sheet in docs/ and the icons in packaging/: what the tree holds is what the tool
+// gives.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,7 +21,7 @@ TEST(Artwork, GeneratorGivesTheCommittedPngsByteForByte) {
     std::vector<std::string> made;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path))
         if (entry.is_regular_file()) made.push_back(entry.path().lexically_relative(dir.path));
-    EXPECT_EQ(made.size(), 46u) << "45 pictures and the contact sheet";
+    EXPECT_EQ(made.size(), 51u) << "45 pictures, the contact sheet and 5 icons";
     for (const std::string& name : made)
         EXPECT_TRUE(read_file(dir.file(name)) == read_file(kSourceDir + "/" + name)) << name;
 }
