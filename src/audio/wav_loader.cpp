@@ -11,18 +11,8 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-// The RIFF size field is 32 bits wide, so no acceptable file is larger than this.
-constexpr uint64_t kMaxFileBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
-
 constexpr const char* kCorrupted = "wav is corrupted";
 constexpr const char* kUnsupported = "wav is unsupported";
-
-// Little-endian reads; the caller has checked that the header is in bounds.
-uint16_t u16_at(const uint8_t* b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-uint32_t u32_at(const uint8_t* b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
 
 // Every accepted file stays in memory for the life of the process, since tracks point into it.
 // Each buffer starts with a link to the one accepted before it, so all of them stay reachable;
@@ -38,18 +28,20 @@ uint8_t* file_bytes(HeldFile* held) { return reinterpret_cast<uint8_t*>(held + 1
 
 WavStatus parse_wav(const uint8_t* bytes, size_t size, PcmTrack* track) {
     if (size < kWavHeaderBytes) return WavStatus::unreadable;
-    if (u32_at(bytes, kWavRiffIdOffset) != wav_fourcc("RIFF") ||
-        uint64_t{u32_at(bytes, kWavRiffSizeOffset)} + kWavRiffHeaderBytes != size ||
-        u32_at(bytes, kWavWaveIdOffset) != wav_fourcc("WAVE") || u32_at(bytes, kWavFmtIdOffset) != wav_fourcc("fmt "))
+    if (wav_get_u32(bytes + kWavRiffIdOffset) != wav_fourcc("RIFF") ||
+        uint64_t{wav_get_u32(bytes + kWavRiffSizeOffset)} + kWavRiffHeaderBytes != size ||
+        wav_get_u32(bytes + kWavWaveIdOffset) != wav_fourcc("WAVE") ||
+        wav_get_u32(bytes + kWavFmtIdOffset) != wav_fourcc("fmt "))
         return WavStatus::corrupted;
-    if (u32_at(bytes, kWavFmtSizeOffset) != kWavFmtChunkBytes ||
-        u16_at(bytes, kWavFormatTagOffset) != kWavFormatPcm ||
-        u16_at(bytes, kWavChannelsOffset) != kWavChannels ||
-        u32_at(bytes, kWavSampleRateOffset) != kSampleRateHz ||
-        u32_at(bytes, kWavByteRateOffset) != kWavByteRate || u16_at(bytes, kWavBitsOffset) != kWavBitsPerSample)
+    if (wav_get_u32(bytes + kWavFmtSizeOffset) != kWavFmtChunkBytes ||
+        wav_get_u16(bytes + kWavFormatTagOffset) != kWavFormatPcm ||
+        wav_get_u16(bytes + kWavChannelsOffset) != kWavChannels ||
+        wav_get_u32(bytes + kWavSampleRateOffset) != kSampleRateHz ||
+        wav_get_u32(bytes + kWavByteRateOffset) != kWavByteRate ||
+        wav_get_u16(bytes + kWavBitsOffset) != kWavBitsPerSample)
         return WavStatus::unsupported;
-    if (u32_at(bytes, kWavDataIdOffset) != wav_fourcc("data")) return WavStatus::corrupted;
-    const uint32_t data_size = u32_at(bytes, kWavDataSizeOffset);
+    if (wav_get_u32(bytes + kWavDataIdOffset) != wav_fourcc("data")) return WavStatus::corrupted;
+    const uint32_t data_size = wav_get_u32(bytes + kWavDataSizeOffset);
     if (uint64_t{data_size} + kWavHeaderBytes > size) return WavStatus::corrupted;
 
     track->samples = reinterpret_cast<const int16_t*>(bytes + kWavHeaderBytes);
@@ -77,7 +69,7 @@ bool load_wav(const char* path, uint32_t* frames, const int16_t** samples) {
         std::fclose(file);
         return false;
     }
-    if (uint64_t(size) > kMaxFileBytes) {
+    if (uint64_t(size) > kWavMaxFileBytes) {
         // Its RIFF size cannot match, so the header check would call it corrupted: say so from
         // the header alone rather than read it all. Something that cannot be read at all (a
         // folder reports a huge size) fails silently, like any short read.

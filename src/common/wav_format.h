@@ -4,6 +4,7 @@
 // fuzzer build files in it; this is the one place that describes it.
 #pragma once
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 
 constexpr uint32_t kSampleRateHz = 44100;  // sample frames per second
@@ -35,6 +36,15 @@ constexpr size_t kWavRiffHeaderBytes = 8;  // "RIFF" and its size, not counted i
 constexpr uint32_t wav_fourcc(const char (&id)[5]) {
     return uint32_t(uint8_t(id[0])) | uint32_t(uint8_t(id[1])) << 8 |
            uint32_t(uint8_t(id[2])) << 16 | uint32_t(uint8_t(id[3])) << 24;
+}
+
+// The RIFF size field is 32 bits wide, so no acceptable file is larger than this.
+constexpr uint64_t kWavMaxFileBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
+
+// Little-endian fields; the caller keeps the reads inside its bytes.
+constexpr uint16_t wav_get_u16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+constexpr uint32_t wav_get_u32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
 constexpr void wav_put_u16(uint8_t* at, uint16_t v) {

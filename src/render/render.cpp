@@ -95,10 +95,7 @@ std::string render(const RenderOptions& options, const Soundtrack& soundtrack) {
         pass.index = j;
         pass.elapsed_ms = frame_time_ms(j, plan.pass_rate);
         pass.pixels = pixels.empty() ? nullptr : pixels.data();
-        const FramePass made = frame_pass(&analyzer, track, pass.elapsed_ms, &noise, pixels.data());
-        pass.controls = made.controls;
-        pass.star = made.star_index;
-        pass.globe = made.globe_index;
+        pass.made = frame_pass(&analyzer, track, pass.elapsed_ms, &noise, pixels.data());
         error = outputs_pass(&outputs, pass);
 
         // Every output frame from here up to the next pass shows this one.

@@ -172,11 +172,11 @@ std::string outputs_pass(Outputs* outputs, const RenderedPass& pass) {
     for (Sink& sink : outputs->sinks) {
         switch (sink.kind) {
             case SinkKind::controls: {
-                const FrameControls& c = pass.controls;
+                const FrameControls& c = pass.made.controls;
                 if (std::fprintf(sink.file, "%" PRId64 ",%.3f,%d,%d,%d,%d,%d,%d,%d,%d\n",
                                  pass.index, pass.elapsed_ms, c.flash, c.pulse, c.invert ? 1 : 0,
-                                 c.noise_range, c.noise_offset, c.ring_length, pass.star,
-                                 pass.globe) < 0)
+                                 c.noise_range, c.noise_offset, c.ring_length, pass.made.star_index,
+                                 pass.made.globe_index) < 0)
                     return write_failure(sink, errno);
                 break;
             }
@@ -184,7 +184,7 @@ std::string outputs_pass(Outputs* outputs, const RenderedPass& pass) {
                 if (std::fwrite(pass.pixels, 1, kImageBytes, sink.file) != kImageBytes)
                     return write_failure(sink, errno);
                 break;
-            case SinkKind::plot: plot_add(&sink.plot, pass.elapsed_ms, pass.controls); break;
+            case SinkKind::plot: plot_add(&sink.plot, pass.elapsed_ms, pass.made.controls); break;
             case SinkKind::video:
             case SinkKind::png: break;
         }

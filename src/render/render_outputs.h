@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "common/frame_controls.h"
+#include "frame/frame_pass.h"
 #include "render/atomic_output.h"
 #include "render/ffmpeg_pipe.h"
 #include "render/plot.h"
@@ -43,9 +43,7 @@ struct RenderPlan {
 struct RenderedPass {
     int64_t index = 0;
     double elapsed_ms = 0.0;
-    FrameControls controls;
-    int32_t star = 0;                // index into star_frames of the picture showing
-    int32_t globe = 0;               // index into globe_frames of the picture showing
+    FramePass made;                  // the controls and the pictures the pass chose
     const uint8_t* pixels = nullptr; // the composed picture, or null when no output needs it
 };
 

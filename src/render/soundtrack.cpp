@@ -13,8 +13,6 @@
 
 namespace {
 
-// The RIFF size field is 32 bits wide, so no acceptable file is larger than this.
-constexpr uint64_t kMaxWavBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
 constexpr size_t kChunkHeaderBytes = 8;  // identifier and size
 constexpr size_t kFirstChunkOffset = 12; // after "RIFF", its size and "WAVE"
 // Offsets inside a "fmt " chunk's body.
@@ -30,18 +28,13 @@ constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr const char* kConvertBefore = "convert it with: sox ";
 constexpr const char* kConvertAfter = " -b 16 -e signed-integer -c 2 -r 44100 converted.wav";
 
-uint16_t u16_at(const uint8_t* b) { return uint16_t(b[0] | b[1] << 8); }
-uint32_t u32_at(const uint8_t* b) {
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
 // A chunk identifier as text: LIST, or its bytes in hex when they are not printable.
 std::string id_text(const uint8_t* id) {
     std::string text;
     for (int i = 0; i < 4; ++i) {
         if (id[i] < ' ' || id[i] > '~') {
             char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%08X", u32_at(id));
+            std::snprintf(hex, sizeof hex, "0x%08X", wav_get_u32(id));
             return hex;
         }
         text += static_cast<char>(id[i]);
@@ -80,36 +73,37 @@ std::string not_wav(const uint8_t* bytes, size_t size) {
 std::string describe_wav(const uint8_t* bytes, size_t size) {
     if (size < kWavHeaderBytes)
         return "only " + std::to_string(size) + " bytes, too short for a WAV file";
-    if (u32_at(bytes) != wav_fourcc("RIFF")) return not_wav(bytes, size);
-    if (u32_at(bytes + kWavWaveIdOffset) != wav_fourcc("WAVE"))
+    if (wav_get_u32(bytes) != wav_fourcc("RIFF")) return not_wav(bytes, size);
+    if (wav_get_u32(bytes + kWavWaveIdOffset) != wav_fourcc("WAVE"))
         return "a RIFF file of type " + id_text(bytes + kWavWaveIdOffset) + ", not WAVE";
-    const uint64_t riff_says = uint64_t{u32_at(bytes + kWavRiffSizeOffset)} + kWavRiffHeaderBytes;
+    const uint64_t riff_says =
+        uint64_t{wav_get_u32(bytes + kWavRiffSizeOffset)} + kWavRiffHeaderBytes;
     if (riff_says != size)
         return "its RIFF header says " + std::to_string(riff_says) + " bytes but the file has " +
                std::to_string(size) + " (cut short, or something appended)";
-    if (u32_at(bytes + kWavFmtIdOffset) != wav_fourcc("fmt "))
+    if (wav_get_u32(bytes + kWavFmtIdOffset) != wav_fourcc("fmt "))
         return "a " + id_text(bytes + kWavFmtIdOffset) + " chunk sits between WAVE and fmt";
 
     const uint8_t* fmt = bytes + kWavFmtIdOffset + kChunkHeaderBytes;
-    const uint16_t tag = u16_at(fmt + kFmtTag), channels = u16_at(fmt + kFmtChannels),
-                   bits = u16_at(fmt + kFmtBits);
-    const uint32_t rate = u32_at(fmt + kFmtRate);
+    const uint16_t tag = wav_get_u16(fmt + kFmtTag), channels = wav_get_u16(fmt + kFmtChannels),
+                   bits = wav_get_u16(fmt + kFmtBits);
+    const uint32_t rate = wav_get_u32(fmt + kFmtRate);
     if (tag != kWavFormatPcm || channels != kWavChannels || rate != kSampleRateHz ||
         bits != kWavBitsPerSample)
         return std::to_string(rate) + " Hz " + channels_text(channels) + " " +
                std::to_string(bits) + "-bit " + format_text(tag) +
                ", needs 44100 Hz stereo 16-bit PCM";
-    const uint32_t fmt_size = u32_at(bytes + kWavFmtSizeOffset);
+    const uint32_t fmt_size = wav_get_u32(bytes + kWavFmtSizeOffset);
     if (fmt_size != kWavFmtChunkBytes)
         return "its fmt chunk is " + std::to_string(fmt_size) + " bytes long, needs the plain " +
                std::to_string(kWavFmtChunkBytes);
-    if (u32_at(fmt + kFmtByteRate) != kWavByteRate)
-        return "its header gives " + std::to_string(u32_at(fmt + kFmtByteRate)) +
+    if (wav_get_u32(fmt + kFmtByteRate) != kWavByteRate)
+        return "its header gives " + std::to_string(wav_get_u32(fmt + kFmtByteRate)) +
                " bytes a second, needs 176400";
     const uint8_t* next = bytes + kWavDataIdOffset;
-    if (u32_at(next) != wav_fourcc("data"))
+    if (wav_get_u32(next) != wav_fourcc("data"))
         return "a " + id_text(next) + " chunk sits between fmt and data";
-    const uint64_t data_says = u32_at(bytes + kWavDataSizeOffset);
+    const uint64_t data_says = wav_get_u32(bytes + kWavDataSizeOffset);
     if (data_says + kWavHeaderBytes > size)
         return "its data chunk says " + std::to_string(data_says) + " bytes but only " +
                std::to_string(size - kWavHeaderBytes) + " follow";
@@ -142,7 +136,7 @@ std::string load_soundtrack(const std::string& given, Soundtrack* soundtrack) {
         error = "it is a folder, not a file";
     } else if (size < 0) {
         error = "it is not a file whose size can be known (a pipe?)";
-    } else if (uint64_t(size) > kMaxWavBytes) {
+    } else if (uint64_t(size) > kWavMaxFileBytes) {
         error = "it is larger than a WAV file can be (" + std::to_string(size) + " bytes)";
     } else {
         soundtrack->bytes.resize(size_t(size));
