@@ -41,7 +41,8 @@ TEST(LadderFilter, LevelsAt129And257And386) {
             f.p = f.r = 0.0, f.k = -1.0, f.y4 = sign * v;
             const PulseLevels l = f.step(0.0);
             ASSERT_EQ(static_cast<int32_t>(std::fabs(f.y4 * 32767.0)), c.s);
-            EXPECT_EQ(std::tie(l.pulse, l.strong), std::make_tuple(c.pulse, c.pulse == 255)) << c.s * sign;
+            EXPECT_EQ(std::tie(l.pulse, l.strong), std::make_tuple(c.pulse, c.pulse == 255))
+                << c.s * sign;
         }
     }
 }
@@ -87,7 +88,9 @@ TEST(AudioAnalyzer, QuietOnSilenceAndInvertIsAStrongPulseFlippedByAStrongFlash) 
     for (const PcmTrack& track : {track_of(zeros), PcmTrack{guard, 0}, PcmTrack{}}) {
         AudioAnalyzer a;
         for (int k = -1; k < 120; ++k)
-            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)), std::tuple(0, 0, false, 1, 0, 20)) << k;
+            ASSERT_EQ(controls(a.analyze(track, k * 1000.0 / 60)),
+                      std::tuple(0, 0, false, 1, 0, 20))
+                << k;
     }
     // The ring doubles on a strong pulse.
     const struct { int32_t flash_raw, pulse; bool invert; int32_t ring; } cases[] = {
@@ -110,8 +113,8 @@ std::vector<int16_t> long_track(size_t frames) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
         const int32_t r = static_cast<int32_t>(state >> 48), rs = r >= 32768 ? r - 65536 : r;
         const int32_t amp = 1000 + static_cast<int32_t>((i >> 15) & 7) * 4000;
-        const int32_t v[6] = {rs, ((i >> 12) & 1 ? amp : -amp) + (rs >> 6), (r & 1023) == 0 ? rs : 0,
-                              32767, -32768, rs >> 6};
+        const int32_t v[6] = {rs, ((i >> 12) & 1 ? amp : -amp) + (rs >> 6),
+                              (r & 1023) == 0 ? rs : 0, 32767, -32768, rs >> 6};
         out[i] = static_cast<int16_t>(std::clamp(v[(i >> 17) % 6], -32768, 32767));
     }
     return out;
@@ -129,7 +132,8 @@ TEST(AudioAnalyzer, LongRunMatchesAnIndependentModelBitForBit) {
     AudioAnalyzer a;
     uint64_t hash = 0xcbf29ce484222325ull;
     const auto add = [&](auto v) {
-        for (size_t i = 0; i < sizeof v; ++i) hash = (hash ^ reinterpret_cast<uint8_t*>(&v)[i]) * 0x100000001b3ull;
+        for (size_t i = 0; i < sizeof v; ++i)
+            hash = (hash ^ reinterpret_cast<uint8_t*>(&v)[i]) * 0x100000001b3ull;
     };
     int pulse255 = 0, inverted = 0;
     for (int k = 0; k < 20000; ++k) {
@@ -138,7 +142,9 @@ TEST(AudioAnalyzer, LongRunMatchesAnIndependentModelBitForBit) {
         add(uint8_t{c.invert}), add(c.noise_range), add(c.noise_offset), add(c.ring_length);
         const HighPassFilter& h = a.flash_filter;
         const LadderFilter& l = a.pulse_filter;
-        for (const double d : {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1, l.oldy2, l.oldy3}) add(d);
+        for (const double d :
+             {h.x1, h.x2, h.y1, h.y2, l.y1, l.y2, l.y3, l.y4, l.oldx, l.oldy1, l.oldy2, l.oldy3})
+            add(d);
         add(a.range_env), add(a.offset_env);
         pulse255 += c.pulse == 255, inverted += c.invert;
     }

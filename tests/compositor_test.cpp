@@ -67,8 +67,10 @@ TEST(Compositor, MatchesTheReferenceOverAThousandFramesAndOtherShapesWithinItsTa
         for (const FrameControls& c : controls) {
             std::vector<uint8_t> out(target + 2 * kGuard, 0xA5), ref(out);
             compose_frame(out.data() + kGuard, w, h, *pictures[0], *pictures[1], c, &noise);
-            reference_compose_frame(ref.data() + kGuard, composed, 1, *pictures[0], *pictures[1], c);
-            ASSERT_TRUE(out == ref) << w << " x " << h << ", ring " << c.ring_length << ", range " << c.noise_range;
+            reference_compose_frame(ref.data() + kGuard, composed, 1, *pictures[0], *pictures[1],
+                                    c);
+            ASSERT_TRUE(out == ref)
+                << w << " x " << h << ", ring " << c.ring_length << ", range " << c.noise_range;
         }
     }
     int32_t next_draw = 0;

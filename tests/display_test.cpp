@@ -35,16 +35,19 @@ TEST(Display, ShowsThePictureOnScreensOfAnyLayoutAndStaysInside) {
         display_present(&display);
         const SDL_PixelFormat* f = screen->format;
         for (int y = 0; y < s.h; y += 37) {
-            const uint8_t* row = static_cast<const uint8_t*>(screen->pixels) + size_t(y) * screen->pitch;
+            const uint8_t* row =
+                static_cast<const uint8_t*>(screen->pixels) + size_t(y) * screen->pitch;
             for (int x = 0; x < s.w && x < kImageWidth; ++x) {
                 const size_t at = size_t(y) * kImagePitch + 3 * x;
                 uint32_t v = 0;
                 std::memcpy(&v, row + x * f->BytesPerPixel, f->BytesPerPixel);
                 const uint32_t got[3] = {(v & f->Bmask) >> f->Bshift, (v & f->Gmask) >> f->Gshift,
                                          (v & f->Rmask) >> f->Rshift};
-                for (int c = 0; c < 3; ++c) ASSERT_EQ(got[c], pattern_byte(at + c)) << y << "," << x;
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(got[c], pattern_byte(at + c)) << y << "," << x;
             }
-            EXPECT_TRUE(s.w <= kImageWidth || row[3 * kImageWidth] == 0xAB) << "outside the picture";
+            EXPECT_TRUE(s.w <= kImageWidth || row[3 * kImageWidth] == 0xAB)
+                << "outside the picture";
         }
         display_close(&display);
     }

@@ -61,9 +61,11 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
 
 TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOnce) {
     signal(SIGPIPE, SIG_IGN);  // as the renderer has it: a reader gone is a failed write
-    const struct { const char* complaint; std::string error; } cases[] = {
-        {"file:/tmp/v.mp4.partial-x: Invalid data", "ffmpeg failed (exit status 3): v.mp4: Invalid data"},
-        {"/tmp/v.mp4.partial-x: No space left on device", "cannot write v.mp4: No space left on device"}};
+    const struct { const char* complaint; std::string error;
+    } cases[] = {{"file:/tmp/v.mp4.partial-x: Invalid data",
+                  "ffmpeg failed (exit status 3): v.mp4: Invalid data"},
+                 {"/tmp/v.mp4.partial-x: No space left on device",
+                  "cannot write v.mp4: No space left on device"}};
     for (const auto& c : cases)
         with_fake_ffmpeg("head -c 1000 >/dev/null\necho '" + std::string(c.complaint) +
                              "' >&2\nexit 3", [&c](VideoPipe* video) {

@@ -26,7 +26,9 @@ extern "C" void __libc_free(void* p);
 
 extern "C" void* malloc(size_t size) { return note(), __libc_malloc(size); }
 extern "C" void* calloc(size_t count, size_t size) { return note(), __libc_calloc(count, size); }
-extern "C" void* aligned_alloc(size_t align, size_t size) { return note(), __libc_memalign(align, size); }
+extern "C" void* aligned_alloc(size_t align, size_t size) {
+    return note(), __libc_memalign(align, size);
+}
 extern "C" void free(void* p) { __libc_free(p); }
 #endif
 

@@ -42,14 +42,16 @@ TEST(FrameChoice, PicksByTruncatedFrameNumberAndFrameZeroOutsideTheCounter) {
         {kInf, 0, 0}, {std::nan(""), 0, 0}};
     for (const auto& k : cases) {
         EXPECT_EQ(index_in(star_frames.data(), kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
-        EXPECT_EQ(index_in(globe_frames.data(), kGlobeFrameCount, globe_for(k.ms)), k.globe) << k.ms;
+        EXPECT_EQ(index_in(globe_frames.data(), kGlobeFrameCount, globe_for(k.ms)), k.globe)
+            << k.ms;
     }
 }
 
 std::string asset_path(int picture) {
     char name[32] = "end_card.png";
     if (picture < kEndCardPicture)
-        std::snprintf(name, sizeof name, picture < kFirstGlobePicture ? "stars/%02d.png" : "globe/%02d.png",
+        std::snprintf(name, sizeof name,
+                      picture < kFirstGlobePicture ? "stars/%02d.png" : "globe/%02d.png",
                       picture < kFirstGlobePicture ? picture : picture - kFirstGlobePicture);
     return kSourceDir + "/assets/" + name;
 }
@@ -92,7 +94,8 @@ TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
     const std::vector<uint8_t> good = read_file(dir.file("good.png"));
     write_file(dir.file("truncated.png"), {good.begin(), good.begin() + long(good.size() / 2)});
     const std::string out = dir.file("bank.bin");
-    for (const char* name : {"wide", "short", "alpha", "grey", "text", "truncated", "missing", ""}) {
+    for (const char* name :
+         {"wide", "short", "alpha", "grey", "text", "truncated", "missing", ""}) {
         const std::string bad = dir.file(std::string(name) + ".png");
         if (*name) write_file(out, std::vector<uint8_t>(kImageBytes, 1));
         std::vector<std::string> args = {packer, out};

@@ -29,7 +29,8 @@ std::pair<long, long> expect_clean(const ProcessResult& r) {
     log.erase(std::remove(log.begin(), log.end(), ','), log.end());
     long bytes = -1, blocks = -1;
     const char* at = std::strstr(log.c_str(), "in use at exit: ");
-    EXPECT_TRUE(at && std::sscanf(at, "in use at exit: %ld bytes in %ld blocks", &bytes, &blocks) == 2)
+    EXPECT_TRUE(at &&
+                std::sscanf(at, "in use at exit: %ld bytes in %ld blocks", &bytes, &blocks) == 2)
         << "no heap summary: " << r.err;
     return {bytes, blocks};
 }

@@ -78,11 +78,16 @@ test_support::ProcessResult render_in(const TempDir& dir, Names args) {
 TEST(RenderOptions, RatesFramingAndRefusals) {
     // 30000/1001 puts frame 30 at exactly 1001 ms; 29.97 at 1001.001 ms, past 1001.0005.
     const struct { std::vector<const char*> args; uint32_t track_frames;
-                   std::array<int64_t, 5> num_den_passes_music_card; } cases[] = {
-        {{"--fps", "60000/2002", "--seconds", "1.0010005", "--raw", "r"}, 0, {30000, 1001, 31, 31, 0}},
+                   std::array<int64_t, 5> num_den_passes_music_card;
+    } cases[] = {
+        {{"--fps", "60000/2002", "--seconds", "1.0010005", "--raw", "r"},
+         0,
+         {30000, 1001, 31, 31, 0}},
         {{"--fps", "29.97", "--seconds", "1.0010005", "--raw", "r"}, 0, {2997, 100, 30, 30, 0}},
         // Passes that start before frame 3's 300 ms; a length given: no end card.
-        {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"}, 44100, {10, 1, 8, 3, 0}},
+        {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"},
+         44100,
+         {10, 1, 8, 3, 0}},
         {{"--png", "p"}, 0, {60, 1, 0, 0, 600}},  // no music: straight to the card
     };
     const std::vector<int16_t> silence(2 * 44100, 0);
@@ -229,9 +234,10 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
     EXPECT_NE(file_text(dir, "p.svg").find("<svg"), std::string::npos);
     // 3 frames of music and 100 of end card, with the sound, in BT.601 at this size.
     const std::string info = probe(dir, "v.mp4");
-    for (const char* entry : {"codec_name=h264", "pix_fmt=yuv420p", "nb_frames=103",
-                              "codec_type=audio", "codec_name=aac", "duration=10.300000",
-                              "color_space=smpte170m", "color_range=tv", "format_name=mov,mp4,m4a,3gp,3g2,mj2"})
+    for (const char* entry :
+         {"codec_name=h264", "pix_fmt=yuv420p", "nb_frames=103", "codec_type=audio",
+          "codec_name=aac", "duration=10.300000", "color_space=smpte170m", "color_range=tv",
+          "format_name=mov,mp4,m4a,3gp,3g2,mj2"})
         EXPECT_NE(info.find("\n" + std::string(entry) + "\n"), std::string::npos) << info;
     // Browsers start playing at once only when the index (moov) precedes the data (mdat).
     const std::string mp4 = file_text(dir, "v.mp4");
@@ -249,7 +255,8 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
         "--frames", "2", "--size", "1280x720", "--png", ".", "--video", "../hd.mkv"},
         dir.file("here"));
     ASSERT_EQ(hd.exit_code, 0) << hd.err;
-    for (const char* entry : {"color_space=bt709", "color_primaries=bt709", "format_name=matroska,webm"})
+    for (const char* entry :
+         {"color_space=bt709", "color_primaries=bt709", "format_name=matroska,webm"})
         EXPECT_NE(probe(dir, "hd.mkv").find("\n" + std::string(entry) + "\n"), std::string::npos);
     const Bytes big = png_frame(dir.file("here"), 1), small = frame_of(raw, 1);
     ASSERT_EQ(big.size(), 1280u * 720 * 3);

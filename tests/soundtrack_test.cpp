@@ -41,8 +41,9 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
     const std::string again = dir.file("again.wav"), nowhere = dir.file("no-such-folder/x.wav");
     ASSERT_EQ(run_program({kSynth, again}, dir.path, {}, 120.0).exit_code, 0);
     EXPECT_TRUE(read_file(again) == built) << "differs from the build's";
-    for (const auto& [args, says] : {std::pair{std::vector<std::string>{kSynth}, std::string("usage")},
-                                     std::pair{std::vector<std::string>{kSynth, nowhere}, nowhere}}) {
+    for (const auto& [args, says] :
+         {std::pair{std::vector<std::string>{kSynth}, std::string("usage")},
+          std::pair{std::vector<std::string>{kSynth, nowhere}, nowhere}}) {
         const ProcessResult r = run_program(args, dir.path);
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
@@ -54,8 +55,9 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
 TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
     for (const int fps : {60, 1000}) {
         TempDir dir;
-        const ProcessResult r = run_program({kBuildDir + "/starglobe-render", "--wav", kWav, "--fps",
-                                             std::to_string(fps), "--controls", "c.csv"}, dir.path);
+        const ProcessResult r = run_program({kBuildDir + "/starglobe-render", "--wav", kWav,
+                                             "--fps", std::to_string(fps), "--controls", "c.csv"},
+                                            dir.path);
         ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
         std::ifstream in(dir.file("c.csv"));
         std::string line;
@@ -71,7 +73,8 @@ TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
             pulses.insert(pulse);
         }
         SCOPED_TRACE(fps);
-        EXPECT_GE(frames + 1.0, (read_file(kWav).size() - 44) / 4 / 44100.0 * fps) << "not all frames";
+        EXPECT_GE(frames + 1.0, (read_file(kWav).size() - 44) / 4 / 44100.0 * fps)
+            << "not all frames";
         EXPECT_GE(quiet / frames, 0.05) << "noise_range below 50";
         EXPECT_GE(loud / frames, 0.10) << "noise_range 600 or more";
         EXPECT_GE(lit / frames, 0.05) << "flash at 255";

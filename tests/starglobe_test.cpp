@@ -32,7 +32,8 @@ struct DemoRun {  // the demo in a folder of its own, with `soundtrack` if there
 // (or, when there is none, the end card) starts.
 bool sound_open(const DemoRun& run) {
     std::error_code gone;  // once it has ended
-    return std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(run.process.pid) + "/task", gone),
+    return std::distance(std::filesystem::directory_iterator(
+                             "/proc/" + std::to_string(run.process.pid) + "/task", gone),
                          std::filesystem::directory_iterator()) > 1;
 }
 
@@ -47,17 +48,25 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     const auto failing = [&](const std::string& call) {
         return std::vector<std::string>{
-            kHeadless[0], kHeadless[1], "LD_PRELOAD=" STARGLOBE_MIXER_STUB, "STARGLOBE_MIXER_FAIL=" + call,
+            kHeadless[0], kHeadless[1], "LD_PRELOAD=" STARGLOBE_MIXER_STUB,
+            "STARGLOBE_MIXER_FAIL=" + call,
             std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
     };
     const std::string sdls_line;  // SDL's own error string: one line, none of ours
-    const struct { const char* what; const std::vector<uint8_t>* soundtrack; std::vector<std::string> env;
-                   std::string out; } cases[] = {
+    const struct {
+        const char* what;
+        const std::vector<uint8_t>* soundtrack;
+        std::vector<std::string> env;
+        std::string out;
+    } cases[] = {
         {"no soundtrack", nullptr, kHeadless, "Failed to load WAV\n"},
         {"mono", &mono, kHeadless, "wav is unsupported\nFailed to load WAV\n"},
         {"no video", &tone, {"SDL_VIDEODRIVER=no-such-driver", kHeadless[1]}, sdls_line},
         // The sound device opens before the soundtrack is read: only SDL's line.
-        {"no sound, no soundtrack", nullptr, {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"}, sdls_line},
+        {"no sound, no soundtrack",
+         nullptr,
+         {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"},
+         sdls_line},
         {"Mix_LoadMUS", &tone, failing("Mix_LoadMUS"), "mixer stub: Mix_LoadMUS fails\n"},
         {"Mix_PlayMusic", &tone, failing("Mix_PlayMusic"), "mixer stub: Mix_PlayMusic fails\n"},
     };
@@ -77,7 +86,8 @@ TEST(Demo, StartUpFailuresPrintTheirLineAndEndWith255) {
 }
 
 TEST(Demo, PlaysThenHoldsTheCardForTenSecondsAlsoWithoutAWholeSampleFrame) {
-    const std::vector<uint8_t> tone = tone_wav(1.0), empty = short_data_wav(0), odd = short_data_wav(3);
+    const std::vector<uint8_t> tone = tone_wav(1.0), empty = short_data_wav(0),
+                               odd = short_data_wav(3);
     std::deque<DemoRun> runs;
     for (const auto* soundtrack : {&tone, &empty, &odd}) runs.emplace_back(soundtrack);
     // Without music the sound device is open for the card's time and a moment more.
@@ -116,7 +126,8 @@ TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem)
     kill(runs[0].process.pid, SIGTERM);  // during the music
     kill(runs[1].process.pid, SIGHUP);
     kill(runs[2].process.pid, SIGTERM);  // during the card, ignored as the parent left it
-    EXPECT_FALSE(wait_until([&] { return has_ended(runs[2].process); }, 1.0)) << "SIGTERM was heard";
+    EXPECT_FALSE(wait_until([&] { return has_ended(runs[2].process); }, 1.0))
+        << "SIGTERM was heard";
     kill(runs[2].process.pid, SIGINT);
     for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
         const ProcessResult r = finish_program(runs.front().process);

@@ -30,8 +30,10 @@ protected:
         server = start_program({STARGLOBE_XVFB, "-displayfd", "1", "-screen", "0", "400x300x24",
                                 "-nolisten", "tcp", "-noreset"}, "/");
         std::string number;
-        ASSERT_TRUE(wait_until([&] { return (number = output_of(server.out_fd)).find('\n') != std::string::npos; },
-                               kReadySeconds)) << "no Xvfb could be started (is the xvfb package installed?)";
+        ASSERT_TRUE(wait_until(
+            [&] { return (number = output_of(server.out_fd)).find('\n') != std::string::npos; },
+            kReadySeconds))
+            << "no Xvfb could be started (is the xvfb package installed?)";
         display_name = ":" + std::to_string(std::atoi(number.c_str()));
     }
     static void TearDownTestSuite() {
@@ -60,13 +62,15 @@ protected:
     }
 
     void key(const char* name) {
-        EXPECT_EQ(run_program({STARGLOBE_XDOTOOL, "key", name}, "/", env, kReadySeconds).exit_code, 0);
+        EXPECT_EQ(run_program({STARGLOBE_XDOTOOL, "key", name}, "/", env, kReadySeconds).exit_code,
+                  0);
     }
 
     // What a window manager sends when the user clicks the close button.
     void request_close() {
         XEvent ev{};
-        ev.xclient = {ClientMessage, 0, True, x, window, XInternAtom(x, "WM_PROTOCOLS", False), 32, {}};
+        ev.xclient = {
+            ClientMessage, 0, True, x, window, XInternAtom(x, "WM_PROTOCOLS", False), 32, {}};
         ev.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
         XSendEvent(x, window, False, NoEventMask, &ev);
         XFlush(x);

@@ -48,13 +48,22 @@ void fix_riff_size(Bytes& b) { put_u32(b, 4, static_cast<uint32_t>(b.size() - 8)
 }  // namespace
 
 TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLine) {
-    const std::string ok = "ok", corrupted = "wav is corrupted\n", unsupported = "wav is unsupported\n";
+    const std::string ok = "ok", corrupted = "wav is corrupted\n",
+                      unsupported = "wav is unsupported\n";
     const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    const struct { const char* name; std::function<void(Bytes&)> change; std::string line; } cases[] = {
+    const struct {
+        const char* name;
+        std::function<void(Bytes&)> change;
+        std::string line;
+    } cases[] = {
         {"valid", [](Bytes&) {}, ok},  // "ok": accepted
         // Trailing bytes are fine while the RIFF size counts them; the block alignment is not
         // looked at; data of 0 to 3 bytes holds no whole frame.
-        {"trailing_chunk", [](Bytes& b) { b.insert(b.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0}), fix_riff_size(b); }, ok},
+        {"trailing_chunk",
+         [](Bytes& b) {
+             b.insert(b.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0}), fix_riff_size(b);
+         },
+         ok},
         {"block_align_7", [](Bytes& b) { put_u16(b, 32, 7); }, ok},
         {"data_0", [](Bytes& b) { b = short_data_wav(0); }, ok},
         {"data_1", [](Bytes& b) { b = short_data_wav(1); }, ok},
@@ -75,12 +84,15 @@ TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLin
         {"byte_rate", [](Bytes& b) { put_u32(b, 28, 192000); }, unsupported},
         {"bits_8", [](Bytes& b) { put_u16(b, 34, 8); }, unsupported},
         {"bits_24", [](Bytes& b) { put_u16(b, 34, 24); }, unsupported},
-        {"list_before_data", [&](Bytes& b) { b.insert(b.begin() + 36, list, list + 12), fix_riff_size(b); }, corrupted},
+        {"list_before_data",
+         [&](Bytes& b) { b.insert(b.begin() + 36, list, list + 12), fix_riff_size(b); }, corrupted},
         {"data_past_end", [](Bytes& b) { put_u32(b, 40, 13); }, corrupted},
         {"data_size_wraps", [](Bytes& b) { put_u32(b, 40, 0xFFFFFFF0u); }, corrupted},
         // The checks run in order: identity before format, format before "data".
-        {"avi_and_mono", [](Bytes& b) { std::memcpy(&b[8], "AVI ", 4), put_u16(b, 22, 1); }, corrupted},
-        {"mono_no_data", [](Bytes& b) { put_u16(b, 22, 1), std::memcpy(&b[36], "LIST", 4); }, unsupported},
+        {"avi_and_mono", [](Bytes& b) { std::memcpy(&b[8], "AVI ", 4), put_u16(b, 22, 1); },
+         corrupted},
+        {"mono_no_data", [](Bytes& b) { put_u16(b, 22, 1), std::memcpy(&b[36], "LIST", 4); },
+         unsupported},
     };
     for (const auto& c : cases) {
         const LoadResult r = load_changed(c.name, c.change);
@@ -100,7 +112,8 @@ TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLin
 TEST(WavLoader, FilesThatCannotBeReadWholeFailCleanlyAndParsingStaysInBounds) {
     // A missing file, no size to seek to (a pipe), nothing to read (a folder): silent, and no
     // giant allocation.
-    for (const std::string& path : {std::string("/nonexistent/tessaloon.wav"), std::string("/dev/stdin"), kSourceDir})
+    for (const std::string& path :
+         {std::string("/nonexistent/tessaloon.wav"), std::string("/dev/stdin"), kSourceDir})
         EXPECT_EQ(load_path(path).printed, "") << path;
     // A sparse file of 4 GiB + 9 bytes, more than any 32-bit RIFF size can describe: refused
     // from its header, without reading it all.

@@ -30,7 +30,8 @@ double Clock::read() {
         if (!started) {
             value_ms = ms;
         } else if (!primary_ok) {
-            // Back from an outage: carry on from the last reading rather than jump to the raw value.
+            // Back from an outage: carry on from the last reading rather than jump to the raw
+            // value.
             offset_ms = value_ms - ms;
         }
         const double reading = ms + offset_ms;

@@ -129,8 +129,9 @@ std::string video_close(VideoPipe* video, const std::string& name) {
     if (end.ok) return "";
     if (end.log.find(kNoSpace) != std::string::npos)
         return "cannot write " + name + ": " + kNoSpace;
-    const std::string last_line = replaced(
-        replaced(end.last_log_line(), file_url(video->output_path), name), video->output_path, name);
+    const std::string last_line =
+        replaced(replaced(end.last_log_line(), file_url(video->output_path), name),
+                 video->output_path, name);
     return "ffmpeg failed (" + end.status + ")" + (last_line.empty() ? "" : ": " + last_line);
 }
 

@@ -66,7 +66,8 @@ std::string video_open(const VideoSettings& settings, VideoPipe* video);
 
 // Hands one frame of packed blue, green, red pixels to ffmpeg. Returns "", "interrupted", or
 // the reason ffmpeg stopped taking frames (it is finished and its complaint read).
-std::string video_write(VideoPipe* video, const uint8_t* bgr, size_t bytes, const std::string& name);
+std::string video_write(VideoPipe* video, const uint8_t* bgr, size_t bytes,
+                        const std::string& name);
 
 // Ends the input and waits for ffmpeg to finish the file. Returns "" when it succeeded, else
 // the reason in ffmpeg's words with `name` (the output the user asked for) in place of the file

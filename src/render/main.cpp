@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (options.help || options.version) {
-        std::fputs(options.help ? render_usage().c_str() : "starglobe-render " STARGLOBE_VERSION "\n",
-                   stdout);
+        std::fputs(
+            options.help ? render_usage().c_str() : "starglobe-render " STARGLOBE_VERSION "\n",
+            stdout);
         return 0;
     }
 

@@ -75,7 +75,8 @@ Plot plot_start(const PcmTrack& track, double span_ms, double pass_ms, const std
 }
 
 void plot_add(Plot* plot, double elapsed_ms, const FrameControls& c) {
-    const size_t at = std::min(plot->bins.size() - 1, static_cast<size_t>(elapsed_ms / plot->bin_ms));
+    const size_t at =
+        std::min(plot->bins.size() - 1, static_cast<size_t>(elapsed_ms / plot->bin_ms));
     PlotBin& bin = plot->bins[at];
     ++bin.passes;
     bin.flash_sum += c.flash;
@@ -93,8 +94,9 @@ std::string plot_script(const Plot& plot, const std::string& output_path, bool s
             step = s;
             break;
         }
-    std::string script = svg ? "set terminal svg size 1600,1000 dynamic noenhanced font 'DejaVu Sans,14'\n"
-                             : "set terminal pngcairo size 1600,1000 noenhanced font 'DejaVu Sans,12'\n";
+    std::string script =
+        svg ? "set terminal svg size 1600,1000 dynamic noenhanced font 'DejaVu Sans,14'\n"
+            : "set terminal pngcairo size 1600,1000 noenhanced font 'DejaVu Sans,12'\n";
     script += "set output " + gnuplot_quoted(output_path) + "\n$d << EOD\n";
     char row[160];
     for (size_t i = 0; i < plot.bins.size(); ++i) {

@@ -65,7 +65,8 @@ std::vector<uint8_t> read_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
@@ -88,7 +89,8 @@ TempDir::~TempDir() {
 }
 
 double monotonic_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool wait_until(const std::function<bool()>& ready, double timeout_s) {
@@ -132,15 +134,17 @@ Process start_program(const std::vector<std::string>& argv, const std::string& c
 std::string output_of(int fd) {
     std::string text;
     char buf[4096];
-    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off_t(text.size()))) > 0;) text.append(buf, size_t(n));
+    for (ssize_t n; (n = pread(fd, buf, sizeof buf, off_t(text.size()))) > 0;)
+        text.append(buf, size_t(n));
     return text;
 }
 
 ProcessResult finish_program(Process& process, double timeout_s) {
     ProcessResult result;
     int status = 0;
-    result.timed_out = !wait_until([&] { return waitpid(process.pid, &status, WNOHANG) == process.pid; },
-                                   process.started + timeout_s - monotonic_seconds());
+    result.timed_out =
+        !wait_until([&] { return waitpid(process.pid, &status, WNOHANG) == process.pid; },
+                    process.started + timeout_s - monotonic_seconds());
     if (result.timed_out) {
         kill(-process.pid, SIGKILL);
         kill(process.pid, SIGKILL);

@@ -12,7 +12,8 @@ inline const std::string kSourceDir = STARGLOBE_SOURCE_DIR;
 inline const std::string kDemo = kBuildDir + "/starglobe";
 
 // A headless run of the demo: no window, no sound card.
-inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
+inline const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy",
+                                                   "SDL_AUDIODRIVER=dummy"};
 
 // A canonical WAV holding `samples`, interleaved left, right; fields change with put_u16/32.
 std::vector<uint8_t> canonical_wav(const std::vector<int16_t>& samples);
