@@ -38,8 +38,17 @@ constexpr uint32_t wav_fourcc(const char (&id)[5]) {
            uint32_t(uint8_t(id[2])) << 16 | uint32_t(uint8_t(id[3])) << 24;
 }
 
-// The RIFF size field is 32 bits wide, so no acceptable file is larger than this.
+// The RIFF size field is 32 bits wide, so no acceptable file is larger than this, and no
+// data chunk larger than what the RIFF size can count after the rest of the header.
 constexpr uint64_t kWavMaxFileBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
+constexpr uint64_t kWavMaxDataBytes = uint64_t{UINT32_MAX} - (kWavHeaderBytes - kWavRiffHeaderBytes);
+// The longest music the layout holds: 24,347 s, about 6 hours 45 minutes.
+constexpr double kWavMaxSeconds = static_cast<double>(kWavMaxDataBytes / kWavByteRate);
+
+// Sample scales. The analysis divides by the loudest positive sample, so that 32767 is an
+// input of exactly 1.0; loudness in dBFS and Web Audio's -1..1 take the 16-bit span instead.
+constexpr int32_t kFullScaleSample = 32767;
+constexpr double kSampleSpan = 32768.0;
 
 // Little-endian fields; the caller keeps the reads inside its bytes.
 constexpr uint16_t wav_get_u16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "noise.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 constexpr double kCentreX = 200.0;   // px
 constexpr double kCentreY = 150.0;
@@ -69,7 +69,7 @@ double elevation_field(Vec3 p) {
 // over the sphere (a Fibonacci lattice).
 double find_sea_level() {
     constexpr int kPoints = 20000;
-    const double golden = kPi * (3.0 - std::sqrt(5.0));
+    const double golden = std::numbers::pi * (3.0 - std::sqrt(5.0));
     std::vector<double> heights;
     for (int i = 0; i < kPoints; ++i) {
         const double y = 1.0 - 2.0 * (i + 0.5) / kPoints;
@@ -87,7 +87,7 @@ struct Surface {
 
 Surface surface_at(Vec3 p, double sea_level) {
     const double height = elevation_field(p) - sea_level;
-    const double latitude = std::asin(std::clamp(p.y, -1.0, 1.0)) * 180.0 / kPi;
+    const double latitude = std::asin(std::clamp(p.y, -1.0, 1.0)) * 180.0 / std::numbers::pi;
     const double polar = std::fabs(latitude) + 7.0 * fbm(p * 3.0, 3, kSeedIce);
 
     Surface s{};
@@ -123,7 +123,7 @@ double clouds_at(Vec3 p) {
     const Vec3 swirl{fbm(p * 1.8 + Vec3{7.0, 0.0, 0.0}, 4, kSeedCloudWarp),
                      fbm(p * 1.8 + Vec3{0.0, 3.0, 0.0}, 4, kSeedCloudWarp),
                      fbm(p * 1.8 + Vec3{0.0, 0.0, 5.0}, 4, kSeedCloudWarp)};
-    const double latitude = std::fabs(std::asin(std::clamp(p.y, -1.0, 1.0))) * 180.0 / kPi;
+    const double latitude = std::fabs(std::asin(std::clamp(p.y, -1.0, 1.0))) * 180.0 / std::numbers::pi;
     const double belts = 0.10 * std::exp(-std::pow(latitude / 9.0, 2.0)) -
                          0.12 * std::exp(-std::pow((latitude - 25.0) / 9.0, 2.0)) +
                          0.10 * std::exp(-std::pow((latitude - 55.0) / 12.0, 2.0));
@@ -184,7 +184,7 @@ std::vector<Picture> render_globe() {
     const Vec3 sun = normalized(kSunDirection);
     std::vector<Picture> frames;
     for (int frame = 0; frame < kGlobeFrames; ++frame) {
-        const double turn = 2.0 * kPi * frame / kGlobeFrames;
+        const double turn = 2.0 * std::numbers::pi * frame / kGlobeFrames;
         Canvas canvas = make_canvas(kArtWidth, kArtHeight);
         for (int y = 0; y < kArtHeight; ++y) {
             for (int x = 0; x < kArtWidth; ++x) {

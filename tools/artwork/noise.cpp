@@ -1,6 +1,7 @@
 #include "noise.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -12,7 +13,6 @@ constexpr uint32_t kHashMul1 = 0x7FEB352Du;
 constexpr uint32_t kHashMul2 = 0x846CA68Bu;
 constexpr double kTwoTo53 = 9007199254740992.0;
 constexpr double kTwoTo32 = 4294967296.0;
-constexpr double kPi = 3.14159265358979323846;
 
 // The twelve edge midpoints of a cube, plus four repeats so that a hash picks one with a
 // mask: the gradients of Perlin's improved noise.
@@ -73,7 +73,7 @@ double Rng::normal() {
     // Box-Muller; 1 - u keeps the logarithm away from 0.
     const double u = 1.0 - uniform();
     const double v = uniform();
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * kPi * v);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
 }
 
 double gradient_noise(Vec3 p, uint32_t seed) {

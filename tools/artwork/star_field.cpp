@@ -1,13 +1,13 @@
 #include "star_field.h"
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 
 #include "noise.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kChannels = 3;
 
 // Star catalogue.
@@ -195,7 +195,7 @@ std::vector<Star> make_catalogue() {
         s.tint = kStarTints[static_cast<int>(rng.uniform() * tints)];
         if (rng.uniform() < kTwinkleShare) {
             s.twinkle_cycles = 1 + static_cast<int>(rng.uniform() * kTwinkleMaxCycles);
-            s.twinkle_phase = rng.range(0.0, 2.0 * kPi);
+            s.twinkle_phase = rng.range(0.0, 2.0 * std::numbers::pi);
         }
         stars.push_back(s);
     }
@@ -207,7 +207,7 @@ std::vector<Star> make_catalogue() {
             const double m = rng.range(1e-4, 1.0);
             r = kClusterCore / std::sqrt(std::pow(m, -2.0 / 3.0) - 1.0);
         }
-        const double angle = rng.range(0.0, 2.0 * kPi);
+        const double angle = rng.range(0.0, 2.0 * std::numbers::pi);
         s.x = kClusterX + r * std::cos(angle);
         s.y = kClusterY + r * std::sin(angle);
         s.sigma = rng.range(kStarSigmaMin, kStarSigmaMax);
@@ -216,7 +216,7 @@ std::vector<Star> make_catalogue() {
         s.tint = kClusterTint;
         if (rng.uniform() < kTwinkleShare) {
             s.twinkle_cycles = 1 + static_cast<int>(rng.uniform() * kTwinkleMaxCycles);
-            s.twinkle_phase = rng.range(0.0, 2.0 * kPi);
+            s.twinkle_phase = rng.range(0.0, 2.0 * std::numbers::pi);
         }
         stars.push_back(s);
     }
@@ -226,7 +226,7 @@ std::vector<Star> make_catalogue() {
 void paint_crossing_star(Canvas& canvas, int frame) {
     auto position = [](double t, double* x, double* y) {
         *x = mix(kCrossStartX, kCrossEndX, t);
-        *y = kCrossStartY + kCrossDropY * t - kCrossArcY * std::sin(kPi * t);
+        *y = kCrossStartY + kCrossDropY * t - kCrossArcY * std::sin(std::numbers::pi * t);
     };
     const double step = 1.0 / kStarFieldFrames;
     const double t = (frame + 0.5) * step;
@@ -298,7 +298,7 @@ std::vector<Picture> render_star_field() {
         Canvas light = still;
         for (const Star& s : stars) {
             if (s.twinkle_cycles == 0) continue;
-            const double phase = 2.0 * kPi * s.twinkle_cycles * frame / kStarFieldFrames;
+            const double phase = 2.0 * std::numbers::pi * s.twinkle_cycles * frame / kStarFieldFrames;
             draw_star(light, s, s.level * (1.0 + kTwinkleDepth * std::sin(phase + s.twinkle_phase)));
         }
         paint_crossing_star(light, frame);

@@ -1,0 +1,248 @@
+#include "common/child_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "common/stop_signal.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr size_t kReadChunk = 4096;  // bytes read back from a file in memory at a time
+constexpr long kPollNs = 10000000;   // how often child_wait looks again: 10 ms
+
+std::string exit_text(int status) {
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+// Waits for the child, retrying when a signal interrupts the wait. False if it cannot be
+// waited for at all.
+bool wait_for(pid_t pid, int* status) {
+    while (waitpid(pid, status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    if (fd < 0) return text;
+    char chunk[kReadChunk];
+    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, off_t(text.size()))) > 0;)
+        text.append(chunk, size_t(n));
+    return text;
+}
+
+void close_fd(int* fd) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+}
+
+int memory_file(const char* name) { return memfd_create(name, MFD_CLOEXEC); }
+
+// Writes all of `text` to `fd`, then rewinds it for the child to read from the start.
+bool fill(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return lseek(fd, 0, SEEK_SET) == 0;
+}
+
+ChildEnd ended(ChildProcess* child, int status, bool waited) {
+    ChildEnd end;
+    child->pid = -1;
+    end.log = read_all(child->log);
+    end.output = read_all(child->output);
+    close_fd(&child->log);
+    close_fd(&child->output);
+    end.ok = waited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    end.status = waited ? exit_text(status) : std::string("lost: ") + std::strerror(errno);
+    return end;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        child_kill(this);
+        pid = other.pid, input = other.input, log = other.log, output = other.output;
+        other.pid = other.input = other.log = other.output = -1;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() { child_kill(this); }
+
+std::string ChildEnd::last_log_line() const {
+    const size_t end = log.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    const size_t newline = log.rfind('\n', end);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return log.substr(start, end + 1 - start);
+}
+
+std::string find_on_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        const std::string candidate = dir + "/" + program;
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+Outcome child_start(const std::vector<std::string>& args, const ChildOptions& options,
+                    ChildProcess* child) {
+    child_kill(child);
+    const std::string program = find_on_path(args[0]);
+    if (program.empty()) return failed(args[0] + " is not installed (not found on PATH)");
+    const auto cannot = [&](int error) {
+        return failed("cannot start " + args[0] + ": " + std::strerror(error));
+    };
+    // Everything made here is owned by `staged` until the child runs, so any early return
+    // closes it.
+    ChildProcess staged;
+    staged.log = memory_file("log");
+    if (staged.log < 0) return cannot(errno);
+    if (options.output == ChildOutput::capture && (staged.output = memory_file("output")) < 0)
+        return cannot(errno);
+    int read_end = -1;
+    if (options.input == ChildInput::pipe) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return cannot(errno);
+        read_end = fds[0];
+        staged.input = fds[1];
+    } else if (options.input == ChildInput::text) {
+        read_end = memory_file("input");
+        if (read_end < 0 || !fill(read_end, options.text)) {
+            const int error = errno;
+            if (read_end >= 0) close(read_end);
+            return cannot(error);
+        }
+    }
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (read_end >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, read_end, STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    if (options.output == ChildOutput::discard)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (options.output == ChildOutput::capture)
+        posix_spawn_file_actions_adddup2(&actions, staged.output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, staged.log, STDERR_FILENO);
+    // Default signal actions, nothing blocked, a process group of its own.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETPGROUP);
+    pid_t pid = -1;
+    const int spawn_error =
+        posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (read_end >= 0) close(read_end);
+    if (spawn_error != 0) return failed("cannot start " + program + ": " + std::strerror(spawn_error));
+    staged.pid = pid;
+    *child = std::move(staged);
+    return {};
+}
+
+Outcome child_write(ChildProcess* child, const void* bytes, size_t size) {
+    const auto* at = static_cast<const uint8_t*>(bytes);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = write(child->input, at + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            return failed(std::strerror(errno));  // EPIPE: the child has ended early
+        } else if (n < 0 && stop_signal() != 0) {
+            return interrupted();
+        }
+    }
+    return {};
+}
+
+ChildEnd child_finish(ChildProcess* child) {
+    if (child->pid < 0) {
+        ChildEnd end;
+        end.ok = true;
+        return end;
+    }
+    close_fd(&child->input);
+    int status = 0;
+    const bool waited = wait_for(child->pid, &status);
+    return ended(child, status, waited);
+}
+
+ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
+    *interrupted = false;
+    close_fd(&child->input);
+    int status = 0;
+    while (child->pid >= 0) {
+        const pid_t got = waitpid(child->pid, &status, WNOHANG);
+        if (got == child->pid) return ended(child, status, true);
+        if (got < 0 && errno != EINTR) return ended(child, status, false);
+        if (stop_signal() != 0) {
+            *interrupted = true;
+            child_kill(child);
+            return ChildEnd{};
+        }
+        const timespec pause{0, kPollNs};
+        nanosleep(&pause, nullptr);
+    }
+    return ChildEnd{};
+}
+
+void child_kill(ChildProcess* child) {
+    if (child->pid >= 0) {
+        kill(child->pid, SIGKILL);
+        int status = 0;
+        wait_for(child->pid, &status);
+        child->pid = -1;
+    }
+    close_fd(&child->input);
+    close_fd(&child->log);
+    close_fd(&child->output);
+}

@@ -1,0 +1,82 @@
+// A helper program run by one of ours: ffmpeg to convert music or encode video, ffprobe to ask
+// what a file holds, gnuplot to draw a plot.
+//
+//     ChildProcess child;
+//     Outcome started = child_start({"ffmpeg", ...}, {}, &child);   // found on PATH
+//     ...child_write(&child, bytes, size)...
+//     ChildEnd end = child_finish(&child);   // end.ok, or end.status and end.log say why not
+//
+// Its standard error goes to a file in memory, so that its complaints reach the user through
+// the program that ran it, with that program's prefix and the user's names, rather than as
+// stray lines. It runs in a process group of its own, so a Ctrl-C at the terminal reaches our
+// program only, which then decides what becomes of the child's work. The ChildProcess owns the
+// child: going out of scope kills a child still running and waits for it.
+#pragma once
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/outcome.h"
+
+enum class ChildInput {
+    pipe,  // child_write feeds it
+    text,  // ChildOptions::text, whole, from a file in memory: never a pipe to deadlock on
+    none,  // /dev/null
+};
+
+enum class ChildOutput {
+    discard,  // /dev/null
+    capture,  // into a file in memory, handed back as ChildEnd::output
+    inherit,  // our own standard output
+};
+
+struct ChildOptions {
+    ChildInput input = ChildInput::pipe;
+    ChildOutput output = ChildOutput::discard;
+    std::string text;  // the input, for ChildInput::text
+};
+
+struct ChildProcess {
+    pid_t pid = -1;  // while it runs
+    int input = -1;  // the write end of its standard input, for ChildInput::pipe
+    int log = -1;    // its standard error, a file in memory
+    int output = -1; // its captured standard output, a file in memory
+
+    ChildProcess() = default;
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ~ChildProcess();
+};
+
+struct ChildEnd {
+    bool ok = false;     // it ran and exited with status 0
+    std::string status;  // "exit status 1", "killed by signal 9", ...
+    std::string log;     // what it wrote to standard error
+    std::string output;  // what it wrote to standard output, for ChildOutput::capture
+
+    // The last line of the log: a failing tool's own summary of what went wrong.
+    std::string last_log_line() const;
+};
+
+// The full path of `program` found on PATH, or "" when it is not there.
+std::string find_on_path(const std::string& program);
+
+// Starts args[0], found on PATH. Fails naming the program when it is not installed.
+Outcome child_start(const std::vector<std::string>& args, const ChildOptions& options,
+                    ChildProcess* child);
+
+// Hands `bytes` to the child's pipe. SIGPIPE must be ignored, so that a child that has ended
+// shows as a failed write. Interrupted by a stop signal.
+Outcome child_write(ChildProcess* child, const void* bytes, size_t size);
+
+// Ends the child's input and waits for it to finish.
+ChildEnd child_finish(ChildProcess* child);
+
+// Waits for a child that reads no pipe of ours, checking for stop signals: interrupted, it is
+// killed and `interrupted` is true.
+ChildEnd child_wait(ChildProcess* child, bool* interrupted);
+
+// Stops the child at once and waits for it.
+void child_kill(ChildProcess* child);
