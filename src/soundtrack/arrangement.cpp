@@ -1,10 +1,15 @@
-#include "arrangement.h"
+#include "soundtrack/arrangement.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
+#include <numbers>
 
-#include "voices.h"
+#include "common/exact_arithmetic.h"
+#include "common/wav_format.h"
+
+#include "soundtrack/voices.h"
 
 namespace soundtrack {
 namespace {
@@ -396,7 +401,7 @@ void write_bells(Parts& p) {
 struct DcBlocker {
     double prev_in = 0.0, prev_out = 0.0;
     double step(double v) {
-        constexpr double kPole = 1.0 - 2.0 * 3.14159265358979323846 * kDcBlockHz / kSampleRate;
+        constexpr double kPole = 1.0 - 2.0 * std::numbers::pi * kDcBlockHz / kSampleRate;
         prev_out = v - prev_in + kPole * prev_out;
         prev_in = v;
         return prev_out;
@@ -472,6 +477,21 @@ std::vector<int16_t> render_tessaloon() {
         pcm[2 * i + 1] = static_cast<int16_t>(std::lround(out.right[i] * scale * 32767.0));
     }
     return pcm;
+}
+
+std::vector<uint8_t> render_tessaloon_wav() {
+    const std::vector<int16_t> pcm = render_tessaloon();
+    const auto data_bytes = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
+    std::vector<uint8_t> wav(kWavHeaderBytes + data_bytes);
+    uint8_t header[kWavHeaderBytes];
+    wav_write_header(header, data_bytes);
+    std::copy(std::begin(header), std::end(header), wav.begin());
+    uint8_t* at = wav.data() + kWavHeaderBytes;
+    for (const int16_t s : pcm) {
+        wav_put_u16(at, static_cast<uint16_t>(s));
+        at += sizeof s;
+    }
+    return wav;
 }
 
 }  // namespace soundtrack

@@ -14,4 +14,9 @@ namespace soundtrack {
 // Deterministic: the same build gives the same samples on every run.
 std::vector<int16_t> render_tessaloon();
 
+// The piece as a WAV file in the one layout the demo plays: the canonical 44-byte header, then
+// the samples little-endian. What the build writes to tessaloon.wav and the web page's worker
+// hands over, byte for byte.
+std::vector<uint8_t> render_tessaloon_wav();
+
 }  // namespace soundtrack

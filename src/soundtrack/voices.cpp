@@ -1,13 +1,15 @@
-#include "voices.h"
+#include "soundtrack/voices.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
+
+#include "common/exact_arithmetic.h"
 
 namespace soundtrack {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kSeconds = 1.0 / kSampleRate;  // length of one sample
 
 // Shortest edges a note may have: a millisecond in, eight out. Anything quicker clicks.
@@ -73,7 +75,7 @@ struct Svf {
 
     void tune(double hz, double q) {
         hz = std::clamp(hz, 10.0, kMaxCutoffFraction * kSampleRate);
-        const double g = std::tan(kPi * hz / kSampleRate);
+        const double g = std::tan(std::numbers::pi * hz / kSampleRate);
         k = 1.0 / q;
         a1 = 1.0 / (1.0 + g * (g + k));
         a2 = g * a1;
@@ -121,7 +123,7 @@ double sine(double cycles) {
     static const std::array<double, kSineTableSize + 1> table = [] {
         std::array<double, kSineTableSize + 1> t{};
         for (size_t i = 0; i <= kSineTableSize; ++i)
-            t[i] = std::sin(2.0 * kPi * i / kSineTableSize);
+            t[i] = std::sin(2.0 * std::numbers::pi * i / kSineTableSize);
         return t;
     }();
     const double x = (cycles - std::floor(cycles)) * kSineTableSize;
@@ -132,7 +134,7 @@ double sine(double cycles) {
 
 // Equal-power pan gains for pan in [-1, 1].
 void pan_gains(double pan, double* left, double* right) {
-    const double angle = (pan + 1.0) * kPi / 4.0;
+    const double angle = (pan + 1.0) * std::numbers::pi / 4.0;
     *left = std::cos(angle) * std::sqrt(2.0);
     *right = std::sin(angle) * std::sqrt(2.0);
 }
@@ -429,7 +431,7 @@ void add_lead(const Target& to, size_t at, size_t length, double note, double ga
             const double t = i * kSeconds;
             const double depth =
                 kVibratoSemis * std::min(1.0, std::max(0.0, t - kVibratoDelayS) * 4.0);
-            const double wobble = depth * std::sin(2.0 * kPi * kVibratoHz * t);
+            const double wobble = depth * std::sin(2.0 * std::numbers::pi * kVibratoHz * t);
             for (size_t v = 0; v < inc.size(); ++v)
                 inc[v] = note_hz(note + kDetune[v] + wobble) * kSeconds;
         }
@@ -496,8 +498,8 @@ void add_bell(const Target& to, size_t at, double note, double gain, double deca
         const double index = kIndex * index_fall.next();
         double l = hl * t, r = hr * t;  // in cycles
         if (index > kInaudibleIndex) {
-            l += index / (2.0 * kPi) * sine(kRatio * l);
-            r += index / (2.0 * kPi) * sine(kRatio * r);
+            l += index / (2.0 * std::numbers::pi) * sine(kRatio * l);
+            r += index / (2.0 * std::numbers::pi) * sine(kRatio * r);
         }
         l = sine(l);
         r = sine(r);
