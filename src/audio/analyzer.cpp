@@ -1,35 +1,25 @@
 #include "audio/analyzer.h"
 
-#include <cfloat>
 #include <cstdlib>
 
+#include "common/exact_arithmetic.h"
+#include "common/timeline.h"
 #include "common/wav_format.h"
-
-// The envelopes are single precision and the tap position double precision; each product and sum
-// must be rounded to its own type before the next operation (SSE arithmetic, no x87 excess
-// precision; the build adds -ffp-contract=off so nothing is fused).
-static_assert(FLT_EVAL_METHOD == 0, "float and double arithmetic must not carry excess precision");
-#ifdef __FAST_MATH__
-#error "the analyzer's arithmetic must not be reordered: build without -ffast-math"
-#endif
 
 namespace {
 
 constexpr double kSampleRate = kSampleRateHz;  // sample frames per second of the soundtrack
-constexpr double kMsPerSecond = 1000.0;
-constexpr double kFullScale = 32767.0;   // a sample of 32767 is an input of 1.0
 
 constexpr int32_t kAmpMax = 1020;        // loudness scale of the envelopes: 0..1020
-constexpr int32_t kFullScaleSample = 32767;
 constexpr float kRangeNew = 0.1f;        // smooth envelope: weight of the new loudness
 constexpr float kRangeKeep = 0.9f;       //                  weight of the old envelope
-constexpr float kOffsetNew = 0.5f;       // quick envelope: halves the distance every frame
+constexpr float kOffsetNew = 0.5f;       // quick envelope: halves the distance every pass
 constexpr float kOffsetKeep = 0.5f;
 
-constexpr int32_t kRingShort = 20;       // noise ring entries on an ordinary frame
-constexpr int32_t kRingLong = 40;        // ... on a frame with a strong pulse
-constexpr int32_t kPulseStep = 10;       // every pulse level but the saturated 255 is a multiple
 constexpr int32_t kFlashFlipAbove = 200; // a raw flash above this flips the channel routing
+
+static_assert(kTapLimitMs * 2 * kSampleRate / kMsPerSecond < 4294967296.0,
+              "the tap limit keeps the position inside 32 bits");
 
 // x86-64's truncating conversion: a double outside the 64-bit range (or NaN) gives the
 // "integer indefinite" INT64_MIN. Only a clock thousands of years past the origin gets there; the
@@ -39,9 +29,9 @@ int64_t truncate_i64(double v) {
     return INT64_MIN;
 }
 
-// The interleaved sample playing at `elapsed_ms`: even indices are left samples, odd ones right.
-// Past the end the tap holds the last sample; a track without samples taps silence.
-int16_t tap(const PcmTrack& track, double elapsed_ms) {
+}  // namespace
+
+int16_t tap_sample(const PcmTrack& track, double elapsed_ms) {
     if (track.frames == 0 || track.samples == nullptr) return 0;
     const double position = (elapsed_ms + elapsed_ms) * kSampleRate / kMsPerSecond;
     uint32_t index = static_cast<uint32_t>(static_cast<uint64_t>(truncate_i64(position)));
@@ -50,11 +40,13 @@ int16_t tap(const PcmTrack& track, double elapsed_ms) {
     return track.samples[index];
 }
 
-}  // namespace
-
 FrameControls AudioAnalyzer::analyze(const PcmTrack& track, double elapsed_ms) {
-    const int32_t c = tap(track, elapsed_ms);
-    const double d = c / kFullScale;
+    return analyze_sample(tap_sample(track, elapsed_ms));
+}
+
+FrameControls AudioAnalyzer::analyze_sample(int16_t sample) {
+    const int32_t c = sample;
+    const double d = c / static_cast<double>(kFullScaleSample);
     const FlashLevels flash = flash_filter.step(d);
     const PulseLevels pulse = pulse_filter.step(d);
 
@@ -67,10 +59,10 @@ FrameControls AudioAnalyzer::analyze(const PcmTrack& track, double elapsed_ms) {
     FrameControls controls;
     controls.flash = flash.flash;
     controls.pulse = pulse.pulse;
-    const int32_t range = static_cast<int32_t>(range_env);  // 0..1019: settles just below 1020
-    controls.noise_range = range == 0 ? 1 : range;           // a modulus of 0 would be undefined
+    const int32_t range = static_cast<int32_t>(range_env);  // settles just below 1020
+    controls.noise_range = range < kMinNoiseRange ? kMinNoiseRange : range;
     controls.noise_offset = static_cast<int32_t>(offset_env) / 2;
-    controls.ring_length = pulse.pulse % kPulseStep != 0 ? kRingLong : kRingShort;
+    controls.ring_length = pulse.strong ? kLongRing : kShortRing;
     controls.invert = pulse.strong != (flash.flash_raw > kFlashFlipAbove);
     return controls;
 }

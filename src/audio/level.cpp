@@ -2,11 +2,12 @@
 
 #include <cstdlib>
 
+#include "common/exact_arithmetic.h"
+#include "common/wav_format.h"
+
 namespace {
 
-constexpr double kFullScale = 32767.0;        // an output of 1.0 is the largest 16-bit sample
-constexpr int32_t kFullScaleSample = 32767;
-constexpr int32_t kLevelSteps = 255;          // levels per full scale
+constexpr int32_t kLevelSteps = 255;  // levels per full scale
 
 // Truncates toward zero to 32 bits. The filters keep |output * 32767| far inside that range
 // for every sample the analyzer can tap; beyond it the value saturates instead of being
@@ -20,7 +21,7 @@ int32_t truncate_i32(double v) {
 }  // namespace
 
 int32_t output_level(double output) {
-    const int32_t s = std::abs(truncate_i32(output * kFullScale));
+    const int32_t s = std::abs(truncate_i32(output * static_cast<double>(kFullScaleSample)));
     // 64-bit only so that a saturated s stays defined; in range the 32-bit product never overflows.
     return static_cast<int32_t>(int64_t{s} * kLevelSteps / kFullScaleSample);
 }

@@ -1,10 +1,18 @@
 #include "audio/wav_loader.h"
 
-#include <bit>
-#include <cstdio>
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "common/wav_format.h"
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "common/stop_signal.h"
 
 static_assert(std::endian::native == std::endian::little,
               "samples are handed out in place and must be little-endian like the file");
@@ -14,38 +22,129 @@ namespace {
 constexpr const char* kCorrupted = "wav is corrupted";
 constexpr const char* kUnsupported = "wav is unsupported";
 
-// Every accepted file stays in memory for the life of the process, since tracks point into it.
-// Each buffer starts with a link to the one accepted before it, so all of them stay reachable;
-// the file's bytes follow the link.
-struct HeldFile {
-    HeldFile* previous;
-};
-HeldFile* held_files = nullptr;
+// Samples are read this much at a time, so that a stop signal is heard within a moment even
+// while a file of gigabytes comes in.
+constexpr size_t kReadPiece = size_t{16} << 20;
 
-uint8_t* file_bytes(HeldFile* held) { return reinterpret_cast<uint8_t*>(held + 1); }
+// For describing refusals: offsets inside a "fmt " chunk's body, and two format tags.
+constexpr size_t kChunkHeaderBytes = 8;  // identifier and size
+constexpr size_t kFmtTag = 0;
+constexpr size_t kFmtChannels = 2;
+constexpr size_t kFmtRate = 4;
+constexpr size_t kFmtByteRate = 8;
+constexpr size_t kFmtBits = 14;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// Owns a file descriptor.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+WavFile refused(WavFile wav, WavStatus status, int error = 0) {
+    wav.status = status;
+    wav.error = error;
+    wav.bytes.reset();
+    wav.size = 0;
+    wav.track = {};
+    return wav;
+}
+
+// Reads up to `size` bytes at `at`, whole pieces at a time, stopping for a stop signal.
+// Returns the status and, through `got`, how much arrived.
+WavStatus read_fully(int fd, uint8_t* at, size_t size, size_t* got, int* error) {
+    *got = 0;
+    while (*got < size) {
+        if (stop_signal() != 0) return WavStatus::interrupted;
+        const ssize_t n = read(fd, at + *got, std::min(size - *got, kReadPiece));
+        if (n > 0) {
+            *got += size_t(n);
+        } else if (n == 0) {
+            return WavStatus::unreadable;  // the file shrank while it was read
+        } else if (errno != EINTR) {
+            *error = errno;
+            return WavStatus::unreadable;
+        }
+    }
+    return WavStatus::ok;
+}
+
+// A chunk identifier as text: LIST, or its bytes in hex when they are not printable.
+std::string id_text(const uint8_t* id) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        if (id[i] < ' ' || id[i] > '~') {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%08X", wav_get_u32(id));
+            return hex;
+        }
+        text += static_cast<char>(id[i]);
+    }
+    return text;
+}
+
+std::string channels_text(uint16_t channels) {
+    if (channels == 1) return "mono";
+    if (channels == 2) return "stereo";
+    return std::to_string(channels) + "-channel";
+}
+
+std::string format_text(uint16_t tag) {
+    if (tag == kWavFormatPcm) return "PCM";
+    if (tag == kFormatFloat) return "floating-point";
+    if (tag == kFormatExtensible) return "extensible-format";
+    return "format " + std::to_string(tag);
+}
+
+// What a file that is not a WAV at all looks like, from its first bytes.
+std::string not_wav(const uint8_t* bytes, size_t size) {
+    const auto starts = [&](const char* magic) {
+        return size >= std::strlen(magic) && std::memcmp(bytes, magic, std::strlen(magic)) == 0;
+    };
+    if (starts("ID3") || (size >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0))
+        return "an MP3 file, not a WAV file";
+    if (starts("OggS")) return "an Ogg file, not a WAV file";
+    if (starts("fLaC")) return "a FLAC file, not a WAV file";
+    if (starts("RIFX")) return "a big-endian WAV file (RIFX); needs little-endian RIFF";
+    return "not a WAV file (it starts with " + id_text(bytes) + ", not RIFF)";
+}
 
 }  // namespace
 
+WavStatus check_wav_header(const uint8_t (&header)[kWavHeaderBytes], uint64_t file_size,
+                           uint32_t* data_bytes) {
+    const uint8_t* h = header;
+    if (wav_get_u32(h + kWavRiffIdOffset) != wav_fourcc("RIFF") ||
+        uint64_t{wav_get_u32(h + kWavRiffSizeOffset)} + kWavRiffHeaderBytes != file_size ||
+        wav_get_u32(h + kWavWaveIdOffset) != wav_fourcc("WAVE") ||
+        wav_get_u32(h + kWavFmtIdOffset) != wav_fourcc("fmt "))
+        return WavStatus::corrupted;
+    if (wav_get_u32(h + kWavFmtSizeOffset) != kWavFmtChunkBytes ||
+        wav_get_u16(h + kWavFormatTagOffset) != kWavFormatPcm ||
+        wav_get_u16(h + kWavChannelsOffset) != kWavChannels ||
+        wav_get_u32(h + kWavSampleRateOffset) != kSampleRateHz ||
+        wav_get_u32(h + kWavByteRateOffset) != kWavByteRate ||
+        wav_get_u16(h + kWavBitsOffset) != kWavBitsPerSample)
+        return WavStatus::unsupported;
+    if (wav_get_u32(h + kWavDataIdOffset) != wav_fourcc("data")) return WavStatus::corrupted;
+    const uint32_t data_size = wav_get_u32(h + kWavDataSizeOffset);
+    if (uint64_t{data_size} + kWavHeaderBytes > file_size) return WavStatus::corrupted;
+    *data_bytes = data_size;
+    return WavStatus::ok;
+}
+
 WavStatus parse_wav(const uint8_t* bytes, size_t size, PcmTrack* track) {
     if (size < kWavHeaderBytes) return WavStatus::unreadable;
-    if (wav_get_u32(bytes + kWavRiffIdOffset) != wav_fourcc("RIFF") ||
-        uint64_t{wav_get_u32(bytes + kWavRiffSizeOffset)} + kWavRiffHeaderBytes != size ||
-        wav_get_u32(bytes + kWavWaveIdOffset) != wav_fourcc("WAVE") ||
-        wav_get_u32(bytes + kWavFmtIdOffset) != wav_fourcc("fmt "))
-        return WavStatus::corrupted;
-    if (wav_get_u32(bytes + kWavFmtSizeOffset) != kWavFmtChunkBytes ||
-        wav_get_u16(bytes + kWavFormatTagOffset) != kWavFormatPcm ||
-        wav_get_u16(bytes + kWavChannelsOffset) != kWavChannels ||
-        wav_get_u32(bytes + kWavSampleRateOffset) != kSampleRateHz ||
-        wav_get_u32(bytes + kWavByteRateOffset) != kWavByteRate ||
-        wav_get_u16(bytes + kWavBitsOffset) != kWavBitsPerSample)
-        return WavStatus::unsupported;
-    if (wav_get_u32(bytes + kWavDataIdOffset) != wav_fourcc("data")) return WavStatus::corrupted;
-    const uint32_t data_size = wav_get_u32(bytes + kWavDataSizeOffset);
-    if (uint64_t{data_size} + kWavHeaderBytes > size) return WavStatus::corrupted;
-
+    uint8_t header[kWavHeaderBytes];
+    std::memcpy(header, bytes, kWavHeaderBytes);
+    uint32_t data_bytes = 0;
+    const WavStatus status = check_wav_header(header, size, &data_bytes);
+    if (status != WavStatus::ok) return status;
     track->samples = reinterpret_cast<const int16_t*>(bytes + kWavHeaderBytes);
-    track->frames = data_size / kWavFrameBytes;
+    track->frames = data_bytes / kWavFrameBytes;
     return WavStatus::ok;
 }
 
@@ -54,52 +153,108 @@ const char* wav_status_message(WavStatus status) {
         case WavStatus::corrupted: return kCorrupted;
         case WavStatus::unsupported: return kUnsupported;
         case WavStatus::ok:
-        case WavStatus::unreadable: break;
+        case WavStatus::unreadable:
+        case WavStatus::interrupted: break;
     }
     return nullptr;
 }
 
-bool load_wav(const char* path, uint32_t* frames, const int16_t** samples) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    std::rewind(file);
-    if (size < 0) {  // not a file whose size can be known, such as a pipe
-        std::fclose(file);
-        return false;
-    }
-    if (uint64_t(size) > kWavMaxFileBytes) {
-        // Its RIFF size cannot match, so the header check would call it corrupted: say so from
-        // the header alone rather than read it all. Something that cannot be read at all (a
-        // folder reports a huge size) fails silently, like any short read.
-        uint8_t header[kWavHeaderBytes];
-        const bool readable = std::fread(header, 1, kWavHeaderBytes, file) == kWavHeaderBytes;
-        std::fclose(file);
-        if (readable) std::puts(kCorrupted);
-        return false;
-    }
+WavFile load_wav(const char* path) {
+    WavFile wav;
+    // Without O_NONBLOCK a named pipe would hold the open until something writes to it.
+    Fd file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0) return refused(std::move(wav), WavStatus::unreadable, errno);
+    struct stat st;
+    if (fstat(file.fd, &st) != 0) return refused(std::move(wav), WavStatus::unreadable, errno);
+    if (!S_ISREG(st.st_mode)) return refused(std::move(wav), WavStatus::unreadable);
+    wav.regular_file = true;
+    wav.file_size = uint64_t(st.st_size);
+    const int flags = fcntl(file.fd, F_GETFL);
+    if (flags >= 0) fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
 
-    const size_t file_size = size_t(size);
-    HeldFile* held = static_cast<HeldFile*>(std::malloc(sizeof(HeldFile) + file_size));
-    if (!held) {
-        std::fclose(file);
-        return false;
-    }
-    const size_t got = std::fread(file_bytes(held), 1, file_size, file);
-    std::fclose(file);
+    int error = 0;
+    const WavStatus got_header = read_fully(
+        file.fd, wav.header, size_t(std::min<uint64_t>(kWavHeaderBytes, wav.file_size)),
+        &wav.header_bytes, &error);
+    if (got_header != WavStatus::ok) return refused(std::move(wav), got_header, error);
+    if (wav.header_bytes < kWavHeaderBytes) return refused(std::move(wav), WavStatus::unreadable);
+    uint32_t data_bytes = 0;
+    const WavStatus checked = check_wav_header(wav.header, wav.file_size, &data_bytes);
+    if (checked != WavStatus::ok) return refused(std::move(wav), checked);
 
-    PcmTrack track;
-    const WavStatus status =
-        got == file_size ? parse_wav(file_bytes(held), file_size, &track) : WavStatus::unreadable;
-    if (status != WavStatus::ok) {
-        std::free(held);  // nothing points into a rejected file
-        if (const char* message = wav_status_message(status)) std::puts(message);
-        return false;
-    }
-    held->previous = held_files;
-    held_files = held;
-    *frames = track.frames;
-    *samples = track.samples;
-    return true;
+    // Only the samples the data chunk holds; bytes after it are allowed and never needed.
+    wav.size = kWavHeaderBytes + size_t{data_bytes};
+    wav.bytes.reset(new (std::nothrow) uint8_t[wav.size]);
+    if (!wav.bytes) return refused(std::move(wav), WavStatus::unreadable, ENOMEM);
+    std::memcpy(wav.bytes.get(), wav.header, kWavHeaderBytes);
+    size_t got = 0;
+    const WavStatus read = read_fully(file.fd, wav.bytes.get() + kWavHeaderBytes, data_bytes,
+                                      &got, &error);
+    if (read != WavStatus::ok) return refused(std::move(wav), read, error);
+    wav.track.samples = reinterpret_cast<const int16_t*>(wav.bytes.get() + kWavHeaderBytes);
+    wav.track.frames = data_bytes / kWavFrameBytes;
+    wav.status = WavStatus::ok;
+    return wav;
+}
+
+WavFile wav_from_bytes(std::unique_ptr<uint8_t[]> bytes, size_t size) {
+    WavFile wav;
+    wav.regular_file = true;
+    wav.file_size = size;
+    wav.header_bytes = std::min(size, kWavHeaderBytes);
+    if (bytes) std::memcpy(wav.header, bytes.get(), wav.header_bytes);
+    wav.status = bytes ? parse_wav(bytes.get(), size, &wav.track) : WavStatus::unreadable;
+    if (wav.status != WavStatus::ok) return refused(std::move(wav), wav.status);
+    wav.bytes = std::move(bytes);
+    wav.size = size;
+    return wav;
+}
+
+std::string describe_wav(const WavFile& wav) {
+    const uint8_t* bytes = wav.header;
+    const uint64_t size = wav.file_size;
+    if (wav.status == WavStatus::ok) return "accepted";
+    if (wav.status == WavStatus::interrupted) return "reading it was interrupted";
+    if (wav.error != 0) return std::string("cannot read it: ") + std::strerror(wav.error);
+    if (!wav.regular_file) return "it is not a regular file (a folder, a device or a named pipe)";
+    if (wav.header_bytes < kWavHeaderBytes)
+        return "only " + std::to_string(size) + " bytes, too short for a WAV file";
+    if (wav_get_u32(bytes) != wav_fourcc("RIFF")) return not_wav(bytes, wav.header_bytes);
+    if (wav_get_u32(bytes + kWavWaveIdOffset) != wav_fourcc("WAVE"))
+        return "a RIFF file of type " + id_text(bytes + kWavWaveIdOffset) + ", not WAVE";
+    const uint64_t riff_says =
+        uint64_t{wav_get_u32(bytes + kWavRiffSizeOffset)} + kWavRiffHeaderBytes;
+    if (riff_says != size)
+        return "its RIFF header says " + std::to_string(riff_says) + " bytes but the file has " +
+               std::to_string(size) + " (cut short, or something appended)";
+    if (wav_get_u32(bytes + kWavFmtIdOffset) != wav_fourcc("fmt "))
+        return "a " + id_text(bytes + kWavFmtIdOffset) + " chunk sits between WAVE and fmt";
+
+    const uint8_t* fmt = bytes + kWavFmtIdOffset + kChunkHeaderBytes;
+    const uint16_t tag = wav_get_u16(fmt + kFmtTag), channels = wav_get_u16(fmt + kFmtChannels),
+                   bits = wav_get_u16(fmt + kFmtBits);
+    const uint32_t rate = wav_get_u32(fmt + kFmtRate);
+    if (tag != kWavFormatPcm || channels != kWavChannels || rate != kSampleRateHz ||
+        bits != kWavBitsPerSample)
+        return std::to_string(rate) + " Hz " + channels_text(channels) + " " +
+               std::to_string(bits) + "-bit " + format_text(tag) + ", needs " +
+               std::to_string(kSampleRateHz) + " Hz stereo " +
+               std::to_string(kWavBitsPerSample) + "-bit PCM";
+    const uint32_t fmt_size = wav_get_u32(bytes + kWavFmtSizeOffset);
+    if (fmt_size != kWavFmtChunkBytes)
+        return "its fmt chunk is " + std::to_string(fmt_size) + " bytes long, needs the plain " +
+               std::to_string(kWavFmtChunkBytes);
+    if (wav_get_u32(fmt + kFmtByteRate) != kWavByteRate)
+        return "its header gives " + std::to_string(wav_get_u32(fmt + kFmtByteRate)) +
+               " bytes a second, needs " + std::to_string(kWavByteRate);
+    const uint8_t* next = bytes + kWavDataIdOffset;
+    if (wav_get_u32(next) == wav_fourcc("LIST"))
+        return "a LIST chunk sits between fmt and data (metadata, as ffmpeg writes by default)";
+    if (wav_get_u32(next) != wav_fourcc("data"))
+        return "a " + id_text(next) + " chunk sits between fmt and data";
+    const uint64_t data_says = wav_get_u32(bytes + kWavDataSizeOffset);
+    if (data_says + kWavHeaderBytes > size)
+        return "its data chunk says " + std::to_string(data_says) + " bytes but only " +
+               std::to_string(size - kWavHeaderBytes) + " follow";
+    return "refused by the loader";
 }

@@ -1,17 +1,22 @@
 // WAV loader: the analysis copy of the soundtrack.
 //
 // Accepts exactly one layout, the canonical 44-byte-header WAV of 16-bit stereo PCM at
-// 44,100 Hz, and keeps the file in memory so the analyzer can index raw samples directly.
-// The playable copy is SDL_mixer's business, not ours.
+// 44,100 Hz (common/wav_format.h), and keeps its samples in memory so that the analyzer can
+// index them directly. The playable copy is SDL_mixer's or the browser's business, not ours.
 //
-//     PcmTrack track;
-//     if (!load_wav("tessaloon.wav", &track.frames, &track.samples)) { ... }
+//     WavFile wav = load_wav("tessaloon.wav");    // owns the bytes the track points into
+//     if (wav.status != WavStatus::ok) { puts(wav_status_message(wav.status)) ... }
+//     analyzer.analyze(wav.track, elapsed_ms);
 //
-// parse_wav does the checking on bytes already in memory; load_wav is the thin file wrapper
-// that also prints the one-line verdict of a rejected header.
+// Nothing here prints: the callers say what they make of a refusal (the demo its one-word
+// lines, the renderer and the page a description from describe_wav).
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/wav_format.h"
 
 // Interleaved signed 16-bit little-endian stereo samples, left then right.
 struct PcmTrack {
@@ -21,19 +26,49 @@ struct PcmTrack {
 
 enum class WavStatus {
     ok,
-    unreadable,   // too short to hold a header: rejected without a word
+    unreadable,   // missing, not a regular file, too short for a header, or a failed read
     corrupted,    // wrong identity, RIFF size, chunk order or data size
     unsupported,  // a valid WAV, but not 16-bit stereo PCM at 44,100 Hz
+    interrupted,  // a stop signal arrived while the samples were being read
 };
 
-// Checks `size` bytes at `bytes` and, when they are acceptable, points `track` into them
-// (so the bytes must outlive the track). Reads nothing outside [bytes, bytes + size).
+// What the checks of the 44-byte `header` make of a file of `file_size` bytes, in the order
+// the layout is checked (identity and RIFF size, then the format, then the data chunk). On ok
+// sets `data_bytes`, the data chunk's size, which then lies inside the file.
+WavStatus check_wav_header(const uint8_t (&header)[kWavHeaderBytes], uint64_t file_size,
+                           uint32_t* data_bytes);
+
+// Checks `size` bytes at `bytes` and, when they are acceptable, points `track` into them (so
+// the bytes must outlive the track). Reads nothing outside [bytes, bytes + size). A refusal
+// leaves the track alone.
 WavStatus parse_wav(const uint8_t* bytes, size_t size, PcmTrack* track);
 
-// The line printed for a rejected header, or nullptr where the rejection is silent.
+// The demo's line for a refused header, or nullptr where the refusal is silent.
 const char* wav_status_message(WavStatus status);
 
-// Reads the whole file at `path` and parses it. On success sets both outputs and returns true;
-// the file's bytes stay allocated for the life of the process. On failure sets neither, prints
-// "wav is corrupted" or "wav is unsupported" where the header says which, and returns false.
-bool load_wav(const char* path, uint32_t* frames, const int16_t** samples);
+// A soundtrack in memory: the bytes the track points into, and what the checks said.
+struct WavFile {
+    WavStatus status = WavStatus::unreadable;
+    PcmTrack track;                    // set when ok
+    std::unique_ptr<uint8_t[]> bytes;  // the header and the data chunk; null when refused
+    size_t size = 0;                   // bytes held
+    // For describing a refusal: the file's first bytes and its size.
+    uint8_t header[kWavHeaderBytes] = {};
+    size_t header_bytes = 0;           // how many of them the file has
+    uint64_t file_size = 0;
+    bool regular_file = false;         // false for a folder, a device or a named pipe
+    int error = 0;                     // errno of a file that could not be opened or read
+};
+
+// Reads the soundtrack at `path`: the header first, then, only for a file it accepts, the
+// samples, in pieces, stopping early with `interrupted` when a stop signal arrives. Anything
+// but a regular file (a folder, a named pipe, a device) is unreadable, untouched.
+WavFile load_wav(const char* path);
+
+// The same checks over a whole file already in memory (the web page's files); takes the bytes.
+WavFile wav_from_bytes(std::unique_ptr<uint8_t[]> bytes, size_t size);
+
+// Why a refused file is refused, in plain words for people: "a LIST chunk sits between fmt
+// and data (as ffmpeg writes by default)", "48000 Hz mono 16-bit PCM, needs 44100 Hz stereo
+// 16-bit PCM", "an MP3 file, not a WAV file".
+std::string describe_wav(const WavFile& wav);

@@ -19,8 +19,15 @@ struct FramePass {
     int32_t globe_index = 0;  // into globe_frames
 };
 
-// Analyses the sample at `elapsed_ms`, picks the two pictures for that time and, when `pixels`
-// is not null, composes the frame into it (kImageWidth x kImageHeight packed blue-green-red
-// pixels), drawing from `noise`. Without pixels nothing is drawn.
+// Analyses the sample playing at `elapsed_ms`, picks the two pictures for that time and
+// composes the frame into `pixels` (kImageWidth x kImageHeight packed blue-green-red pixels),
+// drawing from `noise`. With null pixels the frame is not composed but the noise moves on as
+// if it had been, so that later frames see the same noise; with null noise only the controls
+// and the pictures are decided.
 FramePass frame_pass(AudioAnalyzer* analyzer, const PcmTrack& track, double elapsed_ms,
                      NoiseSource* noise, uint8_t* pixels);
+
+// The same for a sample heard live (a microphone, what the computer plays) rather than tapped
+// from a track; `elapsed_ms` still turns the star field and the globe.
+FramePass frame_pass_sample(AudioAnalyzer* analyzer, int16_t sample, double elapsed_ms,
+                            NoiseSource* noise, uint8_t* pixels);

@@ -231,12 +231,14 @@ void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe,
         }
         for (int i = 0; i < kGroupBytes / kVectorBytes; ++i) {
             const int32_t k = gi * kGroupBytes + kVectorBytes * i;
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(star + k));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(globe + k));
-            const __m128i g_low = scaled(_mm_unpacklo_epi8(b, zero), v.flash, v);
-            const __m128i g_high = scaled(_mm_unpackhi_epi8(b, zero), v.flash, v);
-            const __m128i t_low = scaled(_mm_unpacklo_epi8(a, zero), v.pulse, v);
-            const __m128i t_high = scaled(_mm_unpackhi_epi8(a, zero), v.pulse, v);
+            const __m128i star_bytes =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(star + k));
+            const __m128i globe_bytes =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(globe + k));
+            const __m128i g_low = scaled(_mm_unpacklo_epi8(globe_bytes, zero), v.flash, v);
+            const __m128i g_high = scaled(_mm_unpackhi_epi8(globe_bytes, zero), v.flash, v);
+            const __m128i t_low = scaled(_mm_unpacklo_epi8(star_bytes, zero), v.pulse, v);
+            const __m128i t_high = scaled(_mm_unpackhi_epi8(star_bytes, zero), v.pulse, v);
             // Star term 255 - t is the byte complement of t.
             const __m128i g = _mm_packus_epi16(g_low, g_high);
             const __m128i s = _mm_xor_si128(_mm_packus_epi16(t_low, t_high), all_ones);
@@ -280,12 +282,13 @@ int32_t ring_lag(int64_t read_offset, int32_t ring_length) {
 void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
                    const RawImage& globe, const FrameControls& controls, NoiseSource* noise) {
     const int32_t ring_length = controls.ring_length;
-    assert(ring_length >= 1 && ring_length <= kMaxRingLength);
+    assert(ring_length >= 1 && ring_length <= kLongRing);
+    assert(controls.noise_range >= kMinNoiseRange);
     const Remainder remainder = remainder_by(controls.noise_range);
 
     // Low bytes of the frame's draws, in draw order: the ring's ring_length most recent
     // draws, then the current batch.
-    uint8_t draws[kMaxRingLength + kBatchPixels];
+    uint8_t draws[kLongRing + kBatchPixels];
     int32_t raw[kBatchPixels];
 
     noise->draw(raw, ring_length);
@@ -298,8 +301,8 @@ void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
     const int32_t lag1 = ring_lag(int64_t{kFirstReadOffset} + controls.noise_offset, ring_length);
     const int32_t lag2 = ring_lag(int64_t{kSecondReadOffset} + controls.noise_range, ring_length);
     const bool invert = controls.invert;
-    assert(controls.flash >= 0 && controls.flash <= kFull);
-    assert(controls.pulse >= 0 && controls.pulse <= kFull);
+    assert(controls.flash >= 0 && controls.flash <= kMaxFlash);
+    assert(controls.pulse >= 0 && controls.pulse <= kMaxPulse);
     const TermTables tables = term_tables(controls.flash, controls.pulse);
 #if defined(__SSE2__)
     const VectorConstants vectors = vector_constants(controls.flash, controls.pulse);
@@ -313,21 +316,26 @@ void compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawImage& star,
 
         const size_t offset = size_t{kChannels} * first;
         uint8_t* out = pixels + offset;
-        const uint8_t* a = star.bgr + offset;
-        const uint8_t* b = globe.bgr + offset;
+        const uint8_t* star_at = star.bgr + offset;
+        const uint8_t* globe_at = globe.bgr + offset;
         int32_t done = 0;
 #if defined(__SSE2__)
         const int32_t groups = count / kGroupPixels;
         if (invert) {
-            compose_vector<true>(out, a, b, own, groups, lag1, lag2, vectors);
+            compose_vector<true>(out, star_at, globe_at, own, groups, lag1, lag2, vectors);
         } else {
-            compose_vector<false>(out, a, b, own, groups, lag1, lag2, vectors);
+            compose_vector<false>(out, star_at, globe_at, own, groups, lag1, lag2, vectors);
         }
         done = groups * kGroupPixels;
 #endif
-        compose_plain(out, a, b, own, done, count, lag1, lag2, tables, invert);
+        compose_plain(out, star_at, globe_at, own, done, count, lag1, lag2, tables, invert);
 
         // The batch's last ring_length draws are the next batch's ring.
         std::memmove(draws, draws + count, size_t(ring_length));
     }
+}
+
+int64_t frame_draws(int32_t w, int32_t h, const FrameControls& controls) {
+    const int64_t pixels = w > 0 && h > 0 ? int64_t{w} * h : 0;
+    return controls.ring_length + pixels;
 }

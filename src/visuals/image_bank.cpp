@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <utility>
 
-// All 45 pictures, packed at build time from assets/ and pulled into .rodata by
-// image_bank_data.S; never copied.
-extern "C" const RawImage starglobe_pictures[kPictureCount];
+#include "visuals/picture_store.h"
+
+#if STARGLOBE_RUNTIME_PICTURES
+// Filled at start-up by the page; zero until then, so it costs nothing in the module's file.
+alignas(64) RawImage starglobe_pictures[kPictureCount];
+#endif
 
 namespace {
 

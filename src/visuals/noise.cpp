@@ -120,3 +120,12 @@ void NoiseSource::draw(int32_t* out, int32_t count) {
     }
     for (int32_t i = 0; i < count; ++i) out[i] = std::rand();
 }
+
+void NoiseSource::skip(int64_t count) {
+    int32_t scratch[kFillBlock];
+    while (count > 0) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(count, kFillBlock));
+        draw(scratch, n);
+        count -= n;
+    }
+}

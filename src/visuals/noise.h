@@ -34,6 +34,9 @@ struct NoiseSource {
 
     // Writes the next `count` values of the sequence to `out`.
     void draw(int32_t* out, int32_t count);
+
+    // Moves the sequence on by `count` values, as drawing them would.
+    void skip(int64_t count);
 };
 
 // The generator where glibc's rand() starts when never seeded (the state srand(1) sets).

@@ -1,0 +1,94 @@
+#include "audio/convert.h"
+
+#include <cmath>
+
+#include "common/wav_format.h"
+
+namespace {
+
+constexpr int kSecondsPerMinute = 60;
+constexpr int kMinutesPerHour = 60;
+
+// "44100" as people read it: "44,100".
+std::string with_thousands(uint32_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
+
+std::string counted(long n, const char* unit) {
+    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+}
+
+// ffmpeg reads "name:rest" as a protocol; "file:" makes every path a plain file, whatever it
+// holds (a colon, a leading dash).
+std::string file_url(const std::string& path) { return "file:" + path; }
+
+// `input` with its extension replaced by .wav (or .wav added), for the advice's output name.
+std::string wav_name_for(const std::string& input) {
+    const size_t slash = input.find_last_of('/');
+    const size_t dot = input.find_last_of('.');
+    const bool has_extension = dot != std::string::npos &&
+                               (slash == std::string::npos || dot > slash + 1);
+    const std::string stem = has_extension ? input.substr(0, dot) : input;
+    const std::string name = stem + ".wav";
+    return name == input ? stem + "-converted.wav" : name;
+}
+
+}  // namespace
+
+std::vector<std::string> conversion_arguments(const std::string& input, const std::string& output,
+                                              bool for_people) {
+    std::vector<std::string> args = {kFfmpegProgram};
+    if (!for_people) args.insert(args.end(), {"-nostdin", "-v", "error"});
+    args.insert(args.end(),
+                {"-i", for_people ? input : file_url(input),
+                 // The first audio stream only; cover pictures and the like stay behind.
+                 "-map", "0:a:0",
+                 // No LIST chunk of metadata between "fmt " and "data", which the demo refuses.
+                 "-fflags", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1",
+                 "-c:a", "pcm_s16le", "-ac", std::to_string(kWavChannels),
+                 "-ar", std::to_string(kSampleRateHz)});
+    if (!for_people) args.insert(args.end(), {"-f", "wav"});
+    args.push_back(for_people ? output : file_url(output));
+    return args;
+}
+
+std::string conversion_advice(const std::string& input) {
+    std::string command;
+    for (const std::string& arg : conversion_arguments(input, wav_name_for(input), true))
+        command += (command.empty() ? "" : " ") + shell_quoted(arg);
+    return command;
+}
+
+std::string shell_quoted(const std::string& text) {
+    bool plain = !text.empty();
+    for (const char c : text) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '/' ||
+                          c == '-' || c == '+' || c == ':' || c == ',' || c == '=';
+        plain = plain && safe;
+    }
+    if (plain) return text;
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string hours_and_minutes(double seconds) {
+    const long minutes = std::lround(std::floor(seconds / kSecondsPerMinute));
+    const long hours = minutes / kMinutesPerHour, rest = minutes % kMinutesPerHour;
+    if (hours == 0) return counted(rest, "minute");
+    return counted(hours, "hour") + (rest ? " " + counted(rest, "minute") : "");
+}
+
+std::string pcm_in_words() {
+    return std::to_string(kWavBitsPerSample) + "-bit stereo PCM at " +
+           with_thousands(kSampleRateHz) + " Hz";
+}
+
+std::string layout_in_words() {
+    return pcm_in_words() + " with the plain " + std::to_string(kWavHeaderBytes) +
+           "-byte header";
+}

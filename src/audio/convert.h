@@ -1,0 +1,38 @@
+// Making any music file into the one layout the demo plays: ffmpeg's command for it, and the
+// words that go with it. The one home of the conversion: the starglobe command and the
+// renderer run exactly these arguments (audio/prepare.h), and every piece of advice to people
+// (the renderer's, the web page's, the manuals') is this command.
+//
+//     std::vector<std::string> args = conversion_arguments("in.mp3", "out.wav");
+//     std::string advice = conversion_advice("my song (live).mp3");
+#pragma once
+#include <string>
+#include <vector>
+
+// The program that converts and the one that looks inside files, and their Debian package.
+constexpr const char* kFfmpegProgram = "ffmpeg";
+constexpr const char* kFfprobeProgram = "ffprobe";
+constexpr const char* kFfmpegPackage = "ffmpeg";
+
+// ffmpeg's command line that writes the first audio stream of `input` to `output` as 16-bit
+// stereo PCM at 44,100 Hz with the plain 44-byte header: no metadata chunk, nothing else.
+// Program name first. For people (`for_people`) without the options that only keep a program's
+// run quiet, and with plain names instead of ffmpeg's file: URLs.
+std::vector<std::string> conversion_arguments(const std::string& input, const std::string& output,
+                                              bool for_people = false);
+
+// "ffmpeg -i 'my song (live).mp3' ... 'my song (live).wav'": how a person makes `input` into a
+// file in the layout, quoted for a POSIX shell.
+std::string conversion_advice(const std::string& input);
+
+// `text` quoted for a POSIX shell where it needs it: my-song.wav stays, 'my song.wav' gets
+// single quotes (and every ' inside becomes '\'').
+std::string shell_quoted(const std::string& text);
+
+// A length for people: "6 hours 45 minutes", "59 minutes", "1 hour".
+std::string hours_and_minutes(double seconds);
+
+// The layout in words: "16-bit stereo PCM at 44,100 Hz" (the samples), and the same "with the
+// plain 44-byte header" (the whole file).
+std::string pcm_in_words();
+std::string layout_in_words();
