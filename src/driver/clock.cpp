@@ -1,8 +1,9 @@
 #include "driver/clock.h"
 
+#include "common/timeline.h"
+
 namespace {
 
-constexpr double kMsPerSecond = 1000.0;
 constexpr double kNsPerMs = 1000000.0;
 // How far a reading moves, after waiting that long, when no clock answers at all: the end
 // card's ten seconds are then ten thousand waits, about ten seconds of real time.

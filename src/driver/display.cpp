@@ -1,10 +1,14 @@
 #include "driver/display.h"
 
+#include <cstdlib>
+
 #include "common/picture.h"
 
 namespace {
 
-constexpr int kBitsPerPixel = 24;
+constexpr int kBitsPerPixel = 24;  // bytes blue, green, red
+constexpr Uint32 kScreenFlags = SDL_HWSURFACE | SDL_DOUBLEBUF | SDL_FULLSCREEN;
+constexpr const char* kCaption = "Demo";
 // Masks of a pixel value whose little-endian bytes run blue, green, red.
 constexpr Uint32 kRedMask = 0xFF0000;
 constexpr Uint32 kGreenMask = 0x00FF00;
@@ -15,6 +19,16 @@ constexpr Uint32 kNoAlpha = 0;
 alignas(16) uint8_t staging_pixels[kImageBytes];
 
 }  // namespace
+
+bool display_start_up(Display* display, Uint32 subsystems) {
+    if (SDL_Init(subsystems) < 0) return false;
+    std::atexit(SDL_Quit);
+    SDL_Surface* screen = SDL_SetVideoMode(kImageWidth, kImageHeight, kBitsPerPixel, kScreenFlags);
+    if (!screen) return false;
+    SDL_WM_SetCaption(kCaption, nullptr);
+    SDL_ShowCursor(SDL_DISABLE);
+    return display_open(display, screen);
+}
 
 bool surface_has_picture_layout(const SDL_Surface* s) {
     const SDL_PixelFormat* f = s->format;

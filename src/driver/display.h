@@ -7,7 +7,7 @@
 // nothing is ever written outside the screen's pixels.
 //
 //     Display display;
-//     if (!display_open(&display, screen)) { puts(SDL_GetError()); ... }
+//     if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) { puts(SDL_GetError()); ... }
 //     uint8_t* pixels = display_lock(&display);   // compose here
 //     display_present(&display);                   // unlock, convert if needed, flip
 #pragma once
@@ -19,6 +19,12 @@ struct Display {
     SDL_Surface* screen = nullptr;
     SDL_Surface* staging = nullptr;  // our own picture; null when composing straight to screen
 };
+
+// The demo's start-up of the screen, in the demo's order: SDL with `subsystems`, SDL_Quit as
+// an exit hook (so that SDL is shut down whenever the process ends after this), the 400 x 300
+// 24-bit full-screen mode (hardware, double-buffered), the caption "Demo" and no cursor, then
+// display_open. False, with SDL's error set, when SDL or the mode fails.
+bool display_start_up(Display* display, Uint32 subsystems);
 
 // Whether `surface` is 400 x 300 packed blue-green-red pixels in 1200-byte rows.
 bool surface_has_picture_layout(const SDL_Surface* surface);

@@ -1,130 +1,101 @@
 // starglobe: plays the soundtrack full screen and, for as long as it plays, composes one
 // picture per loop pass from the star field, the turning globe and noise, all driven by the
-// soundtrack sample at the playback position. Then a closing card for ten seconds.
+// soundtrack sample at the playback position. Then a closing card for ten seconds. Or, with
+// --listen, follows whatever the computer plays. See driver/command.h for the command line.
 //
-// Start-up failures print one line (SDL's error, or our own) and end with status -1.
-#include <SDL.h>
-#include <SDL_mixer.h>
-
+// Start-up failures print one line (SDL's error, or our own) on standard output and end with
+// status 255; the command's own lines go to standard error after "starglobe: ".
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "audio/analyzer.h"
-#include "audio/wav_loader.h"
-#include "common/picture.h"
+#include "audio/prepare.h"
+#include "common/build_info.h"
 #include "common/stop_signal.h"
-#include "common/timeline.h"
-#include "common/wav_format.h"
-#include "driver/clock.h"
-#include "driver/display.h"
-#include "frame/frame_pass.h"
-#include "visuals/image_bank.h"
-#include "visuals/noise.h"
+#include "driver/command.h"
+#include "driver/listen.h"
+#include "driver/play.h"
 
 namespace {
 
-constexpr int kScreenBits = 24;     // bits per pixel: bytes blue, green, red
-constexpr Uint32 kScreenFlags = SDL_HWSURFACE | SDL_DOUBLEBUF | SDL_FULLSCREEN;
-constexpr const char* kCaption = "Demo";
+constexpr int kExitFailure = 1;  // the music cannot be read or converted; no display
+constexpr int kExitUsage = 2;
+constexpr const char* kPrefix = "starglobe: ";
 
-constexpr int kAudioRate = kSampleRateHz;  // the soundtrack's own rate: no resampling
-constexpr Uint16 kAudioFormat = AUDIO_S16LSB;
-constexpr int kAudioChannels = kWavChannels;
-constexpr int kAudioChunk = 1024;        // sample frames per mixer buffer
+void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kPrefix, line.c_str()); }
 
-constexpr const char* kSoundtrackPath = "tessaloon.wav";
-constexpr int kPlayOnce = 0;             // music loops
-
-constexpr int kFailure = -1;             // exit status 255
-
-// After the shutdown: end by the signal that asked for it, so the caller sees it.
-[[noreturn]] void end_by_stop_signal() {
-    SDL_Quit();  // the exit hook would not run
-    die_of_signal(stop_signal());
+// --help and --version; a text that cannot be written is a failure, not a success.
+int print(const std::string& text) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+    say(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return kExitFailure;
 }
 
-int fail(const char* message) {
-    std::puts(message);
-    return kFailure;
-}
-
-// One pending event at most per pass: the loop stays as fast as composing allows.
-bool escape_pressed() {
-    SDL_Event event;
-    return SDL_PollEvent(&event) && event.type == SDL_KEYDOWN &&
-           event.key.keysym.sym == SDLK_ESCAPE;
-}
-
-void show_end_card(Display* display) {
-    const double card_start = now_ms();
-    while (now_ms() - card_start <= kEndCardMs && !stop_signal()) {
-        std::memcpy(display_lock(display), end_card.bgr, kImageBytes);
-        display_present(display);
+// The command's advice after the demo's own lines, for a failure the user can act on.
+void advise(DemoFailure failure, const std::string& file, bool not_audio) {
+    if (failure == DemoFailure::sound_device) {
+        say("no sound device could be opened; to watch without sound: "
+            "SDL_AUDIODRIVER=dummy starglobe, or choose the device with SDL_AUDIODRIVER "
+            "(pulse, alsa); see starglobe(6), TROUBLESHOOTING");
+    } else if (failure == DemoFailure::soundtrack && not_audio) {
+        say("'" + file + "' is not audio: neither a WAV in the demo's layout nor a file ffmpeg "
+            "can decode");
     }
 }
 
 }  // namespace
 
-int main(int, char**) {
+int main(int argc, char** argv) {
     // SDL turns Ctrl-C and kill into a quit event, which the loop ignores like a window-close
     // request; that would leave the demo deaf to them. They stop it here instead, through the
     // ordinary shutdown, so that the display mode and the sound device are given back. Set
     // before SDL starts, which then leaves them in place.
     install_stop_handlers();
-    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) return fail(SDL_GetError());
-    std::atexit(SDL_Quit);
 
-    SDL_Surface* screen = SDL_SetVideoMode(kImageWidth, kImageHeight, kScreenBits, kScreenFlags);
-    if (!screen) return fail(SDL_GetError());
-    SDL_WM_SetCaption(kCaption, nullptr);
-    SDL_ShowCursor(SDL_DISABLE);
-    Display display;
-    if (!display_open(&display, screen)) return fail(SDL_GetError());
-
-    if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)
-        return fail(SDL_GetError());
-
-    PcmTrack track;
-    if (!load_wav(kSoundtrackPath, &track.frames, &track.samples)) {
-        Mix_CloseAudio();
-        return fail("Failed to load WAV");
+    DemoCommand command;
+    if (const std::string error =
+            parse_demo_command(argc - 1, argv + 1, std::getenv(kSoundtrackVariable), &command);
+        !error.empty()) {
+        say(error + " (see starglobe --help)");
+        return kExitUsage;
     }
-    AudioAnalyzer analyzer;
-    // The noise is rand()'s unseeded sequence; a checked private copy of its generator stands in
-    // for the locked library calls where this C library really produces that sequence.
-    NoiseSource noise = noise_source_checked();
-
-    Mix_Music* music = Mix_LoadMUS(kSoundtrackPath);
-    // The origin is taken before the load is checked, so elapsed time also counts the time that
-    // starting playback takes.
-    const double start_ms = now_ms();
-    if (!music) {
-        Mix_CloseAudio();
-        return fail(SDL_GetError());
-    }
-    if (Mix_PlayMusic(music, kPlayOnce) == -1) {
-        Mix_FreeMusic(music);
-        Mix_CloseAudio();
-        return fail(SDL_GetError());
+    if (command.help) return print(demo_usage());
+    if (command.version) return print("starglobe " STARGLOBE_VERSION "\n");
+    if (const std::string problem = choose_video_driver(command.plain_demo); !problem.empty()) {
+        say(problem);
+        return kExitFailure;
     }
 
-    bool left_early = false;  // Escape or a stop signal: no end card
-    while (Mix_PlayingMusic()) {
-        const double elapsed_ms = now_ms() - start_ms;
-        if (escape_pressed() || stop_signal()) {
-            left_early = true;
-            break;
+    DemoEnd end;
+    if (command.listen) {
+        end = listen_demo(command.source, command.gentle);
+    } else {
+        PlayRequest request;
+        request.gentle = command.gentle;
+        ScratchFolder scratch;  // a converted copy of the music, removed after the run
+        if (command.plain_demo) {
+            request.soundtrack = STARGLOBE_SOUNDTRACK_NAME;
+        } else {
+            PreparedSoundtrack ready;
+            const Outcome prepared = prepare_soundtrack(command.file, &scratch, say, &ready);
+            if (prepared.kind == OutcomeKind::interrupted) {
+                scratch_remove(&scratch);
+                die_of_signal(stop_signal());
+            }
+            if (!prepared) {
+                say(prepared.message);
+                return kExitFailure;
+            }
+            request.soundtrack = ready.path;
+            request.advise = [&](DemoFailure failure) {
+                advise(failure, command.file, ready.not_audio);
+            };
         }
-        frame_pass(&analyzer, track, elapsed_ms, &noise, display_lock(&display));
-        display_present(&display);
+        end = play_demo(request);
     }
-    if (!left_early) show_end_card(&display);
-
-    Mix_HaltMusic();
-    Mix_FreeMusic(music);
-    Mix_CloseAudio();
-    display_close(&display);
-    if (stop_signal()) end_by_stop_signal();
-    return 0;
+    if (end.stop_signal != 0) die_of_signal(end.stop_signal);  // scratch is gone: out of scope
+    return end.status;
 }

@@ -1,0 +1,42 @@
+// The demo program's command line, which is the starglobe command's (scripts/starglobe-
+// launcher.sh only finds this program and the soundtrack, then runs it in its place):
+//
+//     starglobe [--gentle] [FILE]            the demo with the soundtrack, or with FILE
+//     starglobe [--gentle] --listen [SOURCE] the demo following what the computer plays
+//     starglobe --help | --version
+//
+// Run with no argument at all and without STARGLOBE_SOUNDTRACK in its environment, the program
+// is the demo exactly as it always was: it plays tessaloon.wav from its working folder, and
+// prints only its own lines. Everything else is the command: any music file (converted by
+// ffmpeg when it is not in the demo's layout, audio/prepare.h), a line of advice after a
+// failure the user can do something about, and a plain refusal where there is no display.
+#pragma once
+#include <string>
+
+// The environment variable naming the soundtrack the command plays without FILE; the launcher
+// sets it to the installed (or the build's) tessaloon.wav.
+constexpr const char* kSoundtrackVariable = "STARGLOBE_SOUNDTRACK";
+
+struct DemoCommand {
+    bool help = false;
+    bool version = false;
+    bool gentle = false;      // the picture through the gentle filter (frame/gentle.h)
+    bool listen = false;      // follow a sound source instead of playing music
+    std::string source;       // with listen: the source's name; "" for the default monitor
+    std::string file;         // the music to play; "" with listen, or in the plain demo
+    bool plain_demo = false;  // no argument and no STARGLOBE_SOUNDTRACK: the demo as it was
+};
+
+// Reads the arguments after the program name; `soundtrack` is STARGLOBE_SOUNDTRACK's value, or
+// nullptr. Returns "" or a one-line usage error.
+std::string parse_demo_command(int argc, const char* const* argv, const char* soundtrack,
+                               DemoCommand* command);
+
+// The --help text, ending in a newline.
+std::string demo_usage();
+
+// Picks SDL's video driver so that SDL 1.2 never falls back to drawing ASCII art into the
+// terminal: with SDL_VIDEODRIVER unset, X11 when there is a DISPLAY. Returns "" or, for the
+// command, why there is no display to show the demo on (no DISPLAY at all, or a local one
+// whose X server is not there). The plain demo instead lets SDL say it has no video device.
+std::string choose_video_driver(bool plain_demo);
