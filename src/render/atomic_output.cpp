@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -18,8 +19,8 @@ constexpr mode_t kNewFileMode = 0666;                 // before the umask, as op
 constexpr mode_t kNewFolderMode = 0777;               // before the umask, as mkdir(2) does
 constexpr mode_t kPermissionBits = 07777;
 
-std::string failure(const std::string& path, int error) {
-    return "cannot write " + path + ": " + std::strerror(error);
+Outcome failure(const std::string& path, int error) {
+    return failed("cannot write " + path + ": " + std::strerror(error));
 }
 
 mode_t under_umask(mode_t mode) {
@@ -43,19 +44,19 @@ bool folder_is_empty(const std::string& path) {
     return empty;
 }
 
-std::string begin_folder(const std::string& path, AtomicOutput* out) {
+Outcome begin_folder(const std::string& path, AtomicOutput* out) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return path + " exists and is not a folder";
+        if (!S_ISDIR(st.st_mode)) return failed(path + " exists and is not a folder");
         if (!folder_is_empty(path))
-            return path + " is a folder that is not empty; give a new or empty folder";
+            return failed(path + " is a folder that is not empty; give a new or empty folder");
         // Filled in place: renaming over it would take it from under whoever stands in it
         // (`--png .` renames the shell's working folder away).
         out->final_path = path;
         out->write_path = path;
         out->way = OutputWay::direct;
         out->folder = true;
-        return "";
+        return {};
     }
     std::string temp = path + kTempMark;
     if (!mkdtemp(temp.data())) return failure(path, errno);
@@ -69,19 +70,48 @@ std::string begin_folder(const std::string& path, AtomicOutput* out) {
     out->write_path = temp;
     out->way = OutputWay::replaced;
     out->folder = true;
-    return "";
+    return {};
 }
 
 }  // namespace
 
-std::string output_begin(const std::string& path, OutputShape shape, AtomicOutput* out) {
+AtomicOutput::AtomicOutput(AtomicOutput&& other) noexcept { *this = std::move(other); }
+
+AtomicOutput& AtomicOutput::operator=(AtomicOutput&& other) noexcept {
+    if (this != &other) {
+        output_abandon(this);
+        path = std::move(other.path);
+        final_path = std::move(other.final_path);
+        temp_path = std::move(other.temp_path);
+        write_path = std::move(other.write_path);
+        way = other.way;
+        folder = other.folder;
+        written = std::move(other.written);
+        other.temp_path.clear();
+        other.written.clear();
+        other.folder = false;
+    }
+    return *this;
+}
+
+AtomicOutput::~AtomicOutput() { output_abandon(this); }
+
+bool names_standard_output(const std::string& path) {
+    if (path == "-") return true;
+    struct stat named, out;
+    return stat(path.c_str(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino &&
+           !S_ISCHR(named.st_mode);  // /dev/null is everyone's, not standard output's
+}
+
+Outcome output_begin(const std::string& path, OutputShape shape, AtomicOutput* out) {
     *out = AtomicOutput{};
     out->path = path;
-    if (path == "-") {
+    if (names_standard_output(path)) {
         if (shape != OutputShape::file_or_stdout)
-            return "'-' (standard output) is not allowed here";
+            return failed(path + ": standard output is not allowed here");
         out->way = OutputWay::to_stdout;
-        return "";
+        return {};
     }
     if (shape == OutputShape::folder) return begin_folder(path, out);
 
@@ -90,12 +120,12 @@ std::string output_begin(const std::string& path, OutputShape shape, AtomicOutpu
     struct stat st;
     const bool exists = stat(path.c_str(), &st) == 0;
     if (exists) {
-        if (S_ISDIR(st.st_mode)) return path + " is a folder";
+        if (S_ISDIR(st.st_mode)) return failed(path + " is a folder");
         if (!S_ISREG(st.st_mode)) {
             out->final_path = path;
             out->write_path = path;
             out->way = OutputWay::direct;
-            return "";
+            return {};
         }
         struct stat link;
         if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
@@ -119,29 +149,31 @@ std::string output_begin(const std::string& path, OutputShape shape, AtomicOutpu
     out->temp_path = temp;
     out->write_path = temp;
     out->way = OutputWay::replaced;
-    return "";
+    return {};
 }
 
-std::string output_commit(AtomicOutput* out) {
-    if (out->way != OutputWay::replaced || out->temp_path.empty()) return "";
+void output_wrote(AtomicOutput* out, const std::string& name) {
+    if (out->folder && out->way == OutputWay::direct) out->written.push_back(name);
+}
+
+Outcome output_commit(AtomicOutput* out) {
+    out->written.clear();  // a folder filled in place is complete: its files stay
+    if (out->way != OutputWay::replaced || out->temp_path.empty()) return {};
     if (std::rename(out->temp_path.c_str(), out->final_path.c_str()) != 0) {
         const int error = errno;
         output_abandon(out);
         return failure(out->path, error);
     }
     out->temp_path.clear();
-    return "";
+    return {};
 }
 
 void output_abandon(AtomicOutput* out) {
     std::error_code ignored;  // nothing more can be done about a file that will not go
-    if (out->folder && out->way == OutputWay::direct && !out->final_path.empty()) {
-        // An empty folder filled in place: empty again.
-        for (const auto& entry : std::filesystem::directory_iterator(out->final_path, ignored))
-            std::filesystem::remove_all(entry.path(), ignored);
-        out->final_path.clear();
-        return;
-    }
+    // A folder filled in place: only what this run put there goes.
+    for (const std::string& name : out->written)
+        std::filesystem::remove(out->final_path + "/" + name, ignored);
+    out->written.clear();
     if (out->temp_path.empty()) return;
     std::filesystem::remove_all(out->temp_path, ignored);
     out->temp_path.clear();

@@ -2,16 +2,20 @@
 // Every message goes to standard error, one line each, after "starglobe-render: ".
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "common/build_info.h"
 #include "common/stop_signal.h"
+#include "render/options.h"
+#include "render/output_raw.h"
+#include "render/outputs.h"
 #include "render/render.h"
-#include "render/render_options.h"
 #include "render/soundtrack.h"
 
 namespace {
-constexpr int kExitFailure = 1;  // the soundtrack or an output failed
+
+constexpr int kExitFailure = 1;  // the music or an output failed
 constexpr int kExitUsage = 2;    // the command line is wrong
 constexpr const char* kPrefix = "starglobe-render: ";
 
@@ -34,45 +38,76 @@ void say(const std::string& text) {
         start = end + 1;
     }
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    RenderOptions options;
-    const std::string usage_error = parse_render_options(argc - 1, argv + 1, &options);
-    if (!usage_error.empty()) {
-        say(usage_error + " (see --help)");
-        return kExitUsage;
-    }
-    if (options.help || options.version) {
-        std::fputs(
-            options.help ? render_usage().c_str() : "starglobe-render " STARGLOBE_VERSION "\n",
-            stdout);
-        return 0;
-    }
+int usage_error(const std::string& error) {
+    say(error + " (see --help)");
+    return kExitUsage;
+}
 
-    Soundtrack soundtrack;
-    if (const std::string error = load_soundtrack(options.wav_path, &soundtrack); !error.empty()) {
-        say(error);
-        return kExitFailure;
-    }
-    if (const std::string note = raw_size_note(options, render_plan(options, soundtrack.track));
-        !note.empty() && !options.quiet)
-        say(note);
+// Writes --help or --version to standard output; a text that cannot be written (a full disk,
+// a closed pipe) is a failure, not a success.
+int print(const std::string& text) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (written) return 0;
+    say(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return kExitFailure;
+}
 
-    // From here on a Ctrl-C stops the run between frames, so that unfinished outputs are removed.
-    install_stop_handlers();
-    std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away shows up as a failed write
-    const std::string error = render(options, soundtrack);
-    if (const int signal_number = stop_signal(); signal_number != 0 && !error.empty()) {
+// Ends a run that was stopped or failed: a stop signal by that signal, the reader of
+// standard output gone quietly, as SIGPIPE ends `yes`.
+int ended(const Outcome& outcome) {
+    if (const int signal_number = stop_signal(); signal_number != 0) {
         say(std::string("stopped by ") + signal_name(signal_number) +
             "; unfinished output removed");
         die_of_signal(signal_number);
     }
-    // The reader of standard output has gone (`| head`): end quietly, as SIGPIPE ends `yes`.
-    if (error == kReaderGone) die_of_signal(SIGPIPE);
-    if (!error.empty()) {
-        say(error);
+    if (outcome.kind == OutcomeKind::reader_gone) die_of_signal(SIGPIPE);
+    say(outcome.message);
+    return kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    if (const std::string error = parse_render_options(argc - 1, argv + 1, &options);
+        !error.empty())
+        return usage_error(error);
+    if (options.help) return print(render_usage());
+    if (options.version) return print("starglobe-render " STARGLOBE_VERSION "\n");
+
+    std::string music;
+    if (Outcome found = find_soundtrack(options.wav_path, &music); !found) {
+        say(found.message);
         return kExitFailure;
     }
-    return 0;
+    if (const std::string clash = outputs_clash(options, music); !clash.empty())
+        return usage_error(clash);
+
+    // From here on a Ctrl-C stops the run between passes, so that unfinished outputs (and a
+    // converted copy of the music) are removed.
+    install_stop_handlers();
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away shows up as a failed write
+    int status = 0;
+    {
+        Soundtrack soundtrack;
+        const Say quiet_or_say = [&](const std::string& line) {
+            if (!options.quiet) say(line);
+        };
+        Outcome result = load_soundtrack(music, quiet_or_say, &soundtrack);
+        if (result) {
+            const RenderPlan plan = render_plan(options, soundtrack.wav.track);
+            if (const std::string note = options.raw_path.empty() ? "" : raw_size_note(plan);
+                !note.empty())
+                quiet_or_say(note);
+            result = render(options, plan, soundtrack);
+        }
+        // The converted copy goes with the soundtrack, before any end by a signal.
+        if (!result) {
+            scratch_remove(&soundtrack.scratch);
+            status = ended(result);
+        }
+    }
+    return status;
 }

@@ -1,9 +1,15 @@
-#include "render/ffmpeg_pipe.h"
+#include "render/output_video.h"
 
+#include <poll.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+
+#include "audio/convert.h"
+#include "common/stop_signal.h"
 
 namespace {
 
@@ -17,8 +23,6 @@ namespace {
 // superfast at CRF 22 keeps medium's size and nearly its fidelity at a fifth of the work: 2.5x
 // real time on one core, so with the rest of a run still well ahead of real time on two.
 constexpr const char* kVideoCodec = "libx264";
-constexpr const char* kDefaultPreset = "superfast";
-constexpr int32_t kDefaultCrf = 22;  // lower is better and larger
 constexpr const char* kAudioCodec = "aac";
 constexpr const char* kAudioBitrate = "192k";  // carries the soundtrack without audible loss
 // From this size on a picture counts as HD and takes BT.709's colour matrix; below it BT.601's,
@@ -31,10 +35,12 @@ constexpr int32_t kHdHeight = 720;
 constexpr const char* kSeekableFlags = "+faststart";
 constexpr const char* kStreamFlags = "+frag_keyframe+empty_moov+default_base_moof";
 constexpr const char* kNoSpace = "No space left on device";
+constexpr const char* kStdoutUrl = "pipe:1";
 
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
 constexpr VideoContainer kContainers[] = {{".mp4", "mp4"}, {".mkv", "matroska"}};
+constexpr VideoContainer kStreamContainer = kContainers[1];  // what "-" gets
 constexpr const char* kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
                                     "medium",    "slow",      "slower",   "veryslow"};
 
@@ -50,12 +56,19 @@ std::string duration_us(int64_t frames, int64_t num, int64_t den) {
 // holds (a colon, a leading dash).
 std::string file_url(const std::string& path) { return "file:" + path; }
 
-// Every occurrence of `from` in `text` replaced by `to`.
+// Every occurrence of `from` in `text` replaced by `to`: ffmpeg's messages name the file it
+// wrote, which for the user is the output they asked for.
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     if (from.empty()) return text;
     for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
     return text;
+}
+
+// Whether the reader of our standard output has gone away (a pipe's read end closed).
+bool stdout_reader_gone() {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    return poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
 }
 
 }  // namespace
@@ -75,64 +88,95 @@ bool is_x264_preset(const std::string& name) {
     return false;
 }
 
+std::string x264_presets_text() {
+    std::string text;
+    for (const char* preset : kPresets) text += (text.empty() ? "" : ", ") + std::string(preset);
+    return text;
+}
+
 std::vector<std::string> ffmpeg_arguments(const VideoSettings& s) {
     const bool hd = s.width >= kHdWidth || s.height >= kHdHeight;
     const std::string matrix = hd ? "bt709" : "bt601";
     const std::string tag = hd ? "bt709" : "smpte170m";  // ffmpeg's names for the two
+    const bool large = int64_t{s.width} * s.height >= kLargeFramePixels;
+    const std::string preset =
+        !s.preset.empty() ? s.preset : large ? kLargeFramePreset : kDefaultPreset;
+    char start[32];
+    std::snprintf(start, sizeof start, "%.6f", s.audio_start_s);
     std::vector<std::string> args = {
         kFfmpegProgram, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
         // Input 0: the frames, exactly as the compositor lays them out.
         "-f", "rawvideo", "-pixel_format", "bgr24",
         "-video_size", std::to_string(s.width) + "x" + std::to_string(s.height),
         "-framerate", std::to_string(s.rate_num) + "/" + std::to_string(s.rate_den),
-        "-i", "pipe:0",
-        // Input 1: the soundtrack.
-        "-i", file_url(s.audio_path),
+        "-i", "pipe:0"};
+    // Input 1: the music, from the first frame's time on.
+    if (s.audio_start_s > 0.0) args.insert(args.end(), {"-ss", start});
+    args.insert(args.end(), {"-i", file_url(s.audio_path),
         "-map", "0:v:0", "-map", "1:a:0",
         // Full-range RGB into limited-range YUV with the size's matrix, tagged to match.
         "-vf", "scale=out_color_matrix=" + matrix + ":out_range=tv,format=yuv420p",
         "-colorspace", tag, "-color_primaries", tag, "-color_trc", tag, "-color_range", "tv",
-        "-c:v", kVideoCodec, "-preset", s.preset.empty() ? kDefaultPreset : s.preset,
+        "-c:v", kVideoCodec, "-preset", preset,
         "-crf", std::to_string(s.crf >= 0 ? s.crf : kDefaultCrf),
         "-c:a", kAudioCodec, "-b:a", kAudioBitrate,
         // Silence after the music (under the end card), and everything cut at the last frame.
-        "-af", "apad", "-t", duration_us(s.frames, s.rate_num, s.rate_den)};
+        "-af", "apad", "-t", duration_us(s.frames, s.rate_num, s.rate_den)});
     const bool mp4 = std::strcmp(s.container->muxer, "mp4") == 0;
     if (mp4) args.insert(args.end(), {"-movflags", s.seekable ? kSeekableFlags : kStreamFlags});
     // A fragmented MP4 has no edit list to hide B-frames' reordering delay: its picture would
     // start two frames after its sound. Without B-frames both start, and end, together.
     if (mp4 && !s.seekable) args.insert(args.end(), {"-bf", "0"});
-    args.insert(args.end(), {"-f", s.container->muxer, file_url(s.output_path)});
+    args.insert(args.end(), {"-f", s.container->muxer,
+                             s.output_path.empty() ? kStdoutUrl : file_url(s.output_path)});
     return args;
 }
 
-std::string video_open(const VideoSettings& settings, VideoPipe* video) {
+Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& run) {
+    out->name = output_name(path);
+    // Without ffmpeg nothing is made: only what to install is said.
     if (find_on_path(kFfmpegProgram).empty())
-        return std::string("--video needs ") + kFfmpegProgram +
-               ", which is not installed (not found on PATH): install the Debian package " +
-               kFfmpegPackage + " (apt-get install " + kFfmpegPackage + ")";
-    video->output_path = settings.output_path;
-    return child_start(ffmpeg_arguments(settings), &video->child);
+        return failed(std::string("--video needs ") + kFfmpegProgram +
+                      ", which is not installed (not found on PATH): install the Debian "
+                      "package " + kFfmpegPackage + " (apt-get install " + kFfmpegPackage + ")");
+    if (Outcome o = output_begin(path, OutputShape::file_or_stdout, &out->target); !o) return o;
+    VideoSettings& s = out->settings;
+    const bool to_stdout = out->target.way == OutputWay::to_stdout;
+    s.container = video_container(path);
+    if (!s.container) s.container = &kStreamContainer;
+    s.output_path = to_stdout ? "" : out->target.write_path;
+    s.seekable = out->target.way == OutputWay::replaced;
+    s.audio_path = run.soundtrack.path;
+    s.audio_start_s = frame_time_ms(run.plan.first_frame, run.plan.fps) / 1000.0;
+    s.rate_num = run.plan.fps.num;
+    s.rate_den = run.plan.fps.den;
+    s.frames = run.plan.frames();
+    s.width = run.framing.width;
+    s.height = run.framing.height;
+    s.crf = run.options.crf;
+    s.preset = run.options.preset;
+    ChildOptions options;
+    options.output = to_stdout ? ChildOutput::inherit : ChildOutput::discard;
+    return child_start(ffmpeg_arguments(s), options, &out->ffmpeg);
 }
 
-std::string video_write(VideoPipe* video, const uint8_t* bgr, size_t bytes,
-                        const std::string& name) {
-    const std::string error = child_write(&video->child, bgr, bytes);
-    if (error.empty() || error == kInterrupted) return error;
+Outcome output_frame(VideoOutput* out, const FrameView& frame) {
+    const Outcome written = child_write(&out->ffmpeg, frame.framed,
+                                        size_t(out->settings.width) * out->settings.height * 3);
+    if (written || written.kind == OutcomeKind::interrupted) return written;
     // ffmpeg has ended early: its own account says why.
-    const std::string reason = video_close(video, name);
-    return reason.empty() ? "ffmpeg stopped taking frames: " + error : reason;
+    const Outcome reason = output_complete(out);
+    return reason ? failed("ffmpeg stopped taking frames: " + written.message) : reason;
 }
 
-std::string video_close(VideoPipe* video, const std::string& name) {
-    const ChildEnd end = child_finish(&video->child);
-    if (end.ok) return "";
+Outcome output_complete(VideoOutput* out) {
+    const ChildEnd end = child_finish(&out->ffmpeg);
+    if (end.ok) return {};
+    if (out->target.way == OutputWay::to_stdout && stdout_reader_gone()) return reader_gone();
     if (end.log.find(kNoSpace) != std::string::npos)
-        return "cannot write " + name + ": " + kNoSpace;
+        return failed("cannot write " + out->name + ": " + kNoSpace);
+    const std::string& written = out->settings.output_path;
     const std::string last_line =
-        replaced(replaced(end.last_log_line(), file_url(video->output_path), name),
-                 video->output_path, name);
-    return "ffmpeg failed (" + end.status + ")" + (last_line.empty() ? "" : ": " + last_line);
+        replaced(replaced(end.last_log_line(), file_url(written), out->name), written, out->name);
+    return failed("ffmpeg failed (" + end.status + ")" + (last_line.empty() ? "" : ": " + last_line));
 }
-
-void video_kill(VideoPipe* video) { child_kill(&video->child); }

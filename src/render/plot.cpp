@@ -4,14 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/timeline.h"
 #include "common/wav_format.h"
-#include "render/child_process.h"
 
 namespace {
 
-constexpr double kMsPerSecond = 1000.0;
 constexpr int64_t kTargetBins = 750;         // about one bin per two pixels across the plot
-constexpr double kFullScale = 32768.0;       // a 16-bit sample's magnitude at 0 dBFS
 constexpr double kLoudnessFloorDb = -60.0;   // quieter than this draws as silence
 constexpr double kPercent = 100.0;
 // Tick spacings tried in turn, in seconds, for at most kMaxTicks ticks across the time axis.
@@ -28,15 +26,8 @@ double loudness_db(const PcmTrack& track, int64_t first, int64_t end) {
         const double mid = (track.samples[2 * i] + track.samples[2 * i + 1]) / 2.0;
         sum += mid * mid;
     }
-    const double rms = std::sqrt(sum / static_cast<double>(end - first)) / kFullScale;
+    const double rms = std::sqrt(sum / static_cast<double>(end - first)) / kSampleSpan;
     return rms > 0.0 ? std::max(kLoudnessFloorDb, 20.0 * std::log10(rms)) : kLoudnessFloorDb;
-}
-
-// A path inside a gnuplot single-quoted string, where only the quote itself needs doubling.
-std::string gnuplot_quoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
 }
 
 // One panel: its label, the y range and ticks, and what it draws.
@@ -65,10 +56,11 @@ constexpr Panel kPanels[] = {
 
 }  // namespace
 
-Plot plot_start(const PcmTrack& track, double span_ms, double pass_ms, const std::string& title) {
+Plot plot_start(const PcmTrack& track, double end_ms, double pass_ms, double start_ms) {
     Plot plot;
     plot.track = &track;
-    plot.title = title;
+    plot.start_ms = start_ms;
+    const double span_ms = end_ms - start_ms;
     plot.bin_ms = std::max(span_ms / kTargetBins, pass_ms);
     plot.bins.resize(static_cast<size_t>(std::max(1.0, std::ceil(span_ms / plot.bin_ms))));
     return plot;
@@ -76,7 +68,7 @@ Plot plot_start(const PcmTrack& track, double span_ms, double pass_ms, const std
 
 void plot_add(Plot* plot, double elapsed_ms, const FrameControls& c) {
     const size_t at =
-        std::min(plot->bins.size() - 1, static_cast<size_t>(elapsed_ms / plot->bin_ms));
+        std::min(plot->bins.size() - 1, static_cast<size_t>((elapsed_ms - plot->start_ms) / plot->bin_ms));
     PlotBin& bin = plot->bins[at];
     ++bin.passes;
     bin.flash_sum += c.flash;
@@ -86,7 +78,7 @@ void plot_add(Plot* plot, double elapsed_ms, const FrameControls& c) {
     bin.inverted += c.invert ? 1 : 0;
 }
 
-std::string plot_script(const Plot& plot, const std::string& output_path, bool svg) {
+std::string plot_script(const Plot& plot, bool svg) {
     const double span_s = static_cast<double>(plot.bins.size()) * plot.bin_ms / kMsPerSecond;
     double step = kTickSteps[std::size(kTickSteps) - 1];
     for (const double s : kTickSteps)
@@ -97,11 +89,11 @@ std::string plot_script(const Plot& plot, const std::string& output_path, bool s
     std::string script =
         svg ? "set terminal svg size 1600,1000 dynamic noenhanced font 'DejaVu Sans,14'\n"
             : "set terminal pngcairo size 1600,1000 noenhanced font 'DejaVu Sans,12'\n";
-    script += "set output " + gnuplot_quoted(output_path) + "\n$d << EOD\n";
+    script += "$d << EOD\n";
     char row[160];
     for (size_t i = 0; i < plot.bins.size(); ++i) {
         const PlotBin& b = plot.bins[i];
-        const double start_ms = static_cast<double>(i) * plot.bin_ms;
+        const double start_ms = plot.start_ms + static_cast<double>(i) * plot.bin_ms;
         const double n = std::max(1, b.passes);
         const double first = start_ms * kSampleRateHz / kMsPerSecond;
         const double end = (start_ms + plot.bin_ms) * kSampleRateHz / kMsPerSecond;
@@ -114,9 +106,9 @@ std::string plot_script(const Plot& plot, const std::string& output_path, bool s
         script += row;
     }
     script += "EOD\n";
-    script += "set multiplot layout 5,1 title " + gnuplot_quoted(plot.title) +
-              " font ',16' margins 0.1,0.985,0.07,0.93 spacing 0,0.018\n"
-              "set xrange [0:" + std::to_string(span_s) + "]\n"
+    script += "set multiplot layout 5,1 title ARG1 font ',16' margins 0.1,0.985,0.07,0.93 spacing 0,0.018\n"
+              "set xrange [" + std::to_string(plot.start_ms / kMsPerSecond) + ":" +
+              std::to_string(plot.start_ms / kMsPerSecond + span_s) + "]\n"
               "set xtics " + std::to_string(step) + " nomirror\n"
                             "set grid front xtics lt 1 dt solid lc rgb '#ffffff' lw 1.2\n"
               "set style fill solid 1.0 noborder\n"
@@ -135,19 +127,4 @@ std::string plot_script(const Plot& plot, const std::string& output_path, bool s
     }
     script += "unset multiplot\n";
     return script;
-}
-
-std::string plot_write(const Plot& plot, const std::string& write_path, bool svg,
-                       const std::string& name) {
-    ChildPipe gnuplot;
-    std::string error = child_start({kGnuplotProgram}, &gnuplot);
-    if (!error.empty()) return "--plot: " + error;
-    const std::string script = plot_script(plot, write_path, svg);
-    error = child_write(&gnuplot, script.data(), script.size());
-    const ChildEnd end = child_finish(&gnuplot);
-    if (error == kInterrupted) return error;
-    if (end.ok && error.empty()) return "";
-    const std::string last_line = end.last_log_line();
-    return "cannot draw " + name + ": gnuplot failed (" + end.status + ")" +
-           (last_line.empty() ? "" : ": " + last_line);
 }

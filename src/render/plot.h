@@ -1,10 +1,10 @@
-// --plot: a picture of how the music drives the demo, for people making music for it. Over the
-// soundtrack's time, in five stacked panels: the loudness of the music itself, and the flash,
-// pulse, noise_range and invert the analysis made of it. Drawn by gnuplot through a pipe.
+// The picture of how the music drives the demo, for people making music for it (--plot). Over
+// the music's time, in five stacked panels: the loudness of the music itself, and the flash,
+// pulse, noise_range and invert the analysis made of it. Drawn by gnuplot.
 //
-//     Plot plot = plot_start(track, span_ms, pass_ms, "song.wav at 60 passes a second");
+//     Plot plot = plot_start(track, end_ms, pass_ms, start_ms);
 //     ...plot_add(&plot, elapsed_ms, controls) for every analysed pass...
-//     std::string error = plot_write(plot, write_path, svg, "song.png");   // runs gnuplot
+//     std::string script = plot_script(plot, svg);   // gnuplot -c SCRIPT TITLE draws it
 //
 // Passes are gathered into a few hundred bins of equal time (each holding the passes that start
 // in it), so that a whole track stays readable at any pass rate and the memory stays small.
@@ -15,10 +15,6 @@
 
 #include "audio/wav_loader.h"
 #include "common/frame_controls.h"
-
-// The program and the Debian package that provides it.
-constexpr const char* kGnuplotProgram = "gnuplot";
-constexpr const char* kGnuplotPackage = "gnuplot-nox";
 
 struct PlotBin {
     int32_t passes = 0;
@@ -31,21 +27,17 @@ struct PlotBin {
 
 struct Plot {
     const PcmTrack* track = nullptr;  // for the loudness
+    double start_ms = 0.0;  // the left edge: the first pass shown
     double bin_ms = 1.0;
     std::vector<PlotBin> bins;
-    std::string title;
 };
 
-// A plot of `span_ms` of `track` analysed every `pass_ms`.
-Plot plot_start(const PcmTrack& track, double span_ms, double pass_ms, const std::string& title);
+// A plot of `track` from `start_ms` to `end_ms`, analysed every `pass_ms`.
+Plot plot_start(const PcmTrack& track, double end_ms, double pass_ms, double start_ms);
 
 void plot_add(Plot* plot, double elapsed_ms, const FrameControls& controls);
 
-// The gnuplot commands that draw `plot` into `output_path` (SVG when `svg`, else PNG), with
-// the data inline.
-std::string plot_script(const Plot& plot, const std::string& output_path, bool svg);
-
-// Runs gnuplot on plot_script. Returns "" or the reason, naming `name` (the output the user
-// asked for) rather than `write_path`.
-std::string plot_write(const Plot& plot, const std::string& write_path, bool svg,
-                       const std::string& name);
+// The gnuplot commands that draw `plot` to standard output (SVG when `svg`, else PNG), with
+// the data inline and the title taken from the script's first argument, ARG1: whatever the
+// title holds (a file name with a newline, quotes, backquotes) stays data, never commands.
+std::string plot_script(const Plot& plot, bool svg);

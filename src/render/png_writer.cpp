@@ -63,7 +63,7 @@ std::string write_png(FILE* file, const uint8_t* bgr, int32_t width, int32_t hei
 std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t width,
                            int32_t height) {
     FILE* file = std::fopen(path.c_str(), "wbe");
-    if (!file) return "cannot write " + path + ": " + std::strerror(errno);
+    if (!file) return std::strerror(errno);
     std::string error = write_png(file, bgr, width, height);
     // A full disk shows as libpng's "Write Error", or only when the buffered rest is flushed;
     // the system's reason says more.
@@ -71,5 +71,5 @@ std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t 
     const bool close_failed = std::fclose(file) != 0;
     if (write_errno != 0 || (error.empty() && close_failed))
         error = std::strerror(write_errno != 0 ? write_errno : errno);
-    return error.empty() ? "" : "cannot write " + path + ": " + error;
+    return error;
 }

@@ -1,7 +1,7 @@
 // PNG output through libpng: one picture of packed blue, green, red pixels written as an 8-bit
 // RGB PNG, so any viewer shows it in its true colours.
 //
-//     std::string error = write_png_file("frame00000.png", pixels, 400, 300);   // "" when done
+//     std::string why = write_png_file("frame00000.png", pixels, 400, 300);   // "" when done
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +11,7 @@
 // bytes each in the order blue, green, red, with no gap between rows. Returns "" or the reason.
 std::string write_png(FILE* file, const uint8_t* bgr, int32_t width, int32_t height);
 
-// Creates (or replaces) `path` and writes the picture to it. Returns "" or
-// "cannot write PATH: reason".
+// Creates (or replaces) `path` and writes the picture to it. Returns "" or the reason, in the
+// system's words where the system gave one ("No space left on device").
 std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t width,
                            int32_t height);

@@ -1,33 +1,30 @@
-// The renderer's soundtrack: found, read and checked by the loader's rules, and when refused,
-// described in plain words (what the file holds, what is needed) rather than the demo's
+// The renderer's music: found, made ready (used as it is, or converted by ffmpeg exactly as the
+// starglobe command converts, audio/prepare.h) and read by the demo's loader, and when refused,
+// described in plain words (what the file holds, how to convert it) rather than the demo's
 // one-word verdict.
 //
+//     std::string name;
+//     Outcome o = find_soundtrack(options.wav_path, &name);
 //     Soundtrack soundtrack;
-//     std::string error = load_soundtrack(options.wav_path, &soundtrack);   // "" when loaded
-//
-// The demo's own loader prints to standard output; the renderer keeps standard output for
-// --controls and --raw, so it reads the file itself and speaks only through its messages.
+//     o = load_soundtrack(name, say, &soundtrack);
 #pragma once
-#include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "audio/prepare.h"
 #include "audio/wav_loader.h"
-
-constexpr const char* kDefaultSoundtrack = "tessaloon.wav";
+#include "common/outcome.h"
 
 struct Soundtrack {
-    std::string path;            // the file read
-    std::vector<uint8_t> bytes;  // the whole file; `track` points into it
-    PcmTrack track;
+    std::string name;       // the file as the user named it (or the default found)
+    std::string path;       // the file read: that one, or its converted copy
+    WavFile wav;            // its samples; wav.track is what the analysis taps
+    ScratchFolder scratch;  // holds a converted copy for the run's length
 };
 
-// Loads `path`, or with "" tessaloon.wav from the working folder, else the installed copy.
-// Returns "" or the reason, possibly over several lines: "song.wav: <what is wrong>" and how to
-// convert a file into the accepted layout.
-std::string load_soundtrack(const std::string& path, Soundtrack* soundtrack);
+// The music to play: `given`, or with "" the soundtrack in the working folder, else the
+// installed copy. Fails naming both places it looked.
+Outcome find_soundtrack(const std::string& given, std::string* name);
 
-// Why `size` bytes that parse_wav refuses are refused, in plain words: "a LIST chunk sits
-// between fmt and data", "48000 Hz mono 16-bit PCM, needs 44100 Hz stereo 16-bit PCM".
-std::string describe_wav(const uint8_t* bytes, size_t size);
+// Loads `name`. `say` hears the converting line. Fails with the reason, possibly over several
+// lines: "song.wav: <what is wrong>" and the command that converts it.
+Outcome load_soundtrack(const std::string& name, const Say& say, Soundtrack* soundtrack);

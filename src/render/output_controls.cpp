@@ -1,0 +1,32 @@
+#include "render/output_controls.h"
+
+#include <cerrno>
+#include <cinttypes>
+
+namespace {
+
+constexpr const char* kHeader =
+    "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe\n";
+
+}  // namespace
+
+Outcome output_open(ControlsOutput* out, const std::string& path, const RunInfo&) {
+    out->name = output_name(path);
+    if (Outcome o = output_begin(path, OutputShape::file_or_stdout, &out->target); !o) return o;
+    if (Outcome o = stream_open(out->target, &out->stream); !o) return o;
+    if (std::fputs(kHeader, out->stream.file) < 0)
+        return write_failure(out->stream.is_stdout, out->name, errno);
+    return {};
+}
+
+Outcome output_pass(ControlsOutput* out, const PassView& pass) {
+    const FrameControls& c = pass.made.controls;
+    if (std::fprintf(out->stream.file, "%" PRId64 ",%.3f,%d,%d,%d,%d,%d,%d,%d,%d\n", pass.index,
+                     pass.elapsed_ms, c.flash, c.pulse, c.invert ? 1 : 0, c.noise_range,
+                     c.noise_offset, c.ring_length, pass.made.star_index,
+                     pass.made.globe_index) < 0)
+        return write_failure(out->stream.is_stdout, out->name, errno);
+    return {};
+}
+
+Outcome output_complete(ControlsOutput* out) { return stream_close(&out->stream, out->name); }

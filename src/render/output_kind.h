@@ -1,0 +1,62 @@
+// What every output kind of the renderer sees (render/outputs.h lists the kinds): the run it
+// belongs to, each analysed pass and each output frame, and a file of its own to write to.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "common/outcome.h"
+#include "frame/frame_pass.h"
+#include "render/atomic_output.h"
+#include "render/framing.h"
+#include "render/options.h"
+#include "render/soundtrack.h"
+#include "render/timeline.h"
+
+struct RunInfo {
+    const RenderOptions& options;
+    const RenderPlan& plan;
+    const Soundtrack& soundtrack;
+    Framing framing;  // where the picture sits in a --video and --png frame
+};
+
+// One analysed pass as the outputs see it.
+struct PassView {
+    int64_t index = 0;  // pass j, from 0
+    double elapsed_ms = 0.0;
+    FramePass made;     // the controls and the pictures the pass chose
+};
+
+// One output frame.
+struct FrameView {
+    int64_t number = 0;               // from 0 in this render
+    const uint8_t* picture = nullptr; // the 400 x 300 picture shown
+    const uint8_t* framed = nullptr;  // it placed in the output frame (Framing::bytes())
+    bool repeat = false;              // the same picture as the frame before
+};
+
+// A stdio stream onto an output's write path, or standard output; closed (or, for standard
+// output, flushed) by its owner.
+struct OutputStream {
+    FILE* file = nullptr;
+    bool is_stdout = false;
+
+    OutputStream() = default;
+    OutputStream(OutputStream&& other) noexcept;
+    OutputStream& operator=(OutputStream&& other) noexcept;
+    ~OutputStream();
+};
+
+// Opens `target` (begun with output_begin) for writing.
+Outcome stream_open(const AtomicOutput& target, OutputStream* stream);
+
+// Closes the stream, reporting any write that failed on the way, for the output called `name`.
+Outcome stream_close(OutputStream* stream, const std::string& name);
+
+// A failed write to the output called `name`: the reader of standard output gone, or the
+// system's reason.
+Outcome write_failure(bool to_stdout, const std::string& name, int error);
+
+// "standard output" for a name of it, else the name as given: what messages call an output.
+std::string output_name(const std::string& path);
