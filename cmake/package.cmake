@@ -39,10 +39,10 @@ function(starglobe_launcher output folder demo soundtrack)
                      WORLD_READ WORLD_EXECUTE)
 endfunction()
 starglobe_launcher(${CMAKE_BINARY_DIR}/launcher/starglobe ${CMAKE_BINARY_DIR}/launcher
-  ${CMAKE_BINARY_DIR}/starglobe ${CMAKE_BINARY_DIR}/tessaloon.wav)
+  ${CMAKE_BINARY_DIR}/starglobe ${CMAKE_BINARY_DIR}/${STARGLOBE_SOUNDTRACK_NAME})
 set(root /installed)  # any absolute root: only the relative paths matter
 starglobe_launcher(${CMAKE_BINARY_DIR}/install/starglobe ${root}/${STARGLOBE_GAMES_DIR}
-  ${root}/${STARGLOBE_PRIVATE_DIR}/starglobe ${root}/${STARGLOBE_DATA_DIR}/tessaloon.wav)
+  ${root}/${STARGLOBE_PRIVATE_DIR}/starglobe ${root}/${STARGLOBE_DATA_DIR}/${STARGLOBE_SOUNDTRACK_NAME})
 
 # --- Manuals: scdoc sources in docs/man/, roff in build/man/ (for `man -l`), gzipped for
 # installing as Debian wants them.
@@ -76,7 +76,7 @@ add_custom_target(starglobe-docs ALL DEPENDS ${man_pages} ${changelog})
 install(TARGETS starglobe RUNTIME DESTINATION ${STARGLOBE_PRIVATE_DIR})
 install(TARGETS starglobe-render RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${CMAKE_BINARY_DIR}/install/starglobe DESTINATION ${STARGLOBE_GAMES_DIR})
-install(FILES ${CMAKE_BINARY_DIR}/tessaloon.wav DESTINATION ${STARGLOBE_DATA_DIR})
+install(FILES ${CMAKE_BINARY_DIR}/${STARGLOBE_SOUNDTRACK_NAME} DESTINATION ${STARGLOBE_DATA_DIR})
 install(FILES ${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.metainfo.xml

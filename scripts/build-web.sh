@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh web
 # Debian's emcc runs its JavaScript optimizer under node, which finds acorn only there.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-emcmake cmake -S web -B build-web -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The same top-level project as the native build: under emcmake it builds the core libraries
+# and web/ only.
+emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release -DSTARGLOBE_WERROR=ON >/dev/null
 cmake --build build-web -j "$(nproc)"
 echo "Built build-web/site/"

@@ -1,8 +1,9 @@
-#include "web/picture_decoder.h"
+#include "picture_decoder.h"
 
 #include <cstdint>
 
 #include "common/picture.h"
+#include "visuals/picture_store.h"
 
 // stb_image is third-party code: its own warnings are not ours to fix.
 #pragma clang diagnostic push
@@ -18,12 +19,6 @@
 namespace {
 constexpr int kRgbChannels = 3;  // what stb_image is asked for: red, green, blue
 }  // namespace
-
-// The storage image_bank.cpp declares and points its tables at; writable here, since the
-// pictures arrive at run time. Zero-initialised, so it costs nothing in the .wasm file.
-extern "C" {
-alignas(64) RawImage starglobe_pictures[kPictureCount];
-}
 
 bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
     if (index < 0 || index >= kPictureCount || size > INT32_MAX) return false;
@@ -43,5 +38,3 @@ bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
     stbi_image_free(rgb);
     return fits;
 }
-
-const uint8_t* decoded_pictures() { return starglobe_pictures[0].bgr; }

@@ -1,64 +1,100 @@
 // The demo's core for the web page, compiled to WebAssembly: the same loader, analyzer, image
-// bank, compositor and noise as the native program, driven pass by pass from JavaScript
-// (web/page.js) through the exported functions below. Nothing here touches the browser.
+// bank, compositor, noise and view as the native program, driven pass by pass from JavaScript
+// (web/page.js) through the functions below, which are the module's whole interface. Nothing
+// here touches the browser.
 //
-// Page start-up:   web_stage + web_decode_picture for each of the 45 PNGs, then web_stage +
-//                  web_accept_built_in for the soundtrack the synthesizer made in a worker.
+// Page start-up:   web_facts for the numbers the page needs; web_stage + web_decode_picture
+//                  for each picture; web_stage + web_accept_built_in for the soundtrack the
+//                  synthesizer made in a worker.
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
-// Your own music:  web_stage(size), copy the file in, web_accept_wav.
+// Your own music:  web_stage(size), the file's bytes, web_accept_wav; or, for audio the
+//                  browser decoded, web_stage(bytes of 16-bit stereo samples) and
+//                  web_accept_pcm.
+// Listening:       web_listen_stage(count) for the newest samples, web_listen_push(count),
+//                  and web_listen_pass per pass.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <utility>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "audio/analyzer.h"
+#include "audio/convert.h"
 #include "audio/wav_loader.h"
 #include "common/picture.h"
+#include "common/timeline.h"
+#include "common/wav_format.h"
 #include "frame/frame_pass.h"
+#include "frame/view.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
-#include "web/picture_decoder.h"
+#include "picture_decoder.h"
 
 namespace {
 
 constexpr int kRgbaBytesPerPixel = 4;
 constexpr uint8_t kOpaque = 255;
+// The longest music the page takes: an hour, 635 MB as WAV, whose samples the browser also
+// holds as 32-bit floats to play them. Files larger than its WAV are refused unread.
+constexpr double kMaxSeconds = 3600.0;
+constexpr uint64_t kMaxFileBytes = kWavHeaderBytes + uint64_t(kMaxSeconds) * kWavByteRate;
+// Listening: the newest samples captured, interleaved left, right. A ring of 1 s.
+constexpr size_t kListenSamples = size_t{kSampleRateHz} * kWavChannels;
 
-// One soundtrack: the whole file's bytes, which the track points into.
-struct Soundtrack {
-    std::vector<uint8_t> bytes;
-    PcmTrack track;
-};
+enum class Accepted : int32_t { ok = 0, refused = 1, too_long = 2 };
 
 struct WebDemo {
-    Soundtrack built_in;     // synthesized from the score at start-up (synth_worker.cpp)
-    Soundtrack own;          // the last WAV the user gave that the loader accepted
-    std::vector<uint8_t> staged;  // a file the page is handing over (a PNG or a WAV)
-    const Soundtrack* playing = nullptr;
+    WavFile built_in;           // synthesized from the score at start-up (synth_worker.cpp)
+    WavFile own;                // the last music the user gave that was accepted
+    WavFile refused;            // the last file refused, for describing why
+    std::unique_ptr<uint8_t[]> staged;  // a file the page is handing over
+    size_t staged_size = 0;
+    const WavFile* playing = nullptr;
     AudioAnalyzer analyzer;
     // glibc's unseeded rand() sequence whatever the C library (musl's rand() differs), so the
     // page draws the noise the Linux demo draws.
     NoiseSource noise = noise_source_unseeded();
-    std::vector<uint8_t> frame = std::vector<uint8_t>(kImageBytes);            // B, G, R
+    PictureView view;
+    std::vector<uint8_t> frame = std::vector<uint8_t>(kImageBytes);  // B, G, R
     std::vector<uint8_t> rgba = std::vector<uint8_t>(size_t{kImagePixels} * kRgbaBytesPerPixel);
+    std::vector<int16_t> listened = std::vector<int16_t>(kListenSamples);
+    size_t listen_next = 0;     // where the next captured sample goes
+    std::vector<int16_t> listen_stage;
+    std::string text;           // the last text handed out
 };
 
 WebDemo demo;
 
+const char* hand_out(std::string text) {
+    demo.text = std::move(text);
+    return demo.text.c_str();
+}
+
+std::unique_ptr<uint8_t[]> take_staged(size_t* size) {
+    *size = demo.staged_size;
+    demo.staged_size = 0;
+    return std::move(demo.staged);
+}
+
 // Checks the staged WAV file with the loader; when it is accepted it becomes `into` and the
 // soundtrack played from then on. Returns the WavStatus as a number.
-int32_t accept_staged_wav(Soundtrack* into) {
-    PcmTrack track;
-    const WavStatus status = parse_wav(demo.staged.data(), demo.staged.size(), &track);
-    if (status == WavStatus::ok) {
-        into->bytes = std::move(demo.staged);
-        into->track = track;  // the vector's move keeps its buffer where the track points
-        demo.playing = into;
+int32_t accept_staged_wav(WavFile* into) {
+    size_t size = 0;
+    std::unique_ptr<uint8_t[]> bytes = take_staged(&size);
+    WavFile wav = wav_from_bytes(std::move(bytes), size);
+    const auto status = static_cast<int32_t>(wav.status);
+    if (wav.status != WavStatus::ok) {
+        demo.refused = std::move(wav);
+        return status;
     }
-    demo.staged = {};
-    return static_cast<int32_t>(status);
+    *into = std::move(wav);  // the buffer moves with it, so the track still points into it
+    demo.playing = into;
+    return status;
 }
 
 void to_rgba(const uint8_t* bgr) {
@@ -71,45 +107,108 @@ void to_rgba(const uint8_t* bgr) {
     }
 }
 
+void show(double elapsed_ms) { view_show(&demo.view, elapsed_ms, demo.frame.data()); }
+
 }  // namespace
 
 extern "C" {
 
-// A buffer of `size` bytes for a file the page hands over (a PNG, or a WAV from the user),
-// valid until the next call of a function below that takes it.
-EMSCRIPTEN_KEEPALIVE uint8_t* web_stage(int32_t size) {
-    demo.staged.assign(static_cast<size_t>(size), 0);
-    return demo.staged.data();
+// The numbers the page needs, as JSON: the picture's size, the sound's layout, the end card's
+// time and what the page takes.
+EMSCRIPTEN_KEEPALIVE const char* web_facts() {
+    return hand_out(
+        "{\"width\":" + std::to_string(kImageWidth) +
+        ",\"height\":" + std::to_string(kImageHeight) +
+        ",\"pictures\":" + std::to_string(kPictureCount) +
+        ",\"sampleRate\":" + std::to_string(kSampleRateHz) +
+        ",\"channels\":" + std::to_string(kWavChannels) +
+        ",\"sampleSpan\":" + std::to_string(static_cast<int64_t>(kSampleSpan)) +
+        ",\"fullScale\":" + std::to_string(kFullScaleSample) +
+        ",\"msPerSecond\":" + std::to_string(static_cast<int64_t>(kMsPerSecond)) +
+        ",\"endCardMs\":" + std::to_string(static_cast<int64_t>(kEndCardMs)) +
+        ",\"maxSeconds\":" + std::to_string(static_cast<int64_t>(kMaxSeconds)) +
+        ",\"maxFileBytes\":" + std::to_string(kMaxFileBytes) +
+        ",\"maxLength\":\"" + hours_and_minutes(kMaxSeconds) + "\"" +
+        ",\"listenSamples\":" + std::to_string(kListenSamples) + "}");
 }
 
-// Decodes the staged PNG into picture `index` (image_bank.h's order).
-// Returns whether it was a 400 x 300 picture that decoded.
+// A buffer of `size` bytes for a file the page hands over (a picture, the soundtrack, the
+// user's music), valid until the next call that takes it; null when there is no room. The
+// user's previous music is let go first, so that a new file never needs room for both.
+EMSCRIPTEN_KEEPALIVE uint8_t* web_stage(double size, int32_t for_music) {
+    if (for_music) {
+        if (demo.playing == &demo.own) demo.playing = demo.built_in.status == WavStatus::ok
+                                                          ? &demo.built_in
+                                                          : nullptr;
+        demo.own = WavFile{};
+        demo.refused = WavFile{};
+    }
+    demo.staged.reset();
+    demo.staged_size = 0;
+    if (!(size >= 0.0 && size <= static_cast<double>(kMaxFileBytes))) return nullptr;
+    demo.staged.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+    if (demo.staged) demo.staged_size = static_cast<size_t>(size);
+    return demo.staged.get();
+}
+
+// Decodes the staged PNG into picture `index` (the bank's order). Returns whether it was a
+// 400 x 300 picture that decoded.
 EMSCRIPTEN_KEEPALIVE int32_t web_decode_picture(int32_t index) {
-    const bool ok = decode_picture(index, demo.staged.data(), demo.staged.size());
-    demo.staged = {};
-    return ok ? 1 : 0;
+    size_t size = 0;
+    const std::unique_ptr<uint8_t[]> png = take_staged(&size);
+    return decode_picture(index, png.get(), size) ? 1 : 0;
 }
 
-// Takes the staged WAV file, the soundtrack synthesized from its score (synth_worker.cpp), as
-// the built-in soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
+// Takes the staged WAV file, the soundtrack synthesized from its score, as the built-in
+// soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() { return accept_staged_wav(&demo.built_in); }
 
 // The bytes of the synthesized WAV file, for checking them against the native build's.
-EMSCRIPTEN_KEEPALIVE const uint8_t* web_built_in_wav() { return demo.built_in.bytes.data(); }
+EMSCRIPTEN_KEEPALIVE const uint8_t* web_built_in_wav() { return demo.built_in.bytes.get(); }
 EMSCRIPTEN_KEEPALIVE int32_t web_built_in_wav_size() {
-    return static_cast<int32_t>(demo.built_in.bytes.size());
+    return static_cast<int32_t>(demo.built_in.size);
 }
 
-// All 45 pictures back to back (image_bank.h's order), for the same check.
-EMSCRIPTEN_KEEPALIVE const uint8_t* web_pictures() { return decoded_pictures(); }
+// All the pictures back to back (the bank's order), for the same check.
+EMSCRIPTEN_KEEPALIVE const uint8_t* web_pictures() { return star_frames[0]->bgr; }
 
 // Checks the staged WAV with the loader; when it is accepted it becomes the soundtrack.
-// Returns the WavStatus as a number (0 ok, 1 too short, 2 corrupted, 3 unsupported).
+// Returns the WavStatus as a number (0 ok, 1 unreadable, 2 corrupted, 3 unsupported).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() { return accept_staged_wav(&demo.own); }
 
-// The loader's line for a status, or null where the refusal is silent.
+// Takes the staged bytes as 16-bit stereo samples at 44,100 Hz, little-endian, that the
+// browser decoded from the user's file, and plays them from then on: as a WAV in the demo's
+// layout, through the same loader. Returns an Accepted.
+EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm() {
+    size_t size = 0;
+    std::unique_ptr<uint8_t[]> samples = take_staged(&size);
+    if (size > kMaxFileBytes - kWavHeaderBytes) return static_cast<int32_t>(Accepted::too_long);
+    std::unique_ptr<uint8_t[]> wav(new (std::nothrow) uint8_t[kWavHeaderBytes + size]);
+    if (!wav) return static_cast<int32_t>(Accepted::refused);
+    uint8_t header[kWavHeaderBytes];
+    wav_write_header(header, static_cast<uint32_t>(size));
+    std::memcpy(wav.get(), header, kWavHeaderBytes);
+    std::memcpy(wav.get() + kWavHeaderBytes, samples.get(), size);
+    samples.reset();
+    demo.staged = std::move(wav);
+    demo.staged_size = kWavHeaderBytes + size;
+    return accept_staged_wav(&demo.own) == 0 ? static_cast<int32_t>(Accepted::ok)
+                                             : static_cast<int32_t>(Accepted::refused);
+}
+
+// The demo's line for a refused WAV (a WavStatus), or null where the refusal is silent.
 EMSCRIPTEN_KEEPALIVE const char* web_wav_message(int32_t status) {
     return wav_status_message(static_cast<WavStatus>(status));
+}
+
+// Why the last refused file was refused, in plain words.
+EMSCRIPTEN_KEEPALIVE const char* web_describe_refused() {
+    return hand_out(describe_wav(demo.refused));
+}
+
+// How a person makes the file called `name` into one the demo plays as it is.
+EMSCRIPTEN_KEEPALIVE const char* web_advice(const char* name) {
+    return hand_out(conversion_advice(name));
 }
 
 // The soundtrack's samples (interleaved left, right) and its length in frames, for playback.
@@ -119,21 +218,52 @@ EMSCRIPTEN_KEEPALIVE const int16_t* web_track_samples() {
 EMSCRIPTEN_KEEPALIVE uint32_t web_track_frames() {
     return demo.playing ? demo.playing->track.frames : 0;
 }
+// Whether the user's own music plays (else the built-in soundtrack).
+EMSCRIPTEN_KEEPALIVE int32_t web_plays_own() { return demo.playing == &demo.own ? 1 : 0; }
 
 // A fresh run, as the native program starts one: zeroed filters and envelopes, the noise
-// from the first value of the C library's unseeded sequence.
-EMSCRIPTEN_KEEPALIVE void web_start() {
+// from the first value of the C library's unseeded sequence, and the view, gentle or not.
+EMSCRIPTEN_KEEPALIVE void web_start(int32_t gentle) {
     demo.analyzer = AudioAnalyzer{};
     demo.noise = noise_source_unseeded();
+    demo.view = view_start(gentle != 0);
+    std::fill(demo.listened.begin(), demo.listened.end(), 0);
+    demo.listen_next = 0;
 }
 
-// One pass of the demo at `elapsed_ms`: analysis, pictures, composition into the frame.
+// One pass of the demo at `elapsed_ms`: analysis, pictures, composition, view.
 EMSCRIPTEN_KEEPALIVE void web_pass(double elapsed_ms) {
     if (!demo.playing) return;
-    frame_pass(&demo.analyzer, demo.playing->track, elapsed_ms, &demo.noise, demo.frame.data());
+    frame_pass(&demo.analyzer, demo.playing->track, elapsed_ms, &demo.noise,
+               view_target(&demo.view, demo.frame.data()));
+    show(elapsed_ms);
 }
 
-// The last composed frame, or the end card, as canvas pixels (R, G, B, A; alpha opaque).
+// Room for `count` newly captured samples (interleaved left, right) to hand over.
+EMSCRIPTEN_KEEPALIVE int16_t* web_listen_stage(int32_t count) {
+    demo.listen_stage.resize(static_cast<size_t>(std::max(count, 0)));
+    return demo.listen_stage.data();
+}
+
+// Adds the staged samples to the ring of what was heard.
+EMSCRIPTEN_KEEPALIVE void web_listen_push(int32_t count) {
+    const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), demo.listen_stage.size());
+    for (size_t i = 0; i < n; ++i) {
+        demo.listened[demo.listen_next] = demo.listen_stage[i];
+        demo.listen_next = (demo.listen_next + 1) % kListenSamples;
+    }
+}
+
+// One pass while listening: the newest sample heard, analysed as the demo analyses the
+// sample playing; `elapsed_ms` turns the pictures.
+EMSCRIPTEN_KEEPALIVE void web_listen_pass(double elapsed_ms) {
+    const int16_t newest = demo.listened[(demo.listen_next + kListenSamples - 1) % kListenSamples];
+    frame_pass_sample(&demo.analyzer, newest, elapsed_ms, &demo.noise,
+                      view_target(&demo.view, demo.frame.data()));
+    show(elapsed_ms);
+}
+
+// The last frame shown, or the end card, as canvas pixels (R, G, B, A; alpha opaque).
 EMSCRIPTEN_KEEPALIVE const uint8_t* web_frame_rgba() {
     to_rgba(demo.frame.data());
     return demo.rgba.data();

@@ -5,11 +5,9 @@
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
-#include "arrangement.h"
-#include "common/wav_format.h"
+#include "soundtrack/arrangement.h"
 
 namespace {
 
@@ -19,20 +17,9 @@ std::vector<uint8_t> wav;
 
 extern "C" {
 
-// Renders the piece (a second or two) and returns the first byte of the WAV file: the
-// canonical header, then the samples little-endian, byte for byte as tessaloon-synth writes.
+// Renders the piece (a second or two) and returns the first byte of the WAV file.
 EMSCRIPTEN_KEEPALIVE const uint8_t* synth_wav() {
-    const std::vector<int16_t> pcm = soundtrack::render_tessaloon();
-    const auto data_bytes = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
-    wav.assign(kWavHeaderBytes + data_bytes, 0);
-    uint8_t header[kWavHeaderBytes];
-    wav_write_header(header, data_bytes);
-    std::memcpy(wav.data(), header, kWavHeaderBytes);
-    uint8_t* at = wav.data() + kWavHeaderBytes;
-    for (const int16_t s : pcm) {
-        wav_put_u16(at, static_cast<uint16_t>(s));
-        at += sizeof s;
-    }
+    wav = soundtrack::render_tessaloon_wav();
     return wav.data();
 }
 
