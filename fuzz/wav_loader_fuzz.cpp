@@ -1,11 +1,13 @@
 // libFuzzer target for the WAV loader's parser: every input goes through parse_wav in a buffer
 // of exactly its size, so AddressSanitizer sees any read past it, and an accepted track's
 // samples are all read, so a frame count reaching past the input shows too. A rejection must
-// leave the track alone, and every verdict agree with whether it has a line to print.
+// leave the track alone, every verdict agree with whether it has a line to print, and the
+// words describing a refusal come from the header alone, whatever it holds.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "audio/wav_loader.h"
@@ -31,6 +33,11 @@ void check_input(const std::vector<uint8_t>& input) {
     if (!accepted) {
         check(track.samples == kUntouchedSamples && track.frames == kUntouchedFrames,
               "a rejected input changed the track");
+        auto copy = std::make_unique<uint8_t[]>(input.size());
+        std::memcpy(copy.get(), input.data(), input.size());
+        const WavFile refused = wav_from_bytes(std::move(copy), input.size());
+        check(refused.status == status && !describe_wav(refused).empty(),
+              "a refusal goes undescribed");
         return;
     }
     check(track.samples == reinterpret_cast<const int16_t*>(input.data() + kWavHeaderBytes),
