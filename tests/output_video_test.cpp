@@ -1,4 +1,4 @@
-#include "render/ffmpeg_pipe.h"
+#include "render/output_video.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -33,12 +33,19 @@ TEST(FfmpegArguments, DescribeTheFramesExactlyAndNameEveryPathAsAFile) {
     EXPECT_NE(std::find(args.begin(), args.end(), "file:-odd:name.wav"), args.end());
     EXPECT_EQ(args[args.size() - 2], "mp4");
     EXPECT_EQ(args.back(), "file:out.mp4.partial-x");
+    EXPECT_EQ(std::find(args.begin(), args.end(), "-ss"), args.end());
+    EXPECT_EQ(value_after("-preset"), "superfast");
 
     s.container = video_container("a.mkv");
     s.rate_num = 30000;
     s.rate_den = 1001;
     s.frames = 8856;
+    s.audio_start_s = 62.5;  // --start: the music from the first frame's time
+    s.width = 1280, s.height = 720;
     args = ffmpeg_arguments(s);
+    EXPECT_EQ(value_after("-ss"), "62.500000");
+    EXPECT_EQ(*(std::find(args.begin(), args.end(), "-ss") + 2), "-i");
+    EXPECT_EQ(value_after("-preset"), "ultrafast");  // a large frame: the fast default
     EXPECT_EQ(value_after("-framerate"), "30000/1001");
     EXPECT_EQ(value_after("-t"), "295495200us");  // 8856 * 1001 / 30000 s, exactly
     EXPECT_EQ(args[args.size() - 2], "matroska");
@@ -53,9 +60,11 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
     ASSERT_EQ(chmod(dir.file("ffmpeg").c_str(), 0755), 0);
     const std::string saved = std::getenv("PATH");
     setenv("PATH", (dir.path + ":" + saved).c_str(), 1);
-    VideoPipe video;
-    EXPECT_EQ(video_open(settings_for("/tmp/v.mp4.partial-x"), &video), "");
-    if (video.child.pid > 0) body(&video);
+    VideoOutput video;
+    video.name = "v.mp4";
+    video.settings = settings_for("/tmp/v.mp4.partial-x");
+    EXPECT_TRUE(child_start(ffmpeg_arguments(video.settings), {}, &video.ffmpeg));
+    if (video.ffmpeg.pid > 0) body(&video);
     setenv("PATH", saved.c_str(), 1);
 }
 
@@ -68,18 +77,20 @@ TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOn
                   "cannot write v.mp4: No space left on device"}};
     for (const auto& c : cases)
         with_fake_ffmpeg("head -c 1000 >/dev/null\necho '" + std::string(c.complaint) +
-                             "' >&2\nexit 3", [&c](VideoPipe* video) {
+                             "' >&2\nexit 3", [&c](VideoOutput* video) {
             const std::vector<uint8_t> frame(360000, 0);
-            std::string error;
-            for (int i = 0; i < 50 && error.empty(); ++i)
-                error = video_write(video, frame.data(), frame.size(), "v.mp4");
-            EXPECT_EQ(error, c.error);
+            FrameView view;
+            view.framed = frame.data();
+            Outcome written;
+            for (int i = 0; i < 50 && written; ++i) written = output_frame(video, view);
+            EXPECT_EQ(written.message, c.error);
         });
-    with_fake_ffmpeg("exec sleep 60", [](VideoPipe* video) {
+    with_fake_ffmpeg("exec sleep 60", [](VideoOutput* video) {
+        // Its owner going away stops it at once.
         const double started = test_support::monotonic_seconds();
-        video_kill(video);
+        { VideoOutput dropped = std::move(*video); }
         EXPECT_LT(test_support::monotonic_seconds() - started, 5.0);
-        EXPECT_EQ(video_close(video, "v.mp4"), "");  // nothing left to close
+        EXPECT_TRUE(output_complete(video));  // nothing left to finish
     });
 }
 

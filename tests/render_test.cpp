@@ -1,3 +1,6 @@
+// The offline renderer: its options and timeline, the frames it writes held against the plain
+// reference compositor, its outputs on success, failure and stop signals, and what a hostile
+// command line must not get out of it.
 #include "render/render.h"
 
 #include <gtest/gtest.h>
@@ -6,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -17,11 +20,13 @@
 #include <vector>
 
 #include "audio/analyzer.h"
+#include "audio/convert.h"
 #include "common/build_info.h"
-#include "frame/frame_pass.h"
+#include "frame/view.h"
+#include "render/framing.h"
+#include "support/reference_compositor.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
-#include "visuals/noise.h"
 
 namespace {
 
@@ -70,33 +75,44 @@ std::string probe(const TempDir& dir, const std::string& file) {
 
 const std::string kRender = test_support::kBuildDir + "/starglobe-render";
 
-test_support::ProcessResult render_in(const TempDir& dir, Names args) {
+test_support::ProcessResult render_in(const TempDir& dir, Names args,
+                                      const Names& env = {}) {
     args.insert(args.begin(), kRender);
-    return test_support::run_program(args, dir.path);
+    return test_support::run_program(args, dir.path, env);
 }
 
-TEST(RenderOptions, RatesFramingAndRefusals) {
+// A shell command run in `dir`, for pipes and odd names.
+test_support::ProcessResult shell_in(const TempDir& dir, const std::string& command) {
+    return test_support::run_program({"/bin/bash", "-c", command}, dir.path,
+                                     {"RENDER=" + kRender});
+}
+
+TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     // 30000/1001 puts frame 30 at exactly 1001 ms; 29.97 at 1001.001 ms, past 1001.0005.
     const struct { std::vector<const char*> args; uint32_t track_frames;
-                   std::array<int64_t, 5> num_den_passes_music_card;
+                   std::array<int64_t, 7> num_den_passes_first_end_card_shown;
     } cases[] = {
-        {{"--fps", "60000/2002", "--seconds", "1.0010005", "--raw", "r"},
-         0,
-         {30000, 1001, 31, 31, 0}},
-        {{"--fps", "29.97", "--seconds", "1.0010005", "--raw", "r"}, 0, {2997, 100, 30, 30, 0}},
+        {{"--fps", "60000/2002", "--loop-fps", "30000/1001", "--seconds", "1.0010005",
+          "--controls", "c"}, 0, {30000, 1001, 31, 0, 31, 0, 0}},
+        {{"--fps", "29.97", "--loop-fps", "29.97", "--seconds", "1.0010005", "--controls", "c"},
+         0, {2997, 100, 30, 0, 30, 0, 0}},
         // Passes that start before frame 3's 300 ms; a length given: no end card.
         {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"},
-         44100,
-         {10, 1, 8, 3, 0}},
-        {{"--png", "p"}, 0, {60, 1, 0, 0, 600}},  // no music: straight to the card
+         44100, {10, 1, 8, 0, 3, 0, 0}},
+        // The live look by default; no music: straight to the card.
+        {{"--png", "p"}, 0, {60, 1, 0, 0, 0, 600, 0}},
+        // From 1.01 s: frame 61 at 1016.7 ms shows pass 1016, the passes before it unseen.
+        {{"--raw", "r", "--start", "1.01", "--seconds", "1"}, 44100 * 3,
+         {60, 1, 2017, 61, 121, 0, 1016}},
     };
-    const std::vector<int16_t> silence(2 * 44100, 0);
+    const std::vector<int16_t> silence(2 * 44100 * 3, 0);
     for (const auto& c : cases) {
         RenderOptions o;
         ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o), "");
         const RenderPlan p = render_plan(o, PcmTrack{silence.data(), c.track_frames});
-        EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.music_frames, p.card_frames}),
-                  c.num_den_passes_music_card) << c.args[1];
+        EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.first_frame, p.music_frames,
+                              p.card_frames, p.first_pass}),
+                  c.num_den_passes_first_end_card_shown) << c.args[1];
     }
     const FrameRate ntsc{30000, 1001, true, 0.0}, decimal{2997, 100, false, 29.97};
     // Exact ratios, rounded once (frame 3 at 100.1 ms, 30 at 1001 ms); a decimal as given,
@@ -111,10 +127,7 @@ TEST(RenderOptions, RatesFramingAndRefusals) {
     EXPECT_EQ(pass_shown(7, r60, r1000), 116);   // 116.67 ms
     EXPECT_EQ(pass_shown(30, ntsc, r1000), 1001);
 
-    const char* framed[] = {"--size", "1920x1080", "--video", "V.MKV"};
-    RenderOptions o;
-    ASSERT_EQ(parse_render_options(4, framed, &o), "");
-    const Framing f = output_framing(o);
+    const Framing f = framing_for(0, 1920, 1080);
     EXPECT_EQ((std::array{f.width, f.height, f.scale, f.x, f.y}),
               (std::array{1920, 1080, 3, 360, 90}));
     const std::vector<std::vector<const char*>> refused = {
@@ -126,7 +139,16 @@ TEST(RenderOptions, RatesFramingAndRefusals) {
         {"--png", "p", "--size", "399x300"}, {"--raw", "r", "--scale", "2"},
         {"--video", "v.mp4", "--frames", "0"}, {"--raw", "r", "--raw", "r"},
         {"--raw", "r", "--frames", "3", "--seconds", "1"}, {"--fps", "30"},
-        {"--controls", "-", "--raw", "-"}, {"--video", "same.mp4", "--png", "same.mp4"}};
+        {"--controls", "c", "--gentle"},
+        // One number syntax: no hex, exponents, signs or blanks anywhere.
+        {"--raw", "r", "--seconds", "0x10"}, {"--raw", "r", "--seconds", "1e1"},
+        {"--raw", "r", "--start", "-1"}, {"--raw", "r", "--fps", " 60"},
+        // Nothing past the timeline the tap holds, and no count that plans for ever.
+        {"--raw", "r", "--seconds", "48696"}, {"--raw", "r", "--start", "48000", "--seconds",
+        "1000"}, {"--raw", "r", "--frames", "9223372036854775295"},
+        {"--raw", "r", "--fps", "1", "--frames", "48696"},
+        // What ffmpeg cannot take is refused up front.
+        {"--video", "v.mp4", "--size", "16002x400"}};
     for (const auto& args : refused) {
         RenderOptions ignored;
         EXPECT_NE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored), "")
@@ -134,42 +156,100 @@ TEST(RenderOptions, RatesFramingAndRefusals) {
     }
 }
 
-TEST(RenderProgram, UsageAndSoundtrackFailuresSayWhyOnStandardError) {
+TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
     TempDir dir;
-    for (const Names& args : {Names{"--bogus", "1", "--controls", "c"}, {"--controls"},
-                              {"--video", "v.mp4", "--frames", "0"}}) {
-        const auto run = render_in(dir, args);
-        EXPECT_EQ(run.exit_code, 2) << args.back();
-        EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
+    test_support::write_file(dir.file("v.wav"), test_support::tone_wav(0.2));
+    ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+    fs::create_directory(dir.file("sub"));
+    const struct { Names args; int status; std::string says; } cases[] = {
+        {{"--bogus", "1", "--controls", "c"}, 2, "unknown option '--bogus'"},
+        {{"--controls"}, 2, "--controls needs a value"},
+        // Outputs over the music, or over each other by another name: refused, nothing lost.
+        {{"--wav", "v.wav", "--controls", "v.wav"}, 2, "would overwrite the music"},
+        {{"--wav", "./sub/../v.wav", "--raw", "v.wav"}, 2, "would overwrite the music"},
+        {{"--wav", "v.wav", "--controls", "./a.csv", "--raw", "a.csv"}, 2, "name the same file"},
+        {{"--wav", "v.wav", "--controls", "-", "--raw", "/dev/stdout"}, 2, "standard output"},
+        // A named pipe nobody writes to, a folder: refused at once, never waited on.
+        {{"--wav", "pipe.wav", "--controls", "c.csv"}, 1, "'pipe.wav': not a regular file"},
+        {{"--wav", "sub", "--controls", "c.csv"}, 1, "'sub': not a regular file"},
+        {{"--controls", "c.csv"}, 1, "found no " STARGLOBE_SOUNDTRACK_NAME " in " +
+                                          fs::canonical(dir.path).string()}};
+    for (const auto& c : cases) {
+        const auto run = render_in(dir, c.args);
+        EXPECT_EQ(run.exit_code, c.status) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(run.err.rfind("starglobe-render: ", 0), 0u) << run.err;
+        EXPECT_LT(run.seconds, 10.0);
     }
-    EXPECT_TRUE(names_in(dir.path).empty());
-    const auto missing = render_in(dir, {"--controls", "c.csv"});
-    EXPECT_NE(missing.err.find("found no tessaloon.wav in " + dir.path +
-                              " nor " STARGLOBE_INSTALLED_SOUNDTRACK), std::string::npos);
-
-    Bytes with_list = test_support::canonical_wav({1, 2, 3, 4});
-    const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    with_list.insert(with_list.begin() + 36, list.begin(), list.end());
-    test_support::put_u32(with_list, 4, static_cast<uint32_t>(with_list.size() - 8));
-    Bytes mono = test_support::canonical_wav({1, 2, 3, 4});
-    test_support::put_u16(mono, 22, 1);
-    test_support::put_u32(mono, 24, 48000);
-    const struct { Bytes bytes; std::string why; } refused[] = {
-        {with_list, "a LIST chunk sits between fmt and data"},
-        {mono, "48000 Hz mono 16-bit PCM, needs 44100 Hz stereo 16-bit PCM"}};
-    for (const auto& c : refused) {
-        test_support::write_file(dir.file("song.wav"), c.bytes);
-        const auto run = render_in(dir, {"--wav", "song.wav", "--controls", "-"});
-        EXPECT_EQ(run.exit_code, 1);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "starglobe-render: song.wav: " + c.why + "\nstarglobe-render: convert "
-                           "it with: sox song.wav -b 16 -e signed-integer -c 2 -r 44100 "
-                           "converted.wav\n");
+    EXPECT_EQ(test_support::read_file(dir.file("v.wav")), test_support::tone_wav(0.2));
+    EXPECT_EQ(names_in(dir.path), (Names{"pipe.wav", "sub", "v.wav"}));
+    // Help and version that cannot be written are failures, not successes.
+    for (const char* option : {"--help", "--version"}) {
+        EXPECT_EQ(shell_in(dir, "\"$RENDER\" " + std::string(option) + " >/dev/full").exit_code, 1)
+            << option;
     }
 }
 
-TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLatestPass) {
+TEST(RenderProgram, TakesAnyAudioThroughFfmpegAndTheDemosLayoutAsItIs) {
+    TempDir dir;
+    ASSERT_EQ(test_support::run_program({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                         "sine=frequency=300:duration=0.5", "my song (live).mp3"},
+                                        dir.path).exit_code, 0);
+    test_support::write_file(dir.file("notes.txt"), Bytes(100, 'x'));
+    const auto mp3 = render_in(dir, {"--wav", "my song (live).mp3", "--loop-fps", "50",
+                                     "--controls", "c.csv"});
+    ASSERT_EQ(mp3.exit_code, 0) << mp3.err;
+    EXPECT_EQ(mp3.err, "starglobe-render: converting 'my song (live).mp3' with ffmpeg to 16-bit "
+                       "stereo PCM at 44,100 Hz\n");
+    EXPECT_GE(lines_of(file_text(dir, "c.csv")).size(), 1u + 25);  // half a second at 50
+    // No converted copy is left behind, here or in the temporary folder.
+    EXPECT_EQ(names_in(dir.path), (Names{"c.csv", "my song (live).mp3", "notes.txt"}));
+    const auto text = render_in(dir, {"--wav", "notes.txt", "--controls", "-"});
+    EXPECT_EQ(text.exit_code, 1);
+    EXPECT_EQ(text.err, "starglobe-render: notes.txt: not audio ffmpeg can read: not a WAV file "
+                        "(it starts with xxxx, not RIFF)\n");
+    // The advice people are given converts for real, whatever the name.
+    const std::string advice = conversion_advice("my song (live).mp3");
+    ASSERT_EQ(shell_in(dir, advice + " </dev/null 2>/dev/null").exit_code, 0) << advice;
+    EXPECT_EQ(load_wav(dir.file("my song (live).wav").c_str()).status, WavStatus::ok) << advice;
+}
+
+// The frames the demo composes at `fps`, one pass per frame, from the analysis, the picture
+// choice by the frame times and the plain reference compositor: none of it the renderer's.
+std::vector<Bytes> expected_frames(const std::vector<int16_t>& samples, int fps, int count) {
+    std::srand(1);
+    AudioAnalyzer analyzer;
+    const PcmTrack track{samples.data(), static_cast<uint32_t>(samples.size() / 2)};
+    std::vector<Bytes> frames;
+    for (int k = 0; k < count; ++k) {
+        const double ms = k * 1000.0 / fps;
+        const FrameControls c = analyzer.analyze(track, ms);
+        frames.emplace_back(kImageBytes);
+        reference_compose_frame(frames.back().data(), kImageWidth, kImageHeight,
+                                *star_frames[static_cast<int>(ms / 200.0) % 24],
+                                *globe_frames[static_cast<int>(ms / 100.0) % 20], c);
+    }
+    return frames;
+}
+
+// The gentle view of `frames` taken at `fps`: each byte's level moves toward the new frame by
+// dt / (tau + dt), in floats, and shows rounded; the first frame is shown as it is.
+std::vector<Bytes> gentle_frames(const std::vector<Bytes>& frames, int fps) {
+    std::vector<float> level(frames[0].begin(), frames[0].end());
+    std::vector<Bytes> shown = {frames[0]};
+    const double dt = 1000.0 / fps;
+    const float weight = static_cast<float>(dt / (kGentleTimeMs + dt));
+    for (size_t k = 1; k < frames.size(); ++k) {
+        shown.emplace_back(kImageBytes);
+        for (size_t i = 0; i < kImageBytes; ++i) {
+            level[i] = level[i] + (static_cast<float>(frames[k][i]) - level[i]) * weight;
+            shown[k][i] = static_cast<uint8_t>(static_cast<int32_t>(level[i] + 0.5f));
+        }
+    }
+    return shown;
+}
+
+TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShowsTheLatestPass) {
     // 2 s whose taps jump about (a tone sampled far below its frequency), louder after the first
     // half second, so flashes, pulses and both routings all appear.
     std::vector<int16_t> samples(2 * 44100 * 2);
@@ -180,25 +260,22 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
     }
     TempDir dir;
     test_support::write_file(dir.file("t.wav"), test_support::canonical_wav(samples));
-    const auto plain = render_in(dir, {"--wav", "t.wav", "--fps=25", "--controls=plain.csv",
-                                       "--raw", "-"});
+    const auto plain = render_in(dir, {"--wav", "t.wav", "--fps=25", "--loop-fps=25",
+                                       "--controls=plain.csv", "--seconds", "2", "--raw", "-"});
     ASSERT_EQ(plain.exit_code, 0) << plain.err;
     const Bytes raw(plain.out.begin(), plain.out.end());
     ASSERT_EQ(raw.size(), 50 * kImageBytes);  // the 50 frames that start within 2 s
+    const std::vector<Bytes> want = expected_frames(samples, 25, 50);
+    for (int k = 0; k < 50; ++k) ASSERT_EQ(frame_of(raw, k), want[k]) << "frame " << k;
     const Names lines = lines_of(file_text(dir, "plain.csv"));
     ASSERT_EQ(lines.size(), 51u);
     EXPECT_EQ(lines[0], "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
                         "ring_length,star,globe");
-    // The demo's passes on the same timeline, from the first value of the noise sequence.
-    NoiseSource noise = noise_source_checked();
-    const PcmTrack track{samples.data(), 88200};
     AudioAnalyzer analyzer;
-    Bytes pixels(kImageBytes);
     std::set<bool> inverts;  // the track exercises both routings
     for (int k = 0; k < 50; ++k) {
         const double ms = k * 1000.0 / 25;
-        const FrameControls c = frame_pass(&analyzer, track, ms, &noise, pixels.data()).controls;
-        ASSERT_EQ(frame_of(raw, k), pixels) << "frame " << k;
+        const FrameControls c = analyzer.analyze(PcmTrack{samples.data(), 88200}, ms);
         char row[160];
         std::snprintf(row, sizeof row, "%d,%.3f,%d,%d,%d,%d,%d,%d,%d,%d", k, ms, c.flash, c.pulse,
                       c.invert ? 1 : 0, c.noise_range, c.noise_offset, c.ring_length,
@@ -207,23 +284,34 @@ TEST(RenderProgram, ControlsAndRawFramesAreTheDemosAndLoopRateFramesShowTheLates
         inverts.insert(c.invert);
     }
     EXPECT_EQ(inverts.size(), 2u);
-    EXPECT_EQ(render_in(dir, {"--wav", "t.wav", "--fps", "25", "--controls", "-"}).out,
-              file_text(dir, "plain.csv"));
 
-    // Passes 25 a second and frames 10 a second: the passes, controls and noise of the plain run,
-    // every pass composed, shown or not.
+    // Passes 25 a second and frames 10 a second: the passes, controls and noise of the plain
+    // run, every pass composed, shown or not; frame k at 100k ms shows pass j at 40j ms.
     const auto loop = render_in(dir, {"--wav", "t.wav", "--fps", "10", "--loop-fps", "25",
-                                      "--seconds", "2", "--png", "frames", "--controls", "loop.csv",
-                                      "-q"});
+                                      "--seconds", "2", "--png", "frames", "--controls",
+                                      "loop.csv", "-q"});
     ASSERT_EQ(loop.exit_code, 0) << loop.err;
     EXPECT_EQ(file_text(dir, "loop.csv"), file_text(dir, "plain.csv"));
     ASSERT_EQ(names_in(dir.file("frames")).size(), 20u);
-    // Frame k at 100k ms shows pass j at 40j ms, the latest j with 40j <= 100k.
     for (int k = 0; k < 20; ++k)
-        EXPECT_EQ(png_frame(dir.file("frames"), k), frame_of(raw, k * 5 / 2)) << k;
+        EXPECT_EQ(png_frame(dir.file("frames"), k), want[k * 5 / 2]) << k;
+
+    // Gently: the same passes through the filter in time; from 1 s on, frame for frame the
+    // whole render's.
+    const auto gentle = render_in(dir, {"--wav", "t.wav", "--fps", "25", "--loop-fps", "25",
+                                        "--seconds", "2", "--gentle", "--raw", "-"});
+    ASSERT_EQ(gentle.exit_code, 0) << gentle.err;
+    const std::vector<Bytes> soft = gentle_frames(want, 25);
+    for (int k = 0; k < 50; ++k)
+        ASSERT_EQ(frame_of(Bytes(gentle.out.begin(), gentle.out.end()), k), soft[k]) << k;
+    const auto late = render_in(dir, {"--wav", "t.wav", "--fps", "25", "--loop-fps", "25",
+                                      "--start", "1", "--frames", "3", "--gentle", "--raw", "-"});
+    ASSERT_EQ(late.out.size(), 3 * kImageBytes);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(frame_of(Bytes(late.out.begin(), late.out.end()), k), soft[25 + k]) << k;
 }
 
-TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
+TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPipes) {
     TempDir dir;
     test_support::write_file(dir.file("t.wav"), test_support::tone_wav(0.3));
     const auto run = render_in(dir, {"--wav", "t.wav", "--fps", "10", "--video", "v.mp4", "--png",
@@ -243,13 +331,16 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
     const std::string mp4 = file_text(dir, "v.mp4");
     EXPECT_LT(mp4.find("moov"), mp4.find("mdat"));
     const Bytes raw = test_support::read_file(dir.file("f.raw"));
-    ASSERT_EQ(raw.size(), 3 * kImageBytes);  // one picture per pass: no end card
+    ASSERT_EQ(raw.size(), 103 * kImageBytes);
     ASSERT_EQ(names_in(dir.file("frames")).size(), 103u);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(png_frame(dir.file("frames"), k), frame_of(raw, k)) << k;
     const Bytes card(end_card.bgr, end_card.bgr + kImageBytes);
-    for (int k : {3, 50, 102}) EXPECT_EQ(png_frame(dir.file("frames"), k), card) << k;
+    for (int k : {0, 2, 3, 50, 102}) {
+        EXPECT_EQ(png_frame(dir.file("frames"), k), frame_of(raw, k)) << k;
+        EXPECT_EQ(frame_of(raw, k) == card, k >= 3) << k;
+    }
 
-    // HD: every pixel twice each way, centred on black, into the working folder; BT.709.
+    // HD: every pixel twice each way, centred on black, into the working folder; BT.709. And
+    // a frame taller than the picture is wide: black below, nothing read past the picture.
     fs::create_directory(dir.file("here"));
     const auto hd = test_support::run_program({kRender, "--wav", "../t.wav", "--fps", "10",
         "--frames", "2", "--size", "1280x720", "--png", ".", "--video", "../hd.mkv"},
@@ -265,14 +356,31 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTenSecondsOfEndCard) {
         ASSERT_EQ(big[i], inside ? small[((y - 60) / 2 * 400 + (x - 240) / 2) * 3 + i % 3] : 0)
             << x << "," << y;
     }
+    const auto tall = render_in(dir, {"--wav", "t.wav", "--fps", "10", "--frames", "2", "--size",
+                                      "400x1000", "--png", "tall"});
+    ASSERT_EQ(tall.exit_code, 0) << tall.err;
+    Bytes framed(400 * 1000 * 3, 0);
+    std::copy(small.begin(), small.end(), framed.begin() + 350 * 1200);
+    EXPECT_TRUE(png_frame(dir.file("tall"), 1) == framed);
 
-    // A pipe cannot be rewritten: it gets a fragmented file, and stays a pipe.
-    ASSERT_EQ(mkfifo(dir.file("pipe.mp4").c_str(), 0600), 0);
-    test_support::Process reader = test_support::start_program({"/bin/cat", "pipe.mp4"}, dir.path);
-    const auto piped = render_in(dir, {"--wav", "t.wav", "--frames", "3", "--video", "pipe.mp4"});
-    EXPECT_EQ(piped.exit_code, 0) << piped.err;
-    EXPECT_NE(test_support::finish_program(reader).out.find("moof"), std::string::npos);
-    EXPECT_TRUE(fs::is_fifo(dir.file("pipe.mp4")));
+    // Standard output by "-" or by name, through a pipe: Matroska that ffprobe reads, and a
+    // reader that goes away ends the run quietly, as for --raw.
+    for (const char* name : {"-", "/dev/stdout"}) {
+        const auto piped = shell_in(dir, "\"$RENDER\" --wav t.wav --frames 3 --video " +
+                                             std::string(name) + " | cat > piped.mkv");
+        EXPECT_EQ(piped.exit_code, 0) << piped.err;
+        EXPECT_NE(probe(dir, "piped.mkv").find("\nformat_name=matroska,webm\n"),
+                  std::string::npos) << name;
+        const auto gone = shell_in(dir, "\"$RENDER\" --wav t.wav --seconds 600 --video " +
+                                            std::string(name) +
+                                            " | head -c 100 >/dev/null; echo ${PIPESTATUS[0]}");
+        EXPECT_EQ(gone.out, "141\n") << name << ": " << gone.err;
+        EXPECT_EQ(gone.err, "") << name;
+    }
+    const auto closed = shell_in(dir, "\"$RENDER\" --wav t.wav --fps 1000 --seconds 1000 "
+                                      "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
+    EXPECT_EQ(closed.out, "frame 141\n");
+    EXPECT_EQ(closed.err, "");
 }
 
 TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) {
@@ -281,7 +389,9 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     test_support::write_file(dir.file("c.csv"), {'o', 'l', 'd'});
     fs::create_directories(dir.file("frames"));
     test_support::write_file(dir.file("frames/mine.txt"), {'x'});
+    fs::create_directories(dir.file("empty"));
     fs::create_directories(dir.file("bin"));
+    fs::create_symlink("/dev/full", dir.file("full.svg"));
     // An ffmpeg that takes every frame, writes part of its file and then fails.
     const std::string script =
         "#!/bin/sh\nfor a; do out=$a; done\necho part > \"${out#file:}\"\ncat >/dev/null\nexit 1\n";
@@ -295,36 +405,52 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         {{"--png", "out", "--raw", "/dev/full"}, {}, 0,
          "cannot write /dev/full: No space left on device"},
         {{"--plot", "p.png"}, {"PATH=" + dir.file("frames")}, 0, "package gnuplot-nox"},
+        // A plot that cannot be written fails like any other output.
+        {{"--plot", "full.svg"}, {}, 0, "cannot write full.svg: No space left on device"},
         {{"--png", "frames"}, {}, 0, "not empty"},
         {{std::begin(all), std::end(all)}, {}, SIGINT, "unfinished output removed"},
-        {{std::begin(all), std::end(all)}, {}, SIGTERM, "unfinished output removed"},
+        {{"--png", "empty", "--raw", "f.raw"}, {}, SIGTERM, "unfinished output removed"},
     };
     for (const auto& c : cases) {
         Names args = {kRender, "--wav", "t.wav", "--frames", c.signal ? "1000000" : "3",
                       "--controls", "c.csv"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         test_support::Process process = test_support::start_program(args, dir.path, c.env);
-        // Signal only once frames are flowing into the temporaries.
+        // Signal only once frames are flowing into the temporaries; meanwhile somebody else
+        // puts files of their own into the folder filled in place.
         bool writing = c.signal == 0;
         for (int tries = 0; tries < 300 && !writing; ++tries, usleep(20000))
             for (const std::string& name : names_in(dir.path))
                 writing = writing || (name.rfind("f.raw.partial-", 0) == 0 &&
                                       fs::file_size(dir.file(name)) > 4 * kImageBytes);
         ASSERT_TRUE(writing) << "the render never started writing";
-        if (c.signal) kill(process.pid, c.signal);
+        if (c.signal) {
+            test_support::write_file(dir.file("empty/theirs.txt"), {'t'});
+            kill(process.pid, c.signal);
+        }
         const auto run = test_support::finish_program(process, 30.0);
         EXPECT_EQ(run.exit_code, c.signal ? 128 + c.signal : 1) << c.error;
         EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
-        EXPECT_EQ(names_in(dir.path), (Names{"bin", "c.csv", "frames", "t.wav"}));
+        EXPECT_EQ(names_in(dir.path),
+                  (Names{"bin", "c.csv", "empty", "frames", "full.svg", "t.wav"}));
         EXPECT_EQ(file_text(dir, "c.csv"), "old");
         EXPECT_EQ(names_in(dir.file("frames")), Names{"mine.txt"});
+        EXPECT_EQ(names_in(dir.file("empty")), c.signal ? Names{"theirs.txt"} : Names{});
+        fs::remove(dir.file("empty/theirs.txt"));
     }
-    // A reader that goes away ends the run quietly, as SIGPIPE ends `yes | head`.
-    const auto closed = test_support::run_program(
-        {"/bin/bash", "-c", kRender + " --wav t.wav --fps 1000 --seconds 1000 --controls - | "
-                                      "head -c 5; echo \" ${PIPESTATUS[0]}\""}, dir.path);
-    EXPECT_EQ(closed.out, "frame 141\n");
-    EXPECT_EQ(closed.err, "");
+}
+
+TEST(RenderOutputs, NamesTheUserGivesNeverReachGnuplotAsCommands) {
+    TempDir dir;
+    const std::string evil = "x\n!touch pwned\n`touch pwned2` \"q' \\ !";
+    test_support::write_file(dir.file(evil + ".wav"), test_support::tone_wav(0.2));
+    const auto run = render_in(dir, {"--wav", evil + ".wav", "--loop-fps", "20", "--plot",
+                                     evil + ".svg"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_FALSE(fs::exists(dir.file("pwned")));
+    EXPECT_FALSE(fs::exists(dir.file("pwned2")));
+    EXPECT_NE(file_text(dir, evil + ".svg").find("touch pwned"), std::string::npos)
+        << "the title holds the name as text";
 }
 
 }  // namespace

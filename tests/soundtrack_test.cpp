@@ -17,9 +17,10 @@ namespace {
 const std::string kWav = kBuildDir + "/tessaloon.wav", kSynth = kBuildDir + "/tessaloon-synth";
 
 TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun) {
-    uint32_t frames = 0;
-    const int16_t* samples = nullptr;
-    ASSERT_TRUE(load_wav(kWav.c_str(), &frames, &samples)) << "build the default target first";
+    const WavFile wav = load_wav(kWav.c_str());
+    ASSERT_EQ(wav.status, WavStatus::ok) << "build the default target first";
+    const uint32_t frames = wav.track.frames;
+    const int16_t* samples = wav.track.samples;
     const std::vector<uint8_t> built = read_file(kWav);
     // The canonical layout and nothing more: no chunk after the samples, no odd byte.
     EXPECT_EQ(built.size(), 44 + 4 * size_t{frames});
@@ -56,7 +57,8 @@ TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
     for (const int fps : {60, 1000}) {
         TempDir dir;
         const ProcessResult r = run_program({kBuildDir + "/starglobe-render", "--wav", kWav,
-                                             "--fps", std::to_string(fps), "--controls", "c.csv"},
+                                             "--loop-fps", std::to_string(fps), "--controls",
+                                             "c.csv"},
                                             dir.path);
         ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
         std::ifstream in(dir.file("c.csv"));

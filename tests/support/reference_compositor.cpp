@@ -4,12 +4,6 @@
 #include <cstdlib>
 
 namespace {
-constexpr int32_t kRingCapacity = 40;  // the longest ring the analyzer asks for
-
-constexpr int32_t kPulseLevels[] = {0, 100, 200, 255};
-constexpr int32_t kMaxFlash = 255;
-constexpr int32_t kMaxNoiseRange = 1019;
-constexpr int32_t kMaxNoiseOffset = 510;
 
 // splitmix64: a well-mixed value from a counter, so that neighbouring k share nothing.
 uint64_t mix(uint64_t x) {
@@ -37,7 +31,7 @@ FrameControls varied_controls(uint32_t k) {
     // Mostly tied to the pulse as the analyzer ties it, sometimes not.
     const bool tied = ((bits >> 3) & 7) != 0;
     const bool long_ring = tied ? c.pulse == 255 : ((bits >> 6) & 1) != 0;
-    c.ring_length = long_ring ? 40 : 20;
+    c.ring_length = long_ring ? kLongRing : kShortRing;
     c.noise_range = std::max(1, spread(mix(4 * uint64_t{k} + 2), kMaxNoiseRange));
     c.noise_offset = spread(mix(4 * uint64_t{k} + 3), kMaxNoiseOffset);
     return c;
@@ -47,7 +41,7 @@ void reference_compose_frame(uint8_t* pixels, int32_t w, int32_t h, const RawIma
                              const RawImage& globe, const FrameControls& controls) {
     const int32_t ring_length = controls.ring_length;
     const int32_t noise_range = controls.noise_range;
-    int32_t ring[kRingCapacity];
+    int32_t ring[kLongRing];
     for (int32_t i = 0; i < ring_length; ++i) ring[i] = std::rand() % noise_range;
 
     const int32_t pixel_count = w * h;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <stdexcept>
 #include <thread>
 
@@ -20,7 +21,6 @@
 
 namespace test_support {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kPollMs = 20;  // how often waits look again
 
 void put_u16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
@@ -51,7 +51,7 @@ std::vector<uint8_t> tone_wav(double seconds, double hz, double amplitude) {
     const size_t frames = static_cast<size_t>(seconds * kSampleRateHz);
     std::vector<int16_t> s(frames * 2);
     for (size_t i = 0; i < frames; ++i) {
-        const double v = amplitude * 32767.0 * std::sin(2.0 * kPi * hz * i / kSampleRateHz);
+        const double v = amplitude * 32767.0 * std::sin(2.0 * std::numbers::pi * hz * i / kSampleRateHz);
         s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(v);
     }
     return canonical_wav(s);
