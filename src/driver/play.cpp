@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
@@ -42,6 +43,13 @@ DemoEnd stopped() {
     return {0, stop_signal()};
 }
 
+// Whether SDL's video starts on its own: after SDL_Init failed, that puts the blame on sound.
+bool video_starts() {
+    const bool started = SDL_Init(SDL_INIT_VIDEO) == 0;
+    SDL_Quit();
+    return started;
+}
+
 // One pending event at most per pass: the loop stays as fast as composing allows.
 bool escape_pressed() {
     SDL_Event event;
@@ -61,8 +69,12 @@ void show_end_card(Display* display) {
 
 DemoEnd play_demo(const PlayRequest& request) {
     Display display;
-    if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO))
-        return fail(SDL_GetError(), request, DemoFailure::other);
+    if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) {
+        // SDL starts its sound driver with the video: no sound device at all fails here.
+        const std::string error = SDL_GetError();
+        return fail(error.c_str(), request,
+                    video_starts() ? DemoFailure::sound_device : DemoFailure::other);
+    }
 
     if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)
         return fail(SDL_GetError(), request, DemoFailure::sound_device);
