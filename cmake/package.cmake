@@ -97,6 +97,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_CONTACT ${STARGLOBE_MAINTAINER})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The machine's own Debian architecture, as dpkg names it (amd64 on x86-64).
+find_program(STARGLOBE_DPKG dpkg)
+if(STARGLOBE_DPKG)
+  execute_process(COMMAND ${STARGLOBE_DPKG} --print-architecture
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://github.com/starglobe/starglobe)
@@ -125,6 +131,6 @@ if(STARGLOBE_PACKAGE_TEST)
   enable_testing()
   add_test(NAME package
     COMMAND ${CMAKE_SOURCE_DIR}/tests/package_test.sh
-            ${CMAKE_BINARY_DIR}/starglobe_${PROJECT_VERSION}_amd64.deb)
+            ${CMAKE_BINARY_DIR}/starglobe_${PROJECT_VERSION}_${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.deb)
   set_tests_properties(package PROPERTIES LABELS package TIMEOUT 300)
 endif()

@@ -35,9 +35,9 @@ printf 'not a soundtrack, only text long enough for the header checks\n' >"$work
 # name | exit status | standard output (glob) | standard error (regular expression) | argument
 cases=(
     "canonical|0||^$|$work/canonical.wav"
-    "mp3|0||^starglobe: converting .*song.mp3.* with ffmpeg$|$work/song.mp3"
+    "mp3|0||^starglobe: converting .*song.mp3.* with ffmpeg to 16-bit stereo PCM at 44,100 Hz$|$work/song.mp3"
     "corrupt|255|wav is corrupted
-Failed to load WAV|^$|$work/corrupt.wav"
+Failed to load WAV|^starglobe: .*corrupt.wav' is not audio|$work/corrupt.wav"
     "help|0|Usage: starglobe [[]FILE[]]*|^$|--help"
     "version|0|starglobe 1.0.0|^$|--version"
     "unknown|2||unknown option '--loud'|--loud"
@@ -48,17 +48,23 @@ for case in "${cases[@]}"; do
     echo $! >"$work/$name.pid"
 done
 
-# With no file, the installed soundtrack plays until SIGTERM, which ends the demo cleanly.
-"$usr/games/starglobe" >"$work/term.out" 2>&1 &
-launcher=$!
-for ((tries = 0; tries < 100; tries++)); do
-    pgrep -P "$launcher" -f 'lib/games/starglobe/starglobe$' >/dev/null && break
-    sleep 0.1
+# With no file, the installed soundtrack plays until stopped: by SIGTERM to the command, and by
+# Ctrl-C as a terminal sends it, to the whole process group. Either ends the demo cleanly.
+playing() {  # the command has become the demo and opened the sound device (a second thread)
+    [[ $(readlink "/proc/$1/exe") == "$usr/lib/games/starglobe/starglobe" ]] &&
+        (($(ls "/proc/$1/task" | wc -l) > 1))
+}
+for signal in TERM INT; do
+    setsid "$usr/games/starglobe" >"$work/stop.out" 2>&1 &
+    command=$!
+    for ((tries = 0; tries < 100; tries++)); do playing "$command" && break; sleep 0.1; done
+    playing "$command" || fail "the demo did not start: $(cat "$work/stop.out")"
+    if [[ $signal == INT ]]; then kill -INT -- "-$command"; else kill -TERM "$command"; fi
+    status=0 && wait "$command" || status=$?
+    want=$((128 + $(kill -l "$signal")))
+    [[ $status == "$want" && ! -s $work/stop.out ]] ||
+        fail "stopped by $signal: status $status, $(cat "$work/stop.out")"
 done
-pgrep -P "$launcher" -f 'lib/games/starglobe/starglobe$' >/dev/null || fail "the demo did not start: $(cat "$work/term.out")"
-kill -TERM "$launcher"
-status=0 && wait "$launcher" || status=$?
-[[ $status == 143 && ! -s $work/term.out ]] || fail "stopped: status $status, $(cat "$work/term.out")"
 
 for case in "${cases[@]}"; do
     IFS='|' read -r -d '' name want out err _ <<<"$case" || true
