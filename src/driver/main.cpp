@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
                 return kExitFailure;
             }
             request.soundtrack = ready.path;
-            request.advise = [&](DemoFailure failure) {
-                advise(failure, command.file, ready.not_audio);
+            request.advise = [file = command.file, not_audio = ready.not_audio](DemoFailure f) {
+                advise(f, file, not_audio);
             };
         }
         end = play_demo(request);

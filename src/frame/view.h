@@ -19,7 +19,7 @@
 #include <memory>
 
 // The filter's time constant in milliseconds.
-constexpr double kGentleTimeMs = 300.0;
+constexpr double kGentleTimeMs = 200.0;
 
 struct PictureView {
     bool gentle = false;

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
             if (const std::string note = options.raw_path.empty() ? "" : raw_size_note(plan);
                 !note.empty())
                 quiet_or_say(note);
-            result = render(options, plan, soundtrack);
+            result = render(options, plan, soundtrack, say);
         }
         // The converted copy goes with the soundtrack, before any end by a signal.
         if (!result) {

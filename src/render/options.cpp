@@ -14,6 +14,7 @@
 #include "common/picture.h"
 #include "common/timeline.h"
 #include "frame/view.h"
+#include "render/flash_check.h"
 #include "render/framing.h"
 #include "render/output_plot.h"
 #include "render/output_video.h"
@@ -225,6 +226,15 @@ const std::vector<OptionEntry>& option_table() {
          "rows top to bottom, " + grouped(int64_t{kImageBytes}) + " bytes a picture, never "
          "scaled",
          [](const std::string& v, RenderOptions* o) { return set_path("--raw", v, &o->raw_path); }},
+        {"--flashes", nullptr, "FILE",
+         "check the output frames for flashes, by WCAG 2.2's general and red flash "
+         "definitions (starglobe-render(1) gives the details): CSV, one row per second of "
+         "output (second, general flashes, red flashes, the top-left pixel of the window where "
+         "they were worst, mean relative luminance), and a summary on standard error. More than " +
+         num(kMaxFlashesPerSecond) + " in any second can trigger seizures.",
+         [](const std::string& v, RenderOptions* o) {
+             return set_path("--flashes", v, &o->flashes_path);
+         }},
         {"--controls", nullptr, "FILE", controls_help(),
          [](const std::string& v, RenderOptions* o) {
              return set_path("--controls", v, &o->controls_path);
@@ -336,7 +346,7 @@ std::string check_together(const RenderOptions& o) {
         return "--frames and --seconds both give the length; use one";
     const bool framed = !o.video_path.empty() || !o.png_dir.empty();
     if (!needs_pixels(o) && o.controls_path.empty() && o.plot_path.empty())
-        return "nothing to write: give --video, --png, --raw, --controls or --plot";
+        return "nothing to write: give --video, --png, --raw, --flashes, --controls or --plot";
     if (!o.video_path.empty() && (s.frames == 0 || s.seconds == 0.0))
         return "--video needs at least one frame, and this length gives none";
     if (o.scale > 0 && o.size_width > 0) return "--scale and --size both set the size; use one";
@@ -354,7 +364,7 @@ std::string check_together(const RenderOptions& o) {
                    num(f.height) + ")";
     }
     if (o.gentle && !needs_pixels(o))
-        return "--gentle applies to the pictures only (--video, --png, --raw)";
+        return "--gentle applies to the pictures only (--video, --png, --raw, --flashes)";
     if ((o.crf >= 0 || !o.preset.empty()) && o.video_path.empty())
         return "--crf and --preset apply to --video only";
     // The last frame must stay within the timeline: past it the tap would wrap.
@@ -440,7 +450,8 @@ std::string render_usage() {
         "                        [--frames COUNT | --seconds S] [--quiet]\n"
         "                        [--video FILE] [--crf N] [--preset NAME] [--png DIR]\n"
         "                        [--scale N | --size WxH] [--raw FILE] [--gentle]\n"
-        "                        [--controls FILE] [--plot FILE] [--version] [--help]\n"
+        "                        [--flashes FILE] [--controls FILE] [--plot FILE]\n"
+        "                        [--version] [--help]\n"
         "Runs the demo's timeline without a window or sound device and writes what it shows.\n"
         "Without --frames or --seconds that is the whole production: the frames while the\n"
         "music plays, then the end card for ten seconds.\n"
@@ -452,8 +463,8 @@ std::string render_usage() {
         "with filter and envelope state carried from pass to pass. Every pass is composed, "
         "shown or not, so the noise runs exactly as live. Output frame k is at k * 1000 / "
         "RATE ms for --fps RATE and shows the latest pass at or before its time. The "
-        "pictures (--video, --png, --raw) are the output frames; the analysis (--controls, "
-        "--plot) covers every pass. The timeline is at most " + seconds_limit + " seconds "
+        "pictures (--video, --png, --raw) and the flash check (--flashes) are the output "
+        "frames; the analysis (--controls, --plot) covers every pass. The timeline is at most " + seconds_limit + " seconds "
         "long: beyond that the demo's tap of the music would wrap to its start.",
         kUsageWidth, 0) + "\n\n";
     for (const OptionEntry& entry : option_table()) {
@@ -464,9 +475,9 @@ std::string render_usage() {
         text += left + wrapped(entry.help, kUsageWidth - kUsageColumn, kUsageColumn) + "\n";
     }
     text += "\n" + wrapped(
-        "At least one of --video, --png, --raw, --controls and --plot is needed. Options also "
-        "take the form --name=value; each may be given once. FILE may be - (standard output) "
-        "for --controls, --raw and --video. Numbers are decimal digits with an optional "
+        "At least one of --video, --png, --raw, --flashes, --controls and --plot is needed. "
+        "Options also take the form --name=value; each may be given once. FILE may be - "
+        "(standard output) for --controls, --raw, --flashes and --video. Numbers are decimal digits with an optional "
         "fraction (25, 2.5); rates also a ratio (30000/1001).", kUsageWidth, 0) + "\n\n";
     text += wrapped(
         "Outputs appear whole or not at all: a file is written as FILE.partial-XXXXXX beside "
@@ -484,5 +495,6 @@ std::string render_usage() {
 }
 
 bool needs_pixels(const RenderOptions& options) {
-    return !options.video_path.empty() || !options.png_dir.empty() || !options.raw_path.empty();
+    return !options.video_path.empty() || !options.png_dir.empty() || !options.raw_path.empty() ||
+           !options.flashes_path.empty();
 }

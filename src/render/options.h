@@ -31,6 +31,7 @@ struct RenderOptions {
     std::string video_path;     // --video: .mp4 or .mkv of the output frames; "" = off
     std::string png_dir;        // --png: a folder of one PNG per output frame; "" = off
     std::string plot_path;      // --plot: .png or .svg picture of the controls; "" = off
+    std::string flashes_path;   // --flashes: CSV of the flash check of the frames; "" = off
     int32_t scale = 0;          // --scale: pixel repetition, 1..kMaxScale; 0 = not given
     int32_t size_width = 0;     // --size: output frame, pixels; 0 = not given
     int32_t size_height = 0;
@@ -50,7 +51,8 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
 // The --help text, ending in a newline.
 std::string render_usage();
 
-// Whether the options ask for the output frames' pictures (video, png, raw): then every pass
+// Whether the options ask for the output frames' pictures (video, png, raw, flashes): then
+// every pass
 // is composed, shown or not, so that the noise runs exactly as live, and a whole production
 // ends on the end card.
 bool needs_pixels(const RenderOptions& options);

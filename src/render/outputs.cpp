@@ -63,7 +63,8 @@ Outcome open_kind(Outputs* outputs, const std::string& path, const RunInfo& run)
 std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
     const std::pair<const char*, const std::string*> named[] = {
         {"--controls", &o.controls_path}, {"--raw", &o.raw_path}, {"--video", &o.video_path},
-        {"--png", &o.png_dir},            {"--plot", &o.plot_path}};
+        {"--png", &o.png_dir},            {"--plot", &o.plot_path},
+        {"--flashes", &o.flashes_path}};
     const FileIdentity music = identify(soundtrack_path);
     for (size_t i = 0; i < std::size(named); ++i) {
         const std::string& path = *named[i].second;
@@ -87,7 +88,7 @@ std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_
 Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
     const RenderOptions& o = run.options;
     outputs->framing = run.framing;
-    outputs->open.reserve(5);
+    outputs->open.reserve(std::variant_size_v<Output>);
     // The ones that need a helper program first: a missing one is said before anything is made.
     const std::pair<Outcome (*)(Outputs*, const std::string&, const RunInfo&),
                     const std::string*>
@@ -95,7 +96,8 @@ Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
                     {open_kind<PlotOutput>, &o.plot_path},
                     {open_kind<PngOutput>, &o.png_dir},
                     {open_kind<ControlsOutput>, &o.controls_path},
-                    {open_kind<RawOutput>, &o.raw_path}};
+                    {open_kind<RawOutput>, &o.raw_path},
+                    {open_kind<FlashesOutput>, &o.flashes_path}};
     for (const auto& [open, path] : wanted) {
         if (path->empty()) continue;
         if (Outcome opened = open(outputs, *path, run); !opened) {
@@ -164,4 +166,16 @@ Outcome outputs_finish(Outputs* outputs) {
     }
     if (!result) outputs->open.clear();
     return result;
+}
+
+std::vector<std::string> outputs_summaries(const Outputs& outputs) {
+    std::vector<std::string> lines;
+    for (const Output& output : outputs.open)
+        std::visit(
+            [&](const auto& kind) {
+                if constexpr (requires { output_summary(kind); })
+                    lines.push_back(output_summary(kind));
+            },
+            output);
+    return lines;
 }

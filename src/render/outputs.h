@@ -6,11 +6,12 @@
 //   raw       --raw       one 400 x 300 picture per frame    a file or standard output
 //   video     --video     one framed picture per frame       ffmpeg, into a file or stdout
 //   png       --png       one framed picture per frame       a folder of PNG files
+//   flashes   --flashes   one 400 x 300 picture per frame    a CSV file or standard output
 //
 // Each kind lives in its own output_<kind>.{h,cpp}: a record and the free functions
 // output_open, output_pass, output_frame and output_complete over it (a kind without work
-// for passes or frames leaves that function out). Adding a kind is its files, its option, and
-// one entry in the Output variant below.
+// for passes or frames leaves that function out), and output_summary for a line after the
+// run. Adding a kind is its files, its option, and one entry in the Output variant below.
 //
 // Every kind writes to its AtomicOutput, so that all outputs appear together when the run
 // succeeds (outputs_finish) and none of them when it fails: dropping the Outputs abandons
@@ -31,6 +32,7 @@
 #include "render/framing.h"
 #include "render/options.h"
 #include "render/output_controls.h"
+#include "render/output_flashes.h"
 #include "render/output_plot.h"
 #include "render/output_png.h"
 #include "render/output_raw.h"
@@ -38,7 +40,8 @@
 #include "render/soundtrack.h"
 #include "render/timeline.h"
 
-using Output = std::variant<ControlsOutput, PlotOutput, RawOutput, VideoOutput, PngOutput>;
+using Output =
+    std::variant<ControlsOutput, PlotOutput, RawOutput, VideoOutput, PngOutput, FlashesOutput>;
 
 struct Outputs {
     std::vector<Output> open;
@@ -67,3 +70,6 @@ Outcome outputs_frame(Outputs* outputs, int64_t number, const uint8_t* picture,
 // Completes every output and, only when all of that worked, moves them into place. On a
 // failure or a stop signal meanwhile, drops them all.
 Outcome outputs_finish(Outputs* outputs);
+
+// The lines the outputs have for the user after a run (the flash check's summary).
+std::vector<std::string> outputs_summaries(const Outputs& outputs);

@@ -22,8 +22,8 @@ RenderPlan render_plan(const RenderOptions& options, const PcmTrack& track) {
                          needs_pixels(options));
 }
 
-Outcome render(const RenderOptions& options, const RenderPlan& plan,
-               const Soundtrack& soundtrack) {
+Outcome render(const RenderOptions& options, const RenderPlan& plan, const Soundtrack& soundtrack,
+               const Say& say) {
     const PcmTrack& track = soundtrack.wav.track;
     const RunInfo run{options, plan, soundtrack,
                       framing_for(options.scale, options.size_width, options.size_height)};
@@ -83,6 +83,7 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan,
     if (result) result = outputs_finish(&outputs);
     if (result) {
         progress_finish(&progress, frame - plan.first_frame);
+        for (const std::string& line : outputs_summaries(outputs)) say(line);
     } else if (progress.enabled) {
         std::fputc('\n', stderr);  // keep the bar's last state above the message that follows
     }

@@ -19,6 +19,7 @@
 RenderPlan render_plan(const RenderOptions& options, const PcmTrack& track);
 
 // Runs the timeline and writes every output, with a progress bar on a terminal. The outputs
-// appear together when the run succeeds; on a failure or a stop signal none of them does.
-Outcome render(const RenderOptions& options, const RenderPlan& plan,
-               const Soundtrack& soundtrack);
+// appear together when the run succeeds, and `say` then hears what they sum up; on a failure
+// or a stop signal none of them does.
+Outcome render(const RenderOptions& options, const RenderPlan& plan, const Soundtrack& soundtrack,
+               const Say& say);

@@ -1,0 +1,105 @@
+// The flash check on small synthetic sequences whose flashes are known by construction, and
+// the gentle view held to it on the soundtrack's flashiest seconds at three loop rates.
+#include "render/flash_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/picture.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr double kFps = 60.0;
+
+// Three seconds of frames at 60 a second: `color(t, x, y)` gives pixel (x, y) of frame t as
+// {red, green, blue}.
+using Color = std::array<uint8_t, 3>;
+FlashCheck check_frames(const std::function<Color(int t, int x, int y)>& color) {
+    FlashCheck check = flash_check_start(kFps);
+    std::vector<uint8_t> picture(kImageBytes);
+    for (int t = 0; t < 3 * kFps; ++t) {
+        for (int y = 0; y < kImageHeight; ++y)
+            for (int x = 0; x < kImageWidth; ++x) {
+                const Color c = color(t, x, y);
+                uint8_t* p = picture.data() + (size_t(y) * kImageWidth + x) * 3;
+                p[0] = c[2], p[1] = c[1], p[2] = c[0];
+            }
+        flash_check_frame(&check, picture.data());
+    }
+    return check;
+}
+
+// A square wave at `hz` between two colours: `on` for the first half of each period.
+std::function<Color(int, int, int)> square(double hz, Color on, Color off,
+                                           std::function<bool(int, int)> inside = nullptr) {
+    return [=](int t, int x, int y) {
+        const bool lit = static_cast<int>(t * hz * 2 / kFps) % 2 == 0;
+        return lit && (!inside || inside(x, y)) ? on : off;
+    };
+}
+
+// The most flashes in the seconds after the first (which starts from nothing).
+std::pair<int32_t, int32_t> steady(const FlashCheck& check) {
+    int32_t general = 0, red = 0;
+    for (size_t s = 1; s < check.seconds.size(); ++s)
+        general = std::max(general, check.seconds[s].general),
+        red = std::max(red, check.seconds[s].red);
+    return {general, red};
+}
+
+TEST(FlashCheck, CountsWcagFlashesOverAQuarterOfTheFieldBetweenTurningPoints) {
+    const Color white = {255, 255, 255}, black = {0, 0, 0}, red = {255, 0, 0};
+    // 5 and 2 full-screen flashes a second; a saturated red flicker counts as red too.
+    EXPECT_EQ(steady(check_frames(square(5, white, black))), std::make_pair(5, 0));
+    EXPECT_EQ(steady(check_frames(square(2, white, black))), std::make_pair(2, 0));
+    EXPECT_EQ(steady(check_frames(square(5, red, black))), std::make_pair(5, 5));
+    // A flash over a tenth of a window (a third of the picture each way) counts none; over a
+    // third of one it does.
+    const auto box = [](int side_x, int side_y) {
+        return [=](int x, int y) { return x >= 150 && x < 150 + side_x && y >= 120 && y < 120 + side_y; };
+    };
+    EXPECT_EQ(steady(check_frames(square(5, white, black, box(42, 32)))).first, 0);
+    EXPECT_EQ(steady(check_frames(square(5, white, black, box(77, 58)))).first, 5);
+    // A slow ramp up and down, four times a second, is four flashes: a transition per leg.
+    EXPECT_EQ(steady(check_frames([](int t, int, int) {
+                  const int phase = t % 15;  // 15 frames a period at 60 a second
+                  const auto v = static_cast<uint8_t>(255 * (phase < 8 ? phase : 15 - phase) / 8);
+                  return Color{v, v, v};
+              })).first,
+              4);
+    // Between two light states (the darker above 0.8) nothing counts.
+    EXPECT_EQ(steady(check_frames(square(5, white, Color{235, 235, 235}))).first, 0);
+}
+
+// The gentle view must pass the check at any loop rate: the soundtrack's opening seconds, the
+// flashiest of the production, where the default fails.
+TEST(GentleView, KeepsTheFlashiestSecondsToThreeFlashesAtAnyLoopRate) {
+    const test_support::TempDir dir;
+    const auto worst = [&](const std::vector<std::string>& extra) {
+        std::vector<std::string> args = {test_support::kBuildDir + "/starglobe-render", "--wav",
+                                         test_support::kBuildDir + "/tessaloon.wav",
+                                         "--seconds", "5", "--flashes", "-"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const test_support::ProcessResult r = test_support::run_program(args, dir.path, {}, 280);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        int most = 0;
+        int second, general, red;
+        for (const char* at = std::strchr(r.out.c_str(), '\n'); at && at[1];
+             at = std::strchr(at + 1, '\n'))
+            if (std::sscanf(at + 1, "%d,%d,%d", &second, &general, &red) == 3)
+                most = std::max({most, general, red});
+        return most;
+    };
+    EXPECT_GT(worst({"--loop-fps", "1000"}), 3) << "the check sees the default's flashes";
+    for (const char* rate : {"60", "1000", "10000"})
+        EXPECT_LE(worst({"--loop-fps", rate, "--gentle"}), 3) << rate << " passes a second";
+}
+
+}  // namespace
