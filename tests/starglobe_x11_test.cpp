@@ -25,16 +25,8 @@ std::string display_name;
 class X11Demo : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Xvfb picks a free display number and writes it once it takes connections. Its screen
-        // is the picture's size, so that the picture fills it whoever scales it.
-        server = start_program({STARGLOBE_XVFB, "-displayfd", "1", "-screen", "0", "400x300x24",
-                                "-nolisten", "tcp", "-noreset"}, "/");
-        std::string number;
-        ASSERT_TRUE(wait_until(
-            [&] { return (number = output_of(server.out_fd)).find('\n') != std::string::npos; },
-            kReadySeconds))
-            << "no Xvfb could be started (is the xvfb package installed?)";
-        display_name = ":" + std::to_string(std::atoi(number.c_str()));
+        display_name = start_xvfb(&server);
+        ASSERT_NE(display_name, "") << "no Xvfb could be started (is the xvfb package installed?)";
     }
     static void TearDownTestSuite() {
         if (server.pid > 0) kill(server.pid, SIGTERM), finish_program(server, kReadySeconds);

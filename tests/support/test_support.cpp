@@ -165,6 +165,17 @@ bool has_ended(const Process& process) {
     return waitid(P_PID, process.pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
 }
 
+std::string start_xvfb(Process* server) {
+    // Xvfb picks a free display number and writes it once it takes connections.
+    *server = start_program({STARGLOBE_XVFB, "-displayfd", "1", "-screen", "0", "400x300x24",
+                             "-nolisten", "tcp", "-noreset"}, "/");
+    std::string number;
+    if (!wait_until([&] { return (number = output_of(server->out_fd)).find('\n') !=
+                                 std::string::npos; }, 20.0))
+        return "";
+    return ":" + std::to_string(std::atoi(number.c_str()));
+}
+
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env, double timeout_s) {
     Process process = start_program(argv, cwd, env);

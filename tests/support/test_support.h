@@ -63,6 +63,10 @@ bool has_ended(const Process& process);  // leaves it for finish_program to coll
 ProcessResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
                           const std::vector<std::string>& env = {}, double timeout_s = 60.0);
 
+// Starts a private Xvfb whose screen is the picture's size (so that the picture fills it
+// whoever scales it) and returns its display name (":N"), or "" when none starts in time.
+std::string start_xvfb(Process* server);
+
 // Seconds on the monotonic clock, for scheduling what a test does while a program runs.
 double monotonic_seconds();
 // Asks `ready` every few milliseconds until it holds (true) or `timeout_s` has passed (false).
