@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The flash check over the whole production: the demo as it is at the live look, and the
+# gentle view at 60, 1,000 and 10,000 passes a second (the last takes several minutes). Prints
+# each summary, and draws the mean brightness of every second, default against gentle, into
+# PLOT.png when given (the README's docs/gentle-brightness.png).
+#
+#     bench/gentle_production.sh BUILD_DIR [PLOT.png]
+set -euo pipefail
+build=$(cd "${1:?usage: gentle_production.sh BUILD_DIR [PLOT.png]}" && pwd)
+plot=${2:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+render() { "$build/starglobe-render" --wav "$build/tessaloon.wav" --quiet "$@"; }
+echo -n "default, 1000 passes a second: " && render --flashes "$work/default.csv" 2>&1
+for rate in 60 1000 10000; do
+    echo -n "gentle, $rate passes a second: "
+    render --loop-fps "$rate" --gentle --flashes "$work/gentle-$rate.csv" 2>&1
+done
+[[ -n $plot ]] || exit 0
+# Columns of --flashes: second, general, red, window_x, window_y, luminance.
+gnuplot <<PLOT
+set terminal pngcairo size 1200,420 font 'DejaVu Sans,12'
+set output '$plot'
+set datafile separator ','
+set key top right
+set xlabel 'second of the production (the end card from 139 on)'
+set ylabel 'mean relative luminance'
+set yrange [0:1.05]
+set grid ytics lc rgb '#dddddd'
+plot '$work/default.csv' every ::1 using 1:6 with lines lw 2 lc rgb '#c8414f' title 'as it is', \
+     '$work/gentle-1000.csv' every ::1 using 1:6 with lines lw 2 lc rgb '#2a8f7d' title 'gentle'
+PLOT
+echo "drew $plot"
