@@ -7,8 +7,7 @@ cd "$(dirname "$0")"
 # ./run.sh web: the demo as a web page (build-web/site/), served to this machine only.
 if [[ "${1:-}" == web ]]; then
     scripts/build-web.sh
-    echo "Open http://127.0.0.1:8000/ in a browser; Ctrl-C stops the server."
-    exec python3 -m http.server --bind 127.0.0.1 --directory build-web/site 8000
+    exec scripts/serve-web.py build-web/site 8000
 fi
 
 scripts/ensure-packages.sh build
