@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -190,6 +191,7 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
 }
 
 Outcome child_write(ChildProcess* child, const void* bytes, size_t size) {
+    assert(child->input >= 0);  // started with ChildInput::pipe, not yet finished
     const auto* at = static_cast<const uint8_t*>(bytes);
     for (size_t done = 0; done < size;) {
         const ssize_t n = write(child->input, at + done, size - done);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 
 #include "common/picture.h"
@@ -114,6 +115,7 @@ FlashCheck flash_check_start(double fps) {
 }
 
 void flash_check_frame(FlashCheck* check, const uint8_t* picture) {
+    assert(check->general.size() == kCells && check->fps > 0.0);  // made by flash_check_start
     // Mean linear red, green and blue of every cell.
     std::array<double, kCells> r{}, g{}, b{};
     for (int y = 0; y < kImageHeight; ++y) {

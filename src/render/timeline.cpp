@@ -1,11 +1,13 @@
 #include "render/timeline.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "common/timeline.h"
 
 double frame_time_ms(int64_t k, const FrameRate& rate) {
+    assert(rate.num > 0 && rate.den > 0 && (rate.ratio || rate.value > 0.0));
     const double frame = static_cast<double>(k);
     if (rate.ratio)
         return (frame * kMsPerSecond * static_cast<double>(rate.den)) /

@@ -1,6 +1,7 @@
 #include "soundtrack/voices.h"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -171,6 +172,8 @@ Writer writer(const Target& to, size_t at, size_t length) {
 }  // namespace
 
 double Sidechain::gain(size_t sample, size_t* cursor) const {
+    // Asked in ascending order: the kick before the cursor lies at or before `sample`.
+    assert(*cursor == 0 || kicks[*cursor - 1] <= sample);
     while (*cursor < kicks.size() && kicks[*cursor] <= sample) ++*cursor;
     double duck = 0.0;
     // The latest kick, and the tail of the one before it.

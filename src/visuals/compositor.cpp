@@ -273,6 +273,7 @@ void remainder_bytes(uint8_t* out, const int32_t* raw, int32_t count, const Rema
 }  // namespace
 
 int32_t ring_lag(int64_t read_offset, int32_t ring_length) {
+    assert(ring_length >= 1);
     const int64_t ahead = ((read_offset % ring_length) + ring_length) % ring_length;
     // Ahead of the write position by 0: the very entry about to be overwritten, written a
     // full turn earlier.
