@@ -26,6 +26,7 @@ constexpr int64_t kMaxRatioTerm = 1000000000;  // N and D of N/D; ffmpeg keeps t
 constexpr int kMaxDecimals = 6;                // digits after the point of a rate like 29.97
 constexpr int kUsageColumn = 19;               // where the option descriptions start
 constexpr int kUsageWidth = 80;                // columns of the --help text
+constexpr size_t kControlsColumn = 17;         // where --controls' column meanings start
 
 std::string num(int64_t n) { return std::to_string(n); }
 
@@ -126,22 +127,28 @@ std::string set_path(const char* option, const std::string& value, std::string* 
 }
 
 std::string controls_help() {
-    const int32_t last_star = kStarFrameCount - 1, last_globe = kGlobeFrameCount - 1;
     std::string pulses;
     for (const int32_t p : kPulseLevels) pulses += (pulses.empty() ? "" : ", ") + num(p);
-    return "write every analysed pass's control values as CSV, one row per pass:\n"
-           "  frame         pass number j, from 0\n"
-           "  elapsed_ms    the pass's time, with three decimals\n"
-           "  flash         globe brightness, 0.." + num(kMaxFlash) + "\n"
-           "  pulse         star-field darkening, " + pulses + "\n"
-           "  invert        1 when the second channel routing is used\n"
-           "  noise_range   modulus of every noise draw, " + num(kMinNoiseRange) + ".." +
-           num(kMaxNoiseRange) + "\n"
-           "  noise_offset  offset of the first noise ring read, 0.." + num(kMaxNoiseOffset) + "\n"
-           "  ring_length   entries in the pass's noise ring, " + num(kShortRing) + " or " +
-           num(kLongRing) + "\n"
-           "  star          star-field picture showing, 0.." + num(last_star) + "\n"
-           "  globe         globe picture showing, 0.." + num(last_globe);
+    const std::pair<const char*, std::string> columns[] = {
+        {"frame", "pass number j, from 0"},
+        {"elapsed_ms", "the pass's time, with three decimals"},
+        {"flash", "globe brightness, 0.." + num(kMaxFlash)},
+        {"pulse", "star-field darkening, " + pulses},
+        {"invert", "1 when the second channel routing is used"},
+        {"noise_range", "modulus of every noise draw, " + num(kMinNoiseRange) + ".." +
+                            num(kMaxNoiseRange)},
+        {"noise_offset", "offset of the first noise ring read, 0.." + num(kMaxNoiseOffset)},
+        {"ring_length",
+         "entries in the pass's noise ring, " + num(kShortRing) + " or " + num(kLongRing)},
+        {"star", "star-field picture showing, 0.." + num(kStarFrameCount - 1)},
+        {"globe", "globe picture showing, 0.." + num(kGlobeFrameCount - 1)}};
+    std::string text = "write every analysed pass's control values as CSV, one row per pass:";
+    for (const auto& [name, meaning] : columns) {
+        std::string line = std::string("\n  ") + name;
+        line.resize(kControlsColumn, ' ');
+        text += line + meaning;
+    }
+    return text;
 }
 
 const std::vector<OptionEntry>& option_table() {
