@@ -1,25 +1,19 @@
-// The listening page's AudioWorklet: hands every block of captured sound, as interleaved
-// 16-bit stereo samples at the context's rate, to the page (page.js), which passes them on into
-// the WebAssembly core's ring of what was heard.
+// The listening page's AudioWorklet: hands every block of captured sound to the page
+// (listen.js) as interleaved samples, -1..1, in the node's channels (the page asks for the
+// demo's stereo, which the browser mixes any input to). The page turns them into the core's
+// 16-bit samples.
 'use strict';
 
 class ListenTap extends AudioWorkletProcessor {
-  constructor(options) {
-    super();
-    this.fullScale = options.processorOptions.fullScale;  // a sample of 1.0 becomes this
-  }
-
   process(inputs) {
-    const channels = inputs[0];
+    const channels = inputs[0];  // none while nothing is connected
     if (channels.length > 0) {
-      const left = channels[0];
-      const right = channels[1] ?? left;  // a mono microphone feeds both sides
-      const samples = new Int16Array(2 * left.length);
-      for (let i = 0; i < left.length; ++i) {
-        samples[2 * i] = Math.round(Math.max(-1, Math.min(1, left[i])) * this.fullScale);
-        samples[2 * i + 1] = Math.round(Math.max(-1, Math.min(1, right[i])) * this.fullScale);
-      }
-      this.port.postMessage(samples, [samples.buffer]);
+      const frames = channels[0].length;
+      const block = new Float32Array(frames * channels.length);
+      channels.forEach((samples, c) => {
+        for (let i = 0; i < frames; ++i) block[i * channels.length + c] = samples[i];
+      });
+      this.port.postMessage(block, [block.buffer]);
     }
     return true;
   }
