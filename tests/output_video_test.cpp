@@ -45,7 +45,8 @@ TEST(FfmpegArguments, DescribeTheFramesExactlyAndNameEveryPathAsAFile) {
     args = ffmpeg_arguments(s);
     EXPECT_EQ(value_after("-ss"), "62.500000");
     EXPECT_EQ(*(std::find(args.begin(), args.end(), "-ss") + 2), "-i");
-    EXPECT_EQ(value_after("-preset"), "ultrafast");  // a large frame: the fast default
+    EXPECT_EQ(value_after("-preset"), "ultrafast");  // a large frame: the fast defaults
+    EXPECT_EQ(value_after("-crf"), "30");
     EXPECT_EQ(value_after("-framerate"), "30000/1001");
     EXPECT_EQ(value_after("-t"), "295495200us");  // 8856 * 1001 / 30000 s, exactly
     EXPECT_EQ(args[args.size() - 2], "matroska");

@@ -290,7 +290,8 @@ const std::vector<OptionEntry>& option_table() {
          }},
         {"--crf", nullptr, "N",
          "--video: H.264 constant rate factor, 0 (lossless) to " + num(kMaxCrf) + "; lower is "
-         "better and larger (default: " + num(kDefaultCrf) + ")",
+         "better and larger (default: " + num(kDefaultCrf) + ", or " + num(kLargeFrameCrf) +
+         " for frames of " + grouped(kLargeFramePixels) + " pixels or more)",
          [](const std::string& v, RenderOptions* o) -> std::string {
              int64_t n = 0;
              if (parse_count(v, &n) && n <= kMaxCrf) {
@@ -303,8 +304,8 @@ const std::vector<OptionEntry>& option_table() {
         {"--preset", nullptr, "NAME",
          "--video: x264's speed preset, " + x264_presets_text() + " (default: " +
          kDefaultPreset + ", or " + kLargeFramePreset + " for frames of " +
-         grouped(kLargeFramePixels) + " pixels or more, so that they render at least half as "
-         "fast as they play)",
+         grouped(kLargeFramePixels) + " pixels or more, so that they render about as fast as "
+         "they play on two cores)",
          [](const std::string& v, RenderOptions* o) -> std::string {
              if (!is_x264_preset(v))
                  return "--preset wants one of x264's presets (" + x264_presets_text() +

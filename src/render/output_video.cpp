@@ -118,7 +118,7 @@ std::vector<std::string> ffmpeg_arguments(const VideoSettings& s) {
         "-vf", "scale=out_color_matrix=" + matrix + ":out_range=tv,format=yuv420p",
         "-colorspace", tag, "-color_primaries", tag, "-color_trc", tag, "-color_range", "tv",
         "-c:v", kVideoCodec, "-preset", preset,
-        "-crf", std::to_string(s.crf >= 0 ? s.crf : kDefaultCrf),
+        "-crf", std::to_string(s.crf >= 0 ? s.crf : large ? kLargeFrameCrf : kDefaultCrf),
         "-c:a", kAudioCodec, "-b:a", kAudioBitrate,
         // Silence after the music (under the end card), and everything cut at the last frame.
         "-af", "apad", "-t", duration_us(s.frames, s.rate_num, s.rate_den)});
