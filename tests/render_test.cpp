@@ -233,7 +233,8 @@ std::vector<Bytes> expected_frames(const std::vector<int16_t>& samples, int fps,
 }
 
 // The gentle view of `frames` taken at `fps`: each byte's level moves toward the new frame by
-// dt / (tau + dt), in floats, and shows rounded; the first frame is shown as it is.
+// dt / (tau + dt), in floats, and shows rounded to the nearest, halves to even; the first
+// frame is shown as it is.
 std::vector<Bytes> gentle_frames(const std::vector<Bytes>& frames, int fps) {
     std::vector<float> level(frames[0].begin(), frames[0].end());
     std::vector<Bytes> shown = {frames[0]};
@@ -243,7 +244,7 @@ std::vector<Bytes> gentle_frames(const std::vector<Bytes>& frames, int fps) {
         shown.emplace_back(kImageBytes);
         for (size_t i = 0; i < kImageBytes; ++i) {
             level[i] = level[i] + (static_cast<float>(frames[k][i]) - level[i]) * weight;
-            shown[k][i] = static_cast<uint8_t>(static_cast<int32_t>(level[i] + 0.5f));
+            shown[k][i] = static_cast<uint8_t>(std::nearbyint(level[i]));
         }
     }
     return shown;

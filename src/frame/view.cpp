@@ -11,14 +11,22 @@
 
 namespace {
 
-constexpr float kHalf = 0.5f;  // rounds the non-negative levels to the nearest byte
+// Rounds a level (0..255) to the nearest byte, halves to even, by float addition alone: added
+// to 2^23, a float in 0..2^22 keeps only its integer part, rounded, in the low bits of the
+// sum. Plain adds and bit moves, so it is the same in every vector unit and in scalar code,
+// and fast in WebAssembly, whose float-to-integer conversions SSE's emulation takes lane by lane.
+constexpr float kRoundingBias = 8388608.0f;  // 2^23
+constexpr int32_t kRoundingBiasBits = 0x4B000000;
 
 // level += (composed - level) * weight, then the byte shown: the same float operations in
 // the same order as the vector path, so both give the same bytes.
 [[maybe_unused]] inline uint8_t blend(float* level, uint8_t composed, float weight) {
     const float moved = *level + (static_cast<float>(composed) - *level) * weight;
     *level = moved;
-    return static_cast<uint8_t>(static_cast<int32_t>(moved + kHalf));
+    const float biased = moved + kRoundingBias;
+    int32_t bits = 0;
+    std::memcpy(&bits, &biased, sizeof bits);
+    return static_cast<uint8_t>(bits - kRoundingBiasBits);
 }
 
 void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out) {
@@ -26,7 +34,8 @@ void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out
     static_assert(kImageBytes % 16 == 0, "whole vectors of 16 bytes");
     const __m128i zero = _mm_setzero_si128();
     const __m128 w = _mm_set1_ps(weight);
-    const __m128 half = _mm_set1_ps(kHalf);
+    const __m128 bias = _mm_set1_ps(kRoundingBias);
+    const __m128i bias_bits = _mm_set1_epi32(kRoundingBiasBits);
     for (size_t i = 0; i < kImageBytes; i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(composed + i));
         const __m128i words[2] = {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
@@ -39,7 +48,7 @@ void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out
             const __m128 moved =
                 _mm_add_ps(old, _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(dwords), old), w));
             _mm_storeu_ps(at, moved);
-            shown[q] = _mm_cvttps_epi32(_mm_add_ps(moved, half));
+            shown[q] = _mm_sub_epi32(_mm_castps_si128(_mm_add_ps(moved, bias)), bias_bits);
         }
         const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(shown[0], shown[1]),
                                                 _mm_packs_epi32(shown[2], shown[3]));
