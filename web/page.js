@@ -19,7 +19,6 @@ import { takeFile, tooLarge, tooLargeText } from './music.js';
 // frame is 16.7 ms and the browser needs the rest to paint.
 const kPassBudgetMs = 12;
 const kRgbaBytesPerPixel = 4;  // the canvas's red, green, blue, alpha
-const kCoreBytesPerPixel = 3;  // the core's pictures: blue, green, red
 const kGentleKey = 'starglobe.gentle';  // localStorage: "1" or "0", the switch's last setting
 
 const status = { state: 'loading', passes: 0 };
@@ -87,7 +86,7 @@ async function sha256(pointer, size) {
 status.digests = async () => ({
   wav: await sha256(core._web_built_in_wav(), core._web_built_in_wav_size()),
   pictures: await sha256(core._web_pictures(),
-    facts.pictures * facts.width * facts.height * kCoreBytesPerPixel),
+    facts.pictures * facts.width * facts.height * facts.bytesPerPixel),
   music: await sha256(core._web_track_samples(),
     core._web_track_frames() * facts.channels * Int16Array.BYTES_PER_ELEMENT),
 });

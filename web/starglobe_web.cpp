@@ -119,6 +119,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
     return hand_out(
         "{\"width\":" + std::to_string(kImageWidth) +
         ",\"height\":" + std::to_string(kImageHeight) +
+        ",\"bytesPerPixel\":" + std::to_string(kImageBytesPerPixel) +
         ",\"pictures\":" + std::to_string(kPictureCount) +
         ",\"sampleRate\":" + std::to_string(kSampleRateHz) +
         ",\"channels\":" + std::to_string(kWavChannels) +

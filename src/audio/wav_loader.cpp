@@ -72,13 +72,15 @@ WavStatus read_fully(int fd, uint8_t* at, size_t size, size_t* got, int* error) 
     return WavStatus::ok;
 }
 
-// A chunk identifier as text: LIST, or its bytes in hex when they are not printable.
+// A chunk identifier as text: LIST, or its bytes in file order, in hex, when one is not
+// printable: "bytes 89 50 4E 47".
 std::string id_text(const uint8_t* id) {
     std::string text;
     for (int i = 0; i < 4; ++i) {
         if (id[i] < ' ' || id[i] > '~') {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%08X", wav_get_u32(id));
+            char hex[32];
+            std::snprintf(hex, sizeof hex, "bytes %02X %02X %02X %02X", id[0], id[1], id[2],
+                          id[3]);
             return hex;
         }
         text += static_cast<char>(id[i]);
@@ -108,6 +110,8 @@ std::string not_wav(const uint8_t* bytes, size_t size) {
         return "an MP3 file, not a WAV file";
     if (starts("OggS")) return "an Ogg file, not a WAV file";
     if (starts("fLaC")) return "a FLAC file, not a WAV file";
+    if (starts("\x89PNG")) return "a PNG picture, not a WAV file";
+    if (starts("\xFF\xD8\xFF")) return "a JPEG picture, not a WAV file";
     if (starts("RIFX")) return "a big-endian WAV file (RIFX); needs little-endian RIFF";
     return "not a WAV file (it starts with " + id_text(bytes) + ", not RIFF)";
 }
