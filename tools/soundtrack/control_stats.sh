@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures how far a soundtrack drives the picture: runs starglobe-render over the whole track
-# at each frame rate given and prints the share of frames at the marks the soundtrack aims for.
+# at each analysis rate given (passes a second) and prints the share of passes at the marks the
+# soundtrack aims for.
 #
 #     tools/soundtrack/control_stats.sh build/starglobe-render build/tessaloon.wav [FPS...]
 #
@@ -14,7 +15,7 @@ rates=("$@")
 csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
 for fps in "${rates[@]}"; do
-    "$render" --wav "$wav" --fps "$fps" --controls "$csv"
+    "$render" --wav "$wav" --loop-fps "$fps" --controls "$csv" --quiet
     # Columns: frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe
     awk -F, -v fps="$fps" '
         NR == 1 { next }
