@@ -26,7 +26,7 @@ set(STARGLOBE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/starglobe)
 set(STARGLOBE_MAINTAINER "The starglobe team <starglobe@users.noreply.github.com>")
 # The release date: the manuals' footer and the AppStream release carry it, so that the same
 # sources give the same files on every build.
-set(STARGLOBE_RELEASE_EPOCH 1796644800)  # 2026-12-07 12:00 UTC
+set(STARGLOBE_RELEASE_EPOCH 1796731200)  # 2026-12-08 12:00 UTC
 
 # --- The launcher, twice: for the build tree (./run.sh plays build/starglobe with
 # build/tessaloon.wav) and for the installed layout. It finds the demo and the soundtrack

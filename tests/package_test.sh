@@ -8,6 +8,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [[ -f $deb ]] || fail "no package at $deb: build it with scripts/make-deb.sh first"
+version=$(dpkg-deb -f "$deb" Version)
 
 lintian --fail-on error --tag-display-limit 0 "$deb"
 dpkg-deb -x "$deb" "$work/root"
@@ -39,7 +40,7 @@ cases=(
     "corrupt|255|wav is corrupted
 Failed to load WAV|^starglobe: .*corrupt.wav' is not audio|$work/corrupt.wav"
     "help|0|Usage: starglobe [[]FILE[]]*|^$|--help"
-    "version|0|starglobe 1.0.0|^$|--version"
+    "version|0|starglobe $version|^$|--version"
     "unknown|2||unknown option '--loud'|--loud"
 )
 for case in "${cases[@]}"; do
