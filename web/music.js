@@ -74,8 +74,10 @@ export async function takeFile(file) {
   try {
     decoded = await decode(bytes);
   } catch {
-    return [`${name} cannot be played: ${why}, and this browser cannot decode it as audio. ` +
-      'This command makes it into a file the demo plays:', advice(name)];
+    const undecoded = `${name} cannot be played: ${why}, and this browser cannot decode it as audio.`;
+    // ffmpeg's advice only for what calls itself audio: a picture or a text has no sound in it.
+    if (!file.type.startsWith('audio/')) return [undecoded];
+    return [`${undecoded} This command makes it into a file the demo plays:`, advice(name)];
   }
   if (decoded.length > facts.maxSeconds * facts.sampleRate) {
     return [`${name} is longer than the ${facts.maxLength} of music the page takes.`];
