@@ -19,10 +19,13 @@ namespace {
 TEST(HighPassFilter, LevelsStepByTenFromTheTruncatedMagnitudeAndFlashSaturates) {
     // s is the first output's |E * 32767| truncated; 3213, 2699 and 3341 are the least s of
     // levels 25, 21 and 26. A negative output is truncated toward zero, then its magnitude taken.
-    const struct { int32_t s; double sign; int32_t flash_raw, flash; } cases[] = {
-        {128, 1, 0, 0},      {129, 1, 10, 10},    {256, 1, 10, 10},    {257, 1, 20, 20},
-        {128, -1, 0, 0},     {129, -1, 10, 10},   {257, -1, 20, 20},   {2698, 1, 200, 200},
-        {2699, 1, 210, 210}, {3213, 1, 250, 250}, {3341, 1, 260, 255}};
+    const struct {
+        int32_t s;
+        double sign;
+        int32_t flash_raw, flash;
+    } cases[] = {{128, 1, 0, 0},      {129, 1, 10, 10},    {256, 1, 10, 10},   {257, 1, 20, 20},
+                 {128, -1, 0, 0},     {129, -1, 10, 10},   {257, -1, 20, 20},  {2698, 1, 200, 200},
+                 {2699, 1, 210, 210}, {3213, 1, 250, 250}, {3341, 1, 260, 255}};
     for (const auto& c : cases) {
         HighPassFilter f;
         // From zero history E = b0 * input; the half keeps |E * 32767| clear of either edge.
@@ -39,8 +42,10 @@ int32_t first_level(double input) {
 }
 
 TEST(LadderFilter, LevelsAt129And257And386) {
-    const struct { int32_t s, pulse; } cases[] = {{128, 0},   {129, 100}, {256, 100},  {257, 200},
-                                                  {385, 200}, {386, 255}, {20000, 255}};
+    const struct {
+        int32_t s, pulse;
+    } cases[] = {{128, 0},   {129, 100}, {256, 100},  {257, 200},
+                 {385, 200}, {386, 255}, {20000, 255}};
     for (const auto& c : cases) {
         // The first output grows with the input: find the least input whose output truncates to
         // s (a large one: one step of the ladder passes only p^4 of it).
@@ -72,9 +77,12 @@ TEST(AudioAnalyzer, TapsTheInterleavedSampleAtThePlaybackPositionAndHoldsTheLast
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(sample_at(i));
     // Positions truncate (350 ms is exactly 30870, 30869.99... if divided by 1000 first); odd ones
     // are right samples; from 1000.03 ms (88202.6) and at a negative time the last is held.
-    const struct { double ms; size_t index; } cases[] = {
-        {0.0, 0},        {0.0114, 1},     {16.6666, 1469},  {7000.0 / 60, 10290}, {350.0, 30870},
-        {1000.0, 88200}, {1000.02, 88201}, {1000.03, 88201}, {3.6e6, 88201},       {-1.0, 88201}};
+    const struct {
+        double ms;
+        size_t index;
+    } cases[] = {{0.0, 0},       {0.0114, 1},     {16.6666, 1469},  {7000.0 / 60, 10290},
+                 {350.0, 30870}, {1000.0, 88200}, {1000.02, 88201}, {1000.03, 88201},
+                 {3.6e6, 88201}, {-1.0, 88201}};
     for (const auto& c : cases) {
         AudioAnalyzer a;
         a.analyze(track_of(samples), c.ms);
@@ -104,8 +112,12 @@ std::vector<int16_t> long_track(size_t frames) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
         const int32_t r = static_cast<int32_t>(state >> 48), rs = r >= 32768 ? r - 65536 : r;
         const int32_t amp = 1000 + static_cast<int32_t>((i >> 15) & 7) * 4000;
-        const int32_t v[6] = {rs, ((i >> 12) & 1 ? amp : -amp) + (rs >> 6),
-                              (r & 1023) == 0 ? rs : 0, 32767, -32768, rs >> 6};
+        const int32_t v[6] = {rs,
+                              ((i >> 12) & 1 ? amp : -amp) + (rs >> 6),
+                              (r & 1023) == 0 ? rs : 0,
+                              32767,
+                              -32768,
+                              rs >> 6};
         out[i] = static_cast<int16_t>(std::clamp(v[(i >> 17) % 6], -32768, 32767));
     }
     return out;
@@ -124,7 +136,9 @@ ModelRun run_model() {
     ModelRun m;
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(std::sscanf(r.out.c_str(), "pulse255 %d inverted %d hash %llx", &m.pulse255,
-                          &m.inverted, &m.hash), 3) << r.out;
+                          &m.inverted, &m.hash),
+              3)
+        << r.out;
     return m;
 }
 

@@ -13,9 +13,9 @@
 // Old files kept on failure, folders, stdout and devices: checked through render_test.cpp.
 namespace {
 
-using test_support::TempDir;
 using test_support::names_in;
 using test_support::read_file;
+using test_support::TempDir;
 using test_support::write_file;
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
@@ -55,9 +55,9 @@ TEST(AtomicOutput, RefusesWhatItCannotReplaceWholeBeforeMakingAnything) {
     AtomicOutput out;
     EXPECT_NE(output_begin(dir.path, OutputShape::file, &out).message.find("is a folder"),
               std::string::npos);
-    EXPECT_NE(output_begin(missing, OutputShape::file, &out).message.find("cannot write " +
-                                                                        missing),
-              std::string::npos);
+    EXPECT_NE(
+        output_begin(missing, OutputShape::file, &out).message.find("cannot write " + missing),
+        std::string::npos);
     EXPECT_FALSE(output_begin(dir.file("file"), OutputShape::folder, &out));
     EXPECT_EQ(names_in(dir.path), Names{"file"});
     // An empty folder (`--png .` is one) is filled in place; abandoned, it loses what the run

@@ -45,27 +45,42 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
     write_file(c.dir.file("tiny.wav"), {'R', 'I', 'F', 'F'});
     write_file(c.dir.file("song.wav"), tone_wav(0.3));
     // An hour-long stream ffprobe calls seven hours long: refused before any converting.
-    c.stand_in("ffprobe", "case \"$*\" in *long.mp3) printf 'codec_type=audio\\nduration=25260.5"
-                          "\\n' ;; *) exec /usr/bin/ffprobe \"$@\" ;; esac");
+    c.stand_in("ffprobe",
+               "case \"$*\" in *long.mp3) printf 'codec_type=audio\\nduration=25260.5"
+               "\\n' ;; *) exec /usr/bin/ffprobe \"$@\" ;; esac");
     write_file(c.dir.file("long.mp3"), std::vector<uint8_t>(100, 'm'));
-    const std::vector<std::string> no_display = {"SDL_VIDEODRIVER=", "DISPLAY=",
-                                                 "WAYLAND_DISPLAY=wayland-0", kHeadless[1]};
+    const std::vector<std::string> no_display = {
+        "SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=wayland-0", kHeadless[1]};
     const struct {
         std::vector<std::string> args, env;
         int status;
         std::string out, err;
     } cases[] = {
-        {{"notes.txt"}, {}, 255, "wav is corrupted\nFailed to load WAV\n",
+        {{"notes.txt"},
+         {},
+         255,
+         "wav is corrupted\nFailed to load WAV\n",
          "starglobe: 'notes.txt' is not audio: neither a WAV in the demo's layout nor a file "
          "ffmpeg can decode\n"},
         {{"tiny.wav"}, {}, 255, "Failed to load WAV\n", "'tiny.wav' is not audio"},
-        {{"long.mp3"}, {}, 1, "", "starglobe: 'long.mp3' lasts 7 hours 1 minute; the demo plays "
-                                  "music of at most 6 hours 45 minutes\n"},
-        {{"song.wav"}, {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"}, 255, "",
+        {{"long.mp3"},
+         {},
+         1,
+         "",
+         "starglobe: 'long.mp3' lasts 7 hours 1 minute; the demo plays "
+         "music of at most 6 hours 45 minutes\n"},
+        {{"song.wav"},
+         {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"},
+         255,
+         "",
          "SDL_AUDIODRIVER=dummy starglobe"},
         // Only a Wayland session: SDL 1.2 would draw ASCII art into the terminal.
-        {{"song.wav"}, no_display, 1, "", "starglobe: no X display: starglobe needs an X "
-                                          "server (or XWayland, under Wayland)"},
+        {{"song.wav"},
+         no_display,
+         1,
+         "",
+         "starglobe: no X display: starglobe needs an X "
+         "server (or XWayland, under Wayland)"},
         {{"--loud"}, {}, 2, "", "starglobe: unknown option '--loud' (see starglobe --help)\n"},
         {{"a.wav", "b.wav"}, {}, 2, "", "only one FILE"},
         {{"song.wav", "--listen"}, {}, 2, "", "--listen plays no FILE"},

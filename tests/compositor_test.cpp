@@ -59,7 +59,7 @@ TEST(Compositor, MatchesTheReferenceOverAThousandFramesAndOtherShapesWithinItsTa
         for (int32_t p : {0, 255, 254})
             for (bool inv : {false, true}) it->flash = f, it->pulse = p, (it++)->invert = inv;
     constexpr size_t kGuard = 64;
-    const int32_t shapes[][2] = {{1, 1},   {15, 1},    {16, 1},  {17, 3},  {37, 5},
+    const int32_t shapes[][2] = {{1, 1},    {15, 1},    {16, 1},  {17, 3},  {37, 5},
                                  {1039, 1}, {400, 299}, {kW, kH}, {0, 300}, {400, -2}};
     for (const auto& [w, h] : shapes) {
         const size_t target = w > 0 && h > 0 ? size_t{3} * w * h : 0;

@@ -19,7 +19,10 @@ TEST(Display, ShowsThePictureOnScreensOfAnyLayoutAndStaysInside) {
     ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
     // The picture's own layout, another pixel format, rows padded to 401 pixels (packed bytes
     // would shear the picture), and a smaller screen, which takes the top-left part.
-    const struct { int w, h, bits; bool in_place; } screens[] = {
+    const struct {
+        int w, h, bits;
+        bool in_place;
+    } screens[] = {
         {400, 300, 24, true}, {400, 300, 32, false}, {401, 300, 24, false}, {320, 200, 24, false}};
     for (const auto& s : screens) {
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h << " x " << s.bits);

@@ -63,7 +63,9 @@ TEST(FlashCheck, CountsWcagFlashesOverAQuarterOfTheFieldBetweenTurningPoints) {
     // A flash over a tenth of a window (a third of the picture each way) counts none; over a
     // third of one it does.
     const auto box = [](int side_x, int side_y) {
-        return [=](int x, int y) { return x >= 150 && x < 150 + side_x && y >= 120 && y < 120 + side_y; };
+        return [=](int x, int y) {
+            return x >= 150 && x < 150 + side_x && y >= 120 && y < 120 + side_y;
+        };
     };
     EXPECT_EQ(steady(check_frames(square(5, white, black, box(42, 32)))).first, 0);
     EXPECT_EQ(steady(check_frames(square(5, white, black, box(77, 58)))).first, 5);
@@ -83,9 +85,13 @@ TEST(FlashCheck, CountsWcagFlashesOverAQuarterOfTheFieldBetweenTurningPoints) {
 TEST(GentleView, KeepsTheFlashiestSecondsToThreeFlashesAtAnyLoopRate) {
     const test_support::TempDir dir;
     const auto worst = [&](const std::vector<std::string>& extra) {
-        std::vector<std::string> args = {test_support::kBuildDir + "/starglobe-render", "--wav",
+        std::vector<std::string> args = {test_support::kBuildDir + "/starglobe-render",
+                                         "--wav",
                                          test_support::kBuildDir + "/tessaloon.wav",
-                                         "--seconds", "5", "--flashes", "-"};
+                                         "--seconds",
+                                         "5",
+                                         "--flashes",
+                                         "-"};
         args.insert(args.end(), extra.begin(), extra.end());
         const test_support::ProcessResult r = test_support::run_program(args, dir.path, {}, 280);
         EXPECT_EQ(r.exit_code, 0) << r.err;

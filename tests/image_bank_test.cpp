@@ -31,15 +31,31 @@ int index_in(const RawImage* const* table, int count, const RawImage* picked) {
 
 TEST(FrameChoice, PicksByTruncatedFrameNumberAndFrameZeroOutsideTheCounter) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    const struct { double ms; int star, globe; } cases[] = {
-        {0.0, 0, 0}, {99.999, 0, 0}, {199.999, 0, 1}, {200.0, 1, 2}, {1999.9, 9, 19},
-        {2000.0, 10, 0}, {4799.999, 23, 7}, {4800.0, 0, 8}, {15400.0, 5, 14},
-        // Before the clock origin only frame 0 keeps the index inside the tables.
-        {-0.001, 0, 0}, {-199.999, 0, 0}, {-200.0, 0, 0}, {-4800.0, 0, 0}, {-1e15, 0, 0},
-        {-kInf, 0, 0},
-        // The 32-bit counter's last frame (2^31 - 1), then past it or no number at all.
-        {2147483647.5 * 100.0, 15, 7}, {2147483647.5 * 200.0, 7, 0}, {1e300, 0, 0},
-        {kInf, 0, 0}, {std::nan(""), 0, 0}};
+    const struct {
+        double ms;
+        int star, globe;
+    } cases[] = {{0.0, 0, 0},
+                 {99.999, 0, 0},
+                 {199.999, 0, 1},
+                 {200.0, 1, 2},
+                 {1999.9, 9, 19},
+                 {2000.0, 10, 0},
+                 {4799.999, 23, 7},
+                 {4800.0, 0, 8},
+                 {15400.0, 5, 14},
+                 // Before the clock origin only frame 0 keeps the index inside the tables.
+                 {-0.001, 0, 0},
+                 {-199.999, 0, 0},
+                 {-200.0, 0, 0},
+                 {-4800.0, 0, 0},
+                 {-1e15, 0, 0},
+                 {-kInf, 0, 0},
+                 // The 32-bit counter's last frame (2^31 - 1), then past it or no number at all.
+                 {2147483647.5 * 100.0, 15, 7},
+                 {2147483647.5 * 200.0, 7, 0},
+                 {1e300, 0, 0},
+                 {kInf, 0, 0},
+                 {std::nan(""), 0, 0}};
     for (const auto& k : cases) {
         EXPECT_EQ(index_in(star_frames.data(), kStarFrameCount, star_for(k.ms)), k.star) << k.ms;
         EXPECT_EQ(index_in(globe_frames.data(), kGlobeFrameCount, globe_for(k.ms)), k.globe)
@@ -84,10 +100,14 @@ void write_png(const std::string& path, int width, int height, int channels) {
 TEST(PackImages, RejectsBadInputsAndLeavesNoBlob) {
     const std::string packer = kBuildDir + "/starglobe-pack-images";
     TempDir dir;
-    const struct { const char* name; int width, height, channels; } pngs[] = {
-        {"good", kImageWidth, kImageHeight, 3},     {"wide", kImageWidth + 1, kImageHeight, 3},
-        {"short", kImageWidth, kImageHeight - 1, 3}, {"alpha", kImageWidth, kImageHeight, 4},
-        {"grey", kImageWidth, kImageHeight, 1}};
+    const struct {
+        const char* name;
+        int width, height, channels;
+    } pngs[] = {{"good", kImageWidth, kImageHeight, 3},
+                {"wide", kImageWidth + 1, kImageHeight, 3},
+                {"short", kImageWidth, kImageHeight - 1, 3},
+                {"alpha", kImageWidth, kImageHeight, 4},
+                {"grey", kImageWidth, kImageHeight, 1}};
     for (const auto& p : pngs)
         write_png(dir.file(p.name + std::string(".png")), p.width, p.height, p.channels);
     write_file(dir.file("text.png"), {'h', 'e', 'l', 'l', 'o'});

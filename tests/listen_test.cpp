@@ -41,9 +41,11 @@ protected:
                                 "-n", "--use-pid-file=no", "--load=module-null-sink sink_name=out",
                                 "--load=module-native-protocol-unix"},
                                "/", sound_env());
-        ASSERT_TRUE(wait_until([] { return run_program({"/usr/bin/pactl", "info"}, "/",
-                                                       sound_env()).exit_code == 0; },
-                               kReadySeconds))
+        ASSERT_TRUE(wait_until(
+            [] {
+                return run_program({"/usr/bin/pactl", "info"}, "/", sound_env()).exit_code == 0;
+            },
+            kReadySeconds))
             << "no pulseaudio: " << output_of(server.err_fd);
     }
     static void stop_server() {
@@ -66,8 +68,8 @@ protected:
     double screen_mean() {
         Display* x = XOpenDisplay(display.c_str());
         if (!x) return -1;
-        XImage* shot = XGetImage(x, DefaultRootWindow(x), 0, 0, kImageWidth, kImageHeight,
-                                 AllPlanes, ZPixmap);
+        XImage* shot =
+            XGetImage(x, DefaultRootWindow(x), 0, 0, kImageWidth, kImageHeight, AllPlanes, ZPixmap);
         double sum = 0;
         for (int n = 0; shot && n < kImagePixels; ++n) {
             const unsigned long p = XGetPixel(shot, n % kImageWidth, n / kImageWidth);
@@ -120,13 +122,15 @@ TEST_F(Listen, ASoundServerThatGoesAwayAndComesBackIsSurvived) {
     Process demo = start_listening({"out.monitor"});
     ASSERT_TRUE(wait_until([&] { return screen_mean() > 250; }, kReadySeconds));
     stop_server();
-    ASSERT_TRUE(wait_until([&] { return output_of(demo.err_fd).find("went away") !=
-                                        std::string::npos; }, kReadySeconds));
+    ASSERT_TRUE(
+        wait_until([&] { return output_of(demo.err_fd).find("went away") != std::string::npos; },
+                   kReadySeconds));
     EXPECT_FALSE(has_ended(demo));
     const double restarted = monotonic_seconds();
     start_server();
-    ASSERT_TRUE(wait_until([&] { return output_of(demo.err_fd).find("listening again") !=
-                                        std::string::npos; }, kReadySeconds));
+    ASSERT_TRUE(wait_until(
+        [&] { return output_of(demo.err_fd).find("listening again") != std::string::npos; },
+        kReadySeconds));
     EXPECT_LT(monotonic_seconds() - restarted, 2.0 + 1.0);  // the server's own start aside
     expect_picture_follows_the_sound(dir);
     kill(demo.pid, SIGINT);
@@ -134,10 +138,15 @@ TEST_F(Listen, ASoundServerThatGoesAwayAndComesBackIsSurvived) {
 }
 
 TEST_F(Listen, NoServerAndAnUnknownSourceSayWhatFailedAndTheWayOut) {
-    const struct { std::vector<std::string> args, env; std::string says; } cases[] = {
-        {{}, {"PULSE_SERVER=unix:/nonexistent"},
+    const struct {
+        std::vector<std::string> args, env;
+        std::string says;
+    } cases[] = {
+        {{},
+         {"PULSE_SERVER=unix:/nonexistent"},
          "starglobe: no sound server answered: is PulseAudio or PipeWire running?\n"},
-        {{"no-such-source"}, {},
+        {{"no-such-source"},
+         {},
          "starglobe: no sound source named 'no-such-source': `pactl list short sources` lists "
          "them\n"}};
     for (const auto& c : cases) {

@@ -15,9 +15,9 @@ namespace {
 // Every leak kind but "still reachable" is an error: what the program still points to at exit
 // (SDL's) is fine as long as it does not grow with the music.
 std::vector<std::string> memcheck(std::vector<std::string> program) {
-    program.insert(program.begin(), {STARGLOBE_VALGRIND, "--tool=memcheck", "--leak-check=full",
-                                     "--errors-for-leak-kinds=definite,indirect,possible",
-                                     "--error-exitcode=99"});
+    program.insert(program.begin(),
+                   {STARGLOBE_VALGRIND, "--tool=memcheck", "--leak-check=full",
+                    "--errors-for-leak-kinds=definite,indirect,possible", "--error-exitcode=99"});
     return program;
 }
 

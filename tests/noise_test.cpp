@@ -51,8 +51,8 @@ TEST(NoiseSource, DrawsTheSequenceFromItsStartOrFallsBackToRandWhenTheCLibraryDi
     // A stand-in C library whose rand() is not glibc's: seeded with 1, checked, seeded again;
     // then every value comes from rand() itself, and drawing moves it on.
     static std::vector<unsigned> seeds;
-    NoiseSource fallback = noise_source_checked_with([] { return 42; },
-                                                     [](unsigned seed) { seeds.push_back(seed); });
+    NoiseSource fallback =
+        noise_source_checked_with([] { return 42; }, [](unsigned seed) { seeds.push_back(seed); });
     EXPECT_TRUE(fallback.use_rand);
     EXPECT_EQ(seeds, (std::vector<unsigned>{1, 1}));
     std::srand(1);

@@ -15,9 +15,15 @@
 namespace {
 
 VideoSettings settings_for(const std::string& output) {
-    return {.output_path = output, .container = video_container("OUT.MP4"),
-            .audio_path = "-odd:name.wav", .rate_num = 7, .frames = 10, .width = 400,
-            .height = 300, .crf = -1, .preset = ""};
+    return {.output_path = output,
+            .container = video_container("OUT.MP4"),
+            .audio_path = "-odd:name.wav",
+            .rate_num = 7,
+            .frames = 10,
+            .width = 400,
+            .height = 300,
+            .crf = -1,
+            .preset = ""};
 }
 
 TEST(FfmpegArguments, DescribeTheFramesExactlyAndNameEveryPathAsAFile) {
@@ -71,21 +77,24 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
 
 TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOnce) {
     signal(SIGPIPE, SIG_IGN);  // as the renderer has it: a reader gone is a failed write
-    const struct { const char* complaint; std::string error;
+    const struct {
+        const char* complaint;
+        std::string error;
     } cases[] = {{"file:/tmp/v.mp4.partial-x: Invalid data",
                   "ffmpeg failed (exit status 3): v.mp4: Invalid data"},
                  {"/tmp/v.mp4.partial-x: No space left on device",
                   "cannot write v.mp4: No space left on device"}};
     for (const auto& c : cases)
-        with_fake_ffmpeg("head -c 1000 >/dev/null\necho '" + std::string(c.complaint) +
-                             "' >&2\nexit 3", [&c](VideoOutput* video) {
-            const std::vector<uint8_t> frame(360000, 0);
-            FrameView view;
-            view.framed = frame.data();
-            Outcome written;
-            for (int i = 0; i < 50 && written; ++i) written = output_frame(video, view);
-            EXPECT_EQ(written.message, c.error);
-        });
+        with_fake_ffmpeg(
+            "head -c 1000 >/dev/null\necho '" + std::string(c.complaint) + "' >&2\nexit 3",
+            [&c](VideoOutput* video) {
+                const std::vector<uint8_t> frame(360000, 0);
+                FrameView view;
+                view.framed = frame.data();
+                Outcome written;
+                for (int i = 0; i < 50 && written; ++i) written = output_frame(video, view);
+                EXPECT_EQ(written.message, c.error);
+            });
     with_fake_ffmpeg("exec sleep 60", [](VideoOutput* video) {
         // Its owner going away stops it at once.
         const double started = test_support::monotonic_seconds();

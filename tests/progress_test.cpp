@@ -8,7 +8,11 @@
 namespace {
 
 TEST(ProgressLine, ShowsFramesRateAndTimeLeftOnceTheRateSettles) {
-    const struct { int64_t done, total; double seconds; const char* line; } cases[] = {
+    const struct {
+        int64_t done, total;
+        double seconds;
+        const char* line;
+    } cases[] = {
         // 58.7 fps after 48.4 s; the 6157 frames left take 104.8 s.
         {2843, 9000, 48.4, "[#######.................]  2843/9000 frames  58.7 fps  1:45 left"},
         {0, 100, 0.0, "[........................]  0/100 frames  -- fps  --:-- left"},

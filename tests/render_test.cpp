@@ -30,8 +30,8 @@
 
 namespace {
 
-using test_support::TempDir;
 using test_support::names_in;
+using test_support::TempDir;
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -67,42 +67,52 @@ Bytes png_frame(const std::string& folder, int frame) {
 
 // ffprobe's answers about `file`, one "\nname=value" each, for find("\nname=value\n").
 std::string probe(const TempDir& dir, const std::string& file) {
-    return "\n" + test_support::run_program({"/usr/bin/ffprobe", "-v", "error", "-of",
-        "default=noprint_wrappers=1", "-show_entries", "stream=codec_type,codec_name,pix_fmt,"
-        "nb_frames,color_space,color_range,color_primaries:format=duration,format_name", file},
-        dir.path).out;
+    return "\n" +
+           test_support::run_program(
+               {"/usr/bin/ffprobe", "-v", "error", "-of", "default=noprint_wrappers=1",
+                "-show_entries",
+                "stream=codec_type,codec_name,pix_fmt,"
+                "nb_frames,color_space,color_range,color_primaries:format=duration,format_name",
+                file},
+               dir.path)
+               .out;
 }
 
 const std::string kRender = test_support::kBuildDir + "/starglobe-render";
 
-test_support::ProcessResult render_in(const TempDir& dir, Names args,
-                                      const Names& env = {}) {
+test_support::ProcessResult render_in(const TempDir& dir, Names args, const Names& env = {}) {
     args.insert(args.begin(), kRender);
     return test_support::run_program(args, dir.path, env);
 }
 
 // A shell command run in `dir`, for pipes and odd names.
 test_support::ProcessResult shell_in(const TempDir& dir, const std::string& command) {
-    return test_support::run_program({"/bin/bash", "-c", command}, dir.path,
-                                     {"RENDER=" + kRender});
+    return test_support::run_program({"/bin/bash", "-c", command}, dir.path, {"RENDER=" + kRender});
 }
 
 TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     // 30000/1001 puts frame 30 at exactly 1001 ms; 29.97 at 1001.001 ms, past 1001.0005.
-    const struct { std::vector<const char*> args; uint32_t track_frames;
-                   std::array<int64_t, 7> num_den_passes_first_end_card_shown;
+    const struct {
+        std::vector<const char*> args;
+        uint32_t track_frames;
+        std::array<int64_t, 7> num_den_passes_first_end_card_shown;
     } cases[] = {
-        {{"--fps", "60000/2002", "--loop-fps", "30000/1001", "--seconds", "1.0010005",
-          "--controls", "c"}, 0, {30000, 1001, 31, 0, 31, 0, 0}},
+        {{"--fps", "60000/2002", "--loop-fps", "30000/1001", "--seconds", "1.0010005", "--controls",
+          "c"},
+         0,
+         {30000, 1001, 31, 0, 31, 0, 0}},
         {{"--fps", "29.97", "--loop-fps", "29.97", "--seconds", "1.0010005", "--controls", "c"},
-         0, {2997, 100, 30, 0, 30, 0, 0}},
+         0,
+         {2997, 100, 30, 0, 30, 0, 0}},
         // Passes that start before frame 3's 300 ms; a length given: no end card.
         {{"--png", "p", "--fps", "10", "--loop-fps", "25", "--frames", "3"},
-         44100, {10, 1, 8, 0, 3, 0, 0}},
+         44100,
+         {10, 1, 8, 0, 3, 0, 0}},
         // The live look by default; no music: straight to the card.
         {{"--png", "p"}, 0, {60, 1, 0, 0, 0, 600, 0}},
         // From 1.01 s: frame 61 at 1016.7 ms shows pass 1016, the passes before it unseen.
-        {{"--raw", "r", "--start", "1.01", "--seconds", "1"}, 44100 * 3,
+        {{"--raw", "r", "--start", "1.01", "--seconds", "1"},
+         44100 * 3,
          {60, 1, 2017, 61, 121, 0, 1016}},
     };
     const std::vector<int16_t> silence(2 * 44100 * 3, 0);
@@ -112,7 +122,8 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
         const RenderPlan p = render_plan(o, PcmTrack{silence.data(), c.track_frames});
         EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.first_frame, p.music_frames,
                               p.card_frames, p.first_pass}),
-                  c.num_den_passes_first_end_card_shown) << c.args[1];
+                  c.num_den_passes_first_end_card_shown)
+            << c.args[1];
     }
     const FrameRate ntsc{30000, 1001, true, 0.0}, decimal{2997, 100, false, 29.97};
     // Exact ratios, rounded once (frame 3 at 100.1 ms, 30 at 1001 ms); a decimal as given,
@@ -123,29 +134,41 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     // quick estimate, 31 / 60 * 60, rounds below 31.
     const FrameRate r60{60, 1, false, 60.0}, r7{7, 1, false, 7.0}, r1000{1000, 1, false, 1000.0};
     for (int k = 0; k < 40; ++k) EXPECT_EQ(pass_shown(k, r60, r60), k) << k;
-    EXPECT_EQ(pass_shown(9, r60, r7), 1);        // 150 ms: the pass at 142.9 ms
-    EXPECT_EQ(pass_shown(7, r60, r1000), 116);   // 116.67 ms
+    EXPECT_EQ(pass_shown(9, r60, r7), 1);       // 150 ms: the pass at 142.9 ms
+    EXPECT_EQ(pass_shown(7, r60, r1000), 116);  // 116.67 ms
     EXPECT_EQ(pass_shown(30, ntsc, r1000), 1001);
 
     const Framing f = framing_for(0, 1920, 1080);
     EXPECT_EQ((std::array{f.width, f.height, f.scale, f.x, f.y}),
               (std::array{1920, 1080, 3, 360, 90}));
     const std::vector<std::vector<const char*>> refused = {
-        {"--raw", "r", "--fps", "1000.5"}, {"--raw", "r", "--fps", "0"},
-        {"--raw", "r", "--fps", "1/0"}, {"--raw", "r", "--fps", "29."},
-        {"--raw", "r", "--loop-fps", "100001"}, {"--video", "v.webm"}, {"--video", "v.mp4.avi"},
-        {"--plot", "p.jpg"}, {"--video", "v.mp4", "--crf", "52"},
-        {"--video", "v.mp4", "--preset", "fastest"}, {"--png", "p", "--scale", "9"},
-        {"--png", "p", "--size", "399x300"}, {"--raw", "r", "--scale", "2"},
-        {"--video", "v.mp4", "--frames", "0"}, {"--raw", "r", "--raw", "r"},
-        {"--raw", "r", "--frames", "3", "--seconds", "1"}, {"--fps", "30"},
+        {"--raw", "r", "--fps", "1000.5"},
+        {"--raw", "r", "--fps", "0"},
+        {"--raw", "r", "--fps", "1/0"},
+        {"--raw", "r", "--fps", "29."},
+        {"--raw", "r", "--loop-fps", "100001"},
+        {"--video", "v.webm"},
+        {"--video", "v.mp4.avi"},
+        {"--plot", "p.jpg"},
+        {"--video", "v.mp4", "--crf", "52"},
+        {"--video", "v.mp4", "--preset", "fastest"},
+        {"--png", "p", "--scale", "9"},
+        {"--png", "p", "--size", "399x300"},
+        {"--raw", "r", "--scale", "2"},
+        {"--video", "v.mp4", "--frames", "0"},
+        {"--raw", "r", "--raw", "r"},
+        {"--raw", "r", "--frames", "3", "--seconds", "1"},
+        {"--fps", "30"},
         {"--controls", "c", "--gentle"},
         // One number syntax: no hex, exponents, signs or blanks anywhere.
-        {"--raw", "r", "--seconds", "0x10"}, {"--raw", "r", "--seconds", "1e1"},
-        {"--raw", "r", "--start", "-1"}, {"--raw", "r", "--fps", " 60"},
+        {"--raw", "r", "--seconds", "0x10"},
+        {"--raw", "r", "--seconds", "1e1"},
+        {"--raw", "r", "--start", "-1"},
+        {"--raw", "r", "--fps", " 60"},
         // Nothing past the timeline the tap holds, and no count that plans for ever.
-        {"--raw", "r", "--seconds", "48696"}, {"--raw", "r", "--start", "48000", "--seconds",
-        "1000"}, {"--raw", "r", "--frames", "9223372036854775295"},
+        {"--raw", "r", "--seconds", "48696"},
+        {"--raw", "r", "--start", "48000", "--seconds", "1000"},
+        {"--raw", "r", "--frames", "9223372036854775295"},
         {"--raw", "r", "--fps", "1", "--frames", "48696"},
         // What ffmpeg cannot take is refused up front.
         {"--video", "v.mp4", "--size", "16002x400"}};
@@ -161,7 +184,11 @@ TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
     test_support::write_file(dir.file("v.wav"), test_support::tone_wav(0.2));
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
     fs::create_directory(dir.file("sub"));
-    const struct { Names args; int status; std::string says; } cases[] = {
+    const struct {
+        Names args;
+        int status;
+        std::string says;
+    } cases[] = {
         {{"--bogus", "1", "--controls", "c"}, 2, "unknown option '--bogus'"},
         {{"--controls"}, 2, "--controls needs a value"},
         // Outputs over the music, or over each other by another name: refused, nothing lost.
@@ -172,8 +199,9 @@ TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
         // A named pipe nobody writes to, a folder: refused at once, never waited on.
         {{"--wav", "pipe.wav", "--controls", "c.csv"}, 1, "'pipe.wav': not a regular file"},
         {{"--wav", "sub", "--controls", "c.csv"}, 1, "'sub': not a regular file"},
-        {{"--controls", "c.csv"}, 1, "found no " STARGLOBE_SOUNDTRACK_NAME " in " +
-                                          fs::canonical(dir.path).string()}};
+        {{"--controls", "c.csv"},
+         1,
+         "found no " STARGLOBE_SOUNDTRACK_NAME " in " + fs::canonical(dir.path).string()}};
     for (const auto& c : cases) {
         const auto run = render_in(dir, c.args);
         EXPECT_EQ(run.exit_code, c.status) << c.says;
@@ -194,20 +222,24 @@ TEST(RenderProgram, TakesAnyAudioThroughFfmpegAndTheDemosLayoutAsItIs) {
     TempDir dir;
     ASSERT_EQ(test_support::run_program({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
                                          "sine=frequency=300:duration=0.5", "my song (live).mp3"},
-                                        dir.path).exit_code, 0);
+                                        dir.path)
+                  .exit_code,
+              0);
     test_support::write_file(dir.file("notes.txt"), Bytes(100, 'x'));
-    const auto mp3 = render_in(dir, {"--wav", "my song (live).mp3", "--loop-fps", "50",
-                                     "--controls", "c.csv"});
+    const auto mp3 =
+        render_in(dir, {"--wav", "my song (live).mp3", "--loop-fps", "50", "--controls", "c.csv"});
     ASSERT_EQ(mp3.exit_code, 0) << mp3.err;
-    EXPECT_EQ(mp3.err, "starglobe-render: converting 'my song (live).mp3' with ffmpeg to 16-bit "
-                       "stereo PCM at 44,100 Hz\n");
+    EXPECT_EQ(mp3.err,
+              "starglobe-render: converting 'my song (live).mp3' with ffmpeg to 16-bit "
+              "stereo PCM at 44,100 Hz\n");
     EXPECT_GE(lines_of(file_text(dir, "c.csv")).size(), 1u + 25);  // half a second at 50
     // No converted copy is left behind, here or in the temporary folder.
     EXPECT_EQ(names_in(dir.path), (Names{"c.csv", "my song (live).mp3", "notes.txt"}));
     const auto text = render_in(dir, {"--wav", "notes.txt", "--controls", "-"});
     EXPECT_EQ(text.exit_code, 1);
-    EXPECT_EQ(text.err, "starglobe-render: notes.txt: not audio ffmpeg can read: not a WAV file "
-                        "(it starts with xxxx, not RIFF)\n");
+    EXPECT_EQ(text.err,
+              "starglobe-render: notes.txt: not audio ffmpeg can read: not a WAV file "
+              "(it starts with xxxx, not RIFF)\n");
     // The advice people are given converts for real, whatever the name.
     const std::string advice = conversion_advice("my song (live).mp3");
     ASSERT_EQ(shell_in(dir, advice + " </dev/null 2>/dev/null").exit_code, 0) << advice;
@@ -270,8 +302,9 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
     for (int k = 0; k < 50; ++k) ASSERT_EQ(frame_of(raw, k), want[k]) << "frame " << k;
     const Names lines = lines_of(file_text(dir, "plain.csv"));
     ASSERT_EQ(lines.size(), 51u);
-    EXPECT_EQ(lines[0], "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
-                        "ring_length,star,globe");
+    EXPECT_EQ(lines[0],
+              "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
+              "ring_length,star,globe");
     AudioAnalyzer analyzer;
     std::set<bool> inverts;  // the track exercises both routings
     for (int k = 0; k < 50; ++k) {
@@ -288,14 +321,13 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
 
     // Passes 25 a second and frames 10 a second: the passes, controls and noise of the plain
     // run, every pass composed, shown or not; frame k at 100k ms shows pass j at 40j ms.
-    const auto loop = render_in(dir, {"--wav", "t.wav", "--fps", "10", "--loop-fps", "25",
-                                      "--seconds", "2", "--png", "frames", "--controls",
-                                      "loop.csv", "-q"});
+    const auto loop =
+        render_in(dir, {"--wav", "t.wav", "--fps", "10", "--loop-fps", "25", "--seconds", "2",
+                        "--png", "frames", "--controls", "loop.csv", "-q"});
     ASSERT_EQ(loop.exit_code, 0) << loop.err;
     EXPECT_EQ(file_text(dir, "loop.csv"), file_text(dir, "plain.csv"));
     ASSERT_EQ(names_in(dir.file("frames")).size(), 20u);
-    for (int k = 0; k < 20; ++k)
-        EXPECT_EQ(png_frame(dir.file("frames"), k), want[k * 5 / 2]) << k;
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(png_frame(dir.file("frames"), k), want[k * 5 / 2]) << k;
 
     // Gently: the same passes through the filter in time; from 1 s on, frame for frame the
     // whole render's.
@@ -343,9 +375,10 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
     // HD: every pixel twice each way, centred on black, into the working folder; BT.709. And
     // a frame taller than the picture is wide: black below, nothing read past the picture.
     fs::create_directory(dir.file("here"));
-    const auto hd = test_support::run_program({kRender, "--wav", "../t.wav", "--fps", "10",
-        "--frames", "2", "--size", "1280x720", "--png", ".", "--video", "../hd.mkv"},
-        dir.file("here"));
+    const auto hd =
+        test_support::run_program({kRender, "--wav", "../t.wav", "--fps", "10", "--frames", "2",
+                                   "--size", "1280x720", "--png", ".", "--video", "../hd.mkv"},
+                                  dir.file("here"));
     ASSERT_EQ(hd.exit_code, 0) << hd.err;
     for (const char* entry :
          {"color_space=bt709", "color_primaries=bt709", "format_name=matroska,webm"})
@@ -370,16 +403,17 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
         const auto piped = shell_in(dir, "\"$RENDER\" --wav t.wav --frames 3 --video " +
                                              std::string(name) + " | cat > piped.mkv");
         EXPECT_EQ(piped.exit_code, 0) << piped.err;
-        EXPECT_NE(probe(dir, "piped.mkv").find("\nformat_name=matroska,webm\n"),
-                  std::string::npos) << name;
-        const auto gone = shell_in(dir, "\"$RENDER\" --wav t.wav --seconds 600 --video " +
-                                            std::string(name) +
-                                            " | head -c 100 >/dev/null; echo ${PIPESTATUS[0]}");
+        EXPECT_NE(probe(dir, "piped.mkv").find("\nformat_name=matroska,webm\n"), std::string::npos)
+            << name;
+        const auto gone =
+            shell_in(dir, "\"$RENDER\" --wav t.wav --seconds 600 --video " + std::string(name) +
+                              " | head -c 100 >/dev/null; echo ${PIPESTATUS[0]}");
         EXPECT_EQ(gone.out, "141\n") << name << ": " << gone.err;
         EXPECT_EQ(gone.err, "") << name;
     }
-    const auto closed = shell_in(dir, "\"$RENDER\" --wav t.wav --fps 1000 --seconds 1000 "
-                                      "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
+    const auto closed = shell_in(dir,
+                                 "\"$RENDER\" --wav t.wav --fps 1000 --seconds 1000 "
+                                 "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
     EXPECT_EQ(closed.out, "frame 141\n");
     EXPECT_EQ(closed.err, "");
 }
@@ -399,11 +433,19 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     test_support::write_file(dir.file("bin/ffmpeg"), {script.begin(), script.end()});
     fs::permissions(dir.file("bin/ffmpeg"), fs::perms::owner_all);
     const std::string all[] = {"--video", "v.mp4", "--png", "out", "--raw", "f.raw"};
-    const struct { Names args, env; int signal; std::string error; } cases[] = {
+    const struct {
+        Names args, env;
+        int signal;
+        std::string error;
+    } cases[] = {
         {{"--video", "v.mp4", "--png", "out"}, {"PATH=" + dir.file("frames")}, 0, "install ffmpeg"},
-        {{"--video", "v.mp4", "--png", "out"}, {"PATH=" + dir.file("bin") + ":/usr/bin:/bin"}, 0,
+        {{"--video", "v.mp4", "--png", "out"},
+         {"PATH=" + dir.file("bin") + ":/usr/bin:/bin"},
+         0,
          "ffmpeg failed (exit status 1)"},
-        {{"--png", "out", "--raw", "/dev/full"}, {}, 0,
+        {{"--png", "out", "--raw", "/dev/full"},
+         {},
+         0,
          "cannot write /dev/full: No space left on device"},
         {{"--plot", "p.png"}, {"PATH=" + dir.file("frames")}, 0, "package gnuplot-nox"},
         // A plot that cannot be written fails like any other output.
@@ -413,7 +455,7 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         {{"--png", "empty", "--raw", "f.raw"}, {}, SIGTERM, "unfinished output removed"},
     };
     for (const auto& c : cases) {
-        Names args = {kRender, "--wav", "t.wav", "--frames", c.signal ? "1000000" : "3",
+        Names args = {kRender,      "--wav", "t.wav", "--frames", c.signal ? "1000000" : "3",
                       "--controls", "c.csv"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         test_support::Process process = test_support::start_program(args, dir.path, c.env);
@@ -445,8 +487,8 @@ TEST(RenderOutputs, NamesTheUserGivesNeverReachGnuplotAsCommands) {
     TempDir dir;
     const std::string evil = "x\n!touch pwned\n`touch pwned2` \"q' \\ !";
     test_support::write_file(dir.file(evil + ".wav"), test_support::tone_wav(0.2));
-    const auto run = render_in(dir, {"--wav", evil + ".wav", "--loop-fps", "20", "--plot",
-                                     evil + ".svg"});
+    const auto run =
+        render_in(dir, {"--wav", evil + ".wav", "--loop-fps", "20", "--plot", evil + ".svg"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_FALSE(fs::exists(dir.file("pwned")));
     EXPECT_FALSE(fs::exists(dir.file("pwned2")));

@@ -56,10 +56,10 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
 TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
     for (const int fps : {60, 1000}) {
         TempDir dir;
-        const ProcessResult r = run_program({kBuildDir + "/starglobe-render", "--wav", kWav,
-                                             "--loop-fps", std::to_string(fps), "--controls",
-                                             "c.csv"},
-                                            dir.path);
+        const ProcessResult r =
+            run_program({kBuildDir + "/starglobe-render", "--wav", kWav, "--loop-fps",
+                         std::to_string(fps), "--controls", "c.csv"},
+                        dir.path);
         ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
         std::ifstream in(dir.file("c.csv"));
         std::string line;
@@ -69,7 +69,9 @@ TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
         std::set<int> pulses;
         for (int flash, pulse, invert, range; std::getline(in, line); ++frames) {
             ASSERT_EQ(std::sscanf(line.c_str(), "%*[^,],%*[^,],%d,%d,%d,%d", &flash, &pulse,
-                                  &invert, &range), 4) << line;
+                                  &invert, &range),
+                      4)
+                << line;
             quiet += range < 50, loud += range >= 600, lit += flash == 255, dark += flash == 0;
             inverted += invert == 1;
             pulses.insert(pulse);

@@ -92,14 +92,16 @@ TEST(Demo, PlaysThenHoldsTheCardForTenSecondsAlsoWithoutAWholeSampleFrame) {
     for (const auto* soundtrack : {&tone, &empty, &odd}) runs.emplace_back(soundtrack);
     // Without music the sound device is open for the card's time and a moment more.
     double opened[3] = {}, closed[3] = {};
-    ASSERT_TRUE(wait_until([&] {
-        for (size_t i = 1; i < runs.size(); ++i) {
-            const bool open = sound_open(runs[i]);
-            if (!opened[i] && open) opened[i] = monotonic_seconds();
-            if (opened[i] && !closed[i] && !open) closed[i] = monotonic_seconds();
-        }
-        return closed[1] && closed[2];
-    }, kStartSeconds + 2 * kCardSeconds));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            for (size_t i = 1; i < runs.size(); ++i) {
+                const bool open = sound_open(runs[i]);
+                if (!opened[i] && open) opened[i] = monotonic_seconds();
+                if (opened[i] && !closed[i] && !open) closed[i] = monotonic_seconds();
+            }
+            return closed[1] && closed[2];
+        },
+        kStartSeconds + 2 * kCardSeconds));
     for (size_t i = 0; i < runs.size(); ++i) {
         const ProcessResult r = finish_program(runs[i].process);
         EXPECT_EQ(r.exit_code, 0) << i << ": " << r.out << r.err;
@@ -120,9 +122,9 @@ TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem)
     runs.emplace_back(&music);
     runs.emplace_back(&music);
     runs.emplace_back(&card_only, kHeadless, std::vector<int>{SIGTERM});
-    ASSERT_TRUE(wait_until([&] {
-        return sound_open(runs[0]) && sound_open(runs[1]) && sound_open(runs[2]);
-    }, kStartSeconds));
+    ASSERT_TRUE(wait_until(
+        [&] { return sound_open(runs[0]) && sound_open(runs[1]) && sound_open(runs[2]); },
+        kStartSeconds));
     kill(runs[0].process.pid, SIGTERM);  // during the music
     kill(runs[1].process.pid, SIGHUP);
     kill(runs[2].process.pid, SIGTERM);  // during the card, ignored as the parent left it

@@ -47,7 +47,8 @@ protected:
         Process demo = start_program({kDemo}, dir.path, env);
         const ProcessResult found =
             run_program({STARGLOBE_XDOTOOL, "search", "--sync", "--onlyvisible", "--name",
-                         std::string("^") + kCaption + "$"}, "/", env, kReadySeconds);
+                         std::string("^") + kCaption + "$"},
+                        "/", env, kReadySeconds);
         window = std::strtoul(found.out.c_str(), nullptr, 10);
         EXPECT_NE(window, 0u) << "no viewable window captioned " << kCaption;
         return demo;
@@ -71,8 +72,8 @@ protected:
     // Whether the screen shows the end card. It is the picture's size: SDL 1.2 fills it
     // pixel for pixel, and sdl12-compat, which scales to the screen, scales by one.
     bool screen_shows_end_card() {
-        XImage* shot = XGetImage(x, DefaultRootWindow(x), 0, 0, kImageWidth, kImageHeight,
-                                 AllPlanes, ZPixmap);
+        XImage* shot =
+            XGetImage(x, DefaultRootWindow(x), 0, 0, kImageWidth, kImageHeight, AllPlanes, ZPixmap);
         bool same = shot != nullptr;
         for (int n = 0; n < kImagePixels && same; ++n) {
             const unsigned long p = XGetPixel(shot, n % kImageWidth, n / kImageWidth);

@@ -104,14 +104,13 @@ TEST(WavLoader, AcceptsTheCanonicalLayoutOnlyAndEachHeaderCheckRejectsWithItsLin
     }
 }
 
-
 TEST(WavLoader, ReadsOnlyWhatAnAcceptedHeaderPromisesAndNothingButRegularFiles) {
     // A missing file, a folder, a device and a named pipe nobody writes to (which would hold
     // an open for ever): refused at once and silently.
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
-    for (const std::string& path : {dir.file("missing.wav"), dir.path, std::string("/dev/zero"),
-                                     dir.file("pipe.wav")}) {
+    for (const std::string& path :
+         {dir.file("missing.wav"), dir.path, std::string("/dev/zero"), dir.file("pipe.wav")}) {
         const WavFile r = load_wav(path.c_str());
         EXPECT_EQ(r.status, WavStatus::unreadable) << path;
         EXPECT_NE(describe_wav(r), "") << path;

@@ -23,8 +23,8 @@ constexpr int kRgbChannels = 3;  // what stb_image is asked for: red, green, blu
 bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
     if (index < 0 || index >= kPictureCount || size > INT32_MAX) return false;
     int w = 0, h = 0, channels = 0;
-    stbi_uc* rgb = stbi_load_from_memory(png, static_cast<int>(size), &w, &h, &channels,
-                                         kRgbChannels);
+    stbi_uc* rgb =
+        stbi_load_from_memory(png, static_cast<int>(size), &w, &h, &channels, kRgbChannels);
     if (!rgb) return false;
     const bool fits = w == kImageWidth && h == kImageHeight;
     if (fits) {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/analyzer.h"
@@ -31,9 +32,9 @@
 #include "common/wav_format.h"
 #include "frame/frame_pass.h"
 #include "frame/view.h"
+#include "picture_decoder.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
-#include "picture_decoder.h"
 
 namespace {
 
@@ -49,9 +50,9 @@ constexpr size_t kListenSamples = size_t{kSampleRateHz} * kWavChannels;
 enum class Accepted : int32_t { ok = 0, refused = 1, too_long = 2 };
 
 struct WebDemo {
-    WavFile built_in;           // synthesized from the score at start-up (synth_worker.cpp)
-    WavFile own;                // the last music the user gave that was accepted
-    WavFile refused;            // the last file refused, for describing why
+    WavFile built_in;                   // synthesized from the score at start-up (synth_worker.cpp)
+    WavFile own;                        // the last music the user gave that was accepted
+    WavFile refused;                    // the last file refused, for describing why
     std::unique_ptr<uint8_t[]> staged;  // a file the page is handing over
     size_t staged_size = 0;
     const WavFile* playing = nullptr;
@@ -63,9 +64,9 @@ struct WebDemo {
     std::vector<uint8_t> frame = std::vector<uint8_t>(kImageBytes);  // B, G, R
     std::vector<uint8_t> rgba = std::vector<uint8_t>(size_t{kImagePixels} * kRgbaBytesPerPixel);
     std::vector<int16_t> listened = std::vector<int16_t>(kListenSamples);
-    size_t listen_next = 0;     // where the next captured sample goes
+    size_t listen_next = 0;  // where the next captured sample goes
     std::vector<int16_t> listen_stage;
-    std::string text;           // the last text handed out
+    std::string text;  // the last text handed out
 };
 
 WebDemo demo;
@@ -116,21 +117,28 @@ extern "C" {
 // The numbers the page needs, as JSON: the picture's size, the sound's layout, the end card's
 // time and what the page takes.
 EMSCRIPTEN_KEEPALIVE const char* web_facts() {
-    return hand_out(
-        "{\"width\":" + std::to_string(kImageWidth) +
-        ",\"height\":" + std::to_string(kImageHeight) +
-        ",\"bytesPerPixel\":" + std::to_string(kImageBytesPerPixel) +
-        ",\"pictures\":" + std::to_string(kPictureCount) +
-        ",\"sampleRate\":" + std::to_string(kSampleRateHz) +
-        ",\"channels\":" + std::to_string(kWavChannels) +
-        ",\"sampleSpan\":" + std::to_string(static_cast<int64_t>(kSampleSpan)) +
-        ",\"fullScale\":" + std::to_string(kFullScaleSample) +
-        ",\"msPerSecond\":" + std::to_string(static_cast<int64_t>(kMsPerSecond)) +
-        ",\"endCardMs\":" + std::to_string(static_cast<int64_t>(kEndCardMs)) +
-        ",\"maxSeconds\":" + std::to_string(static_cast<int64_t>(kMaxSeconds)) +
-        ",\"maxFileBytes\":" + std::to_string(kMaxFileBytes) +
-        ",\"maxLength\":\"" + hours_and_minutes(kMaxSeconds) + "\"" +
-        ",\"listenSamples\":" + std::to_string(kListenSamples) + "}");
+    const auto whole = [](double v) { return std::to_string(static_cast<int64_t>(v)); };
+    const std::pair<const char*, std::string> facts[] = {
+        {"width", whole(kImageWidth)},
+        {"height", whole(kImageHeight)},
+        {"bytesPerPixel", whole(kImageBytesPerPixel)},
+        {"pictures", whole(kPictureCount)},
+        {"sampleRate", whole(kSampleRateHz)},
+        {"channels", whole(kWavChannels)},
+        {"sampleSpan", whole(kSampleSpan)},
+        {"fullScale", whole(kFullScaleSample)},
+        {"msPerSecond", whole(kMsPerSecond)},
+        {"endCardMs", whole(kEndCardMs)},
+        {"maxSeconds", whole(kMaxSeconds)},
+        {"maxFileBytes", std::to_string(kMaxFileBytes)},
+        {"maxLength", "\"" + hours_and_minutes(kMaxSeconds) + "\""},
+        {"listenSamples", std::to_string(kListenSamples)}};
+    std::string json;
+    for (const auto& [name, value] : facts)
+        json += (json.empty() ? "{\"" : ",\"") + std::string(name) + "\":" + value;
+    return hand_out(json + "}");
+}
+");
 }
 
 // A buffer of `size` bytes for a file the page hands over (a picture, the soundtrack, the
@@ -138,9 +146,8 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
 // user's previous music is let go first, so that a new file never needs room for both.
 EMSCRIPTEN_KEEPALIVE uint8_t* web_stage(double size, int32_t for_music) {
     if (for_music) {
-        if (demo.playing == &demo.own) demo.playing = demo.built_in.status == WavStatus::ok
-                                                          ? &demo.built_in
-                                                          : nullptr;
+        if (demo.playing == &demo.own)
+            demo.playing = demo.built_in.status == WavStatus::ok ? &demo.built_in : nullptr;
         demo.own = WavFile{};
         demo.refused = WavFile{};
     }

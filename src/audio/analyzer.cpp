@@ -10,13 +10,13 @@ namespace {
 
 constexpr double kSampleRate = kSampleRateHz;  // sample frames per second of the soundtrack
 
-constexpr int32_t kAmpMax = 1020;        // loudness scale of the envelopes: 0..1020
-constexpr float kRangeNew = 0.1f;        // smooth envelope: weight of the new loudness
-constexpr float kRangeKeep = 0.9f;       //                  weight of the old envelope
-constexpr float kOffsetNew = 0.5f;       // quick envelope: halves the distance every pass
+constexpr int32_t kAmpMax = 1020;   // loudness scale of the envelopes: 0..1020
+constexpr float kRangeNew = 0.1f;   // smooth envelope: weight of the new loudness
+constexpr float kRangeKeep = 0.9f;  //                  weight of the old envelope
+constexpr float kOffsetNew = 0.5f;  // quick envelope: halves the distance every pass
 constexpr float kOffsetKeep = 0.5f;
 
-constexpr int32_t kFlashFlipAbove = 200; // a raw flash above this flips the channel routing
+constexpr int32_t kFlashFlipAbove = 200;  // a raw flash above this flips the channel routing
 
 static_assert(kTapLimitMs * 2 * kSampleRate / kMsPerSecond < 4294967296.0,
               "the tap limit keeps the position inside 32 bits");

@@ -29,8 +29,8 @@ std::string file_url(const std::string& path) { return "file:" + path; }
 std::string wav_name_for(const std::string& input) {
     const size_t slash = input.find_last_of('/');
     const size_t dot = input.find_last_of('.');
-    const bool has_extension = dot != std::string::npos &&
-                               (slash == std::string::npos || dot > slash + 1);
+    const bool has_extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     const std::string stem = has_extension ? input.substr(0, dot) : input;
     const std::string name = stem + ".wav";
     return name == input ? stem + "-converted.wav" : name;
@@ -42,14 +42,14 @@ std::vector<std::string> conversion_arguments(const std::string& input, const st
                                               bool for_people) {
     std::vector<std::string> args = {kFfmpegProgram};
     if (!for_people) args.insert(args.end(), {"-nostdin", "-v", "error"});
-    args.insert(args.end(),
-                {"-i", for_people ? input : file_url(input),
-                 // The first audio stream only; cover pictures and the like stay behind.
-                 "-map", "0:a:0",
-                 // No LIST chunk of metadata between "fmt " and "data", which the demo refuses.
-                 "-fflags", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1",
-                 "-c:a", "pcm_s16le", "-ac", std::to_string(kWavChannels),
-                 "-ar", std::to_string(kSampleRateHz)});
+    args.insert(
+        args.end(),
+        {"-i", for_people ? input : file_url(input),
+         // The first audio stream only; cover pictures and the like stay behind.
+         "-map", "0:a:0",
+         // No LIST chunk of metadata between "fmt " and "data", which the demo refuses.
+         "-fflags", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1", "-c:a",
+         "pcm_s16le", "-ac", std::to_string(kWavChannels), "-ar", std::to_string(kSampleRateHz)});
     if (!for_people) args.insert(args.end(), {"-f", "wav"});
     args.push_back(for_people ? output : file_url(output));
     return args;
@@ -66,8 +66,8 @@ std::string shell_quoted(const std::string& text) {
     bool plain = !text.empty();
     for (const char c : text) {
         const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '/' ||
-                          c == '-' || c == '+' || c == ':' || c == ',' || c == '=';
+                          (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '/' || c == '-' ||
+                          c == '+' || c == ':' || c == ',' || c == '=';
         plain = plain && safe;
     }
     if (plain) return text;
@@ -89,6 +89,5 @@ std::string pcm_in_words() {
 }
 
 std::string layout_in_words() {
-    return pcm_in_words() + " with the plain " + std::to_string(kWavHeaderBytes) +
-           "-byte header";
+    return pcm_in_words() + " with the plain " + std::to_string(kWavHeaderBytes) + "-byte header";
 }

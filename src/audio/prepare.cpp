@@ -41,10 +41,10 @@ Outcome probe(const std::string& file, Probe* found) {
     ChildOptions options;
     options.input = ChildInput::none;
     options.output = ChildOutput::capture;
-    Outcome started = child_start({kFfprobeProgram, "-v", "error", "-select_streams", "a:0",
-                                   "-show_entries", "stream=codec_type:format=duration", "-of",
-                                   "default=noprint_wrappers=1", "file:" + file},
-                                  options, &child);
+    Outcome started = child_start(
+        {kFfprobeProgram, "-v", "error", "-select_streams", "a:0", "-show_entries",
+         "stream=codec_type:format=duration", "-of", "default=noprint_wrappers=1", "file:" + file},
+        options, &child);
     if (!started) return started;
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
@@ -102,9 +102,8 @@ Outcome prepare_soundtrack(const std::string& file, ScratchFolder* scratch, cons
     if (as_it_is) return {};
 
     if (find_on_path(kFfmpegProgram).empty() || find_on_path(kFfprobeProgram).empty())
-        return failed(quoted(file) + " is not a WAV the demo plays as it is (" +
-                      layout_in_words() + "); converting it needs ffmpeg: sudo apt-get install " +
-                      kFfmpegPackage);
+        return failed(quoted(file) + " is not a WAV the demo plays as it is (" + layout_in_words() +
+                      "); converting it needs ffmpeg: sudo apt-get install " + kFfmpegPackage);
     Probe found;
     if (Outcome probed = probe(file, &found); !probed) return probed;
     if (!found.audio) {
@@ -136,7 +135,7 @@ Outcome prepare_soundtrack(const std::string& file, ScratchFolder* scratch, cons
     struct stat converted;
     if (stat(ready->path.c_str(), &converted) == 0 &&
         uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
-        return failed(quoted(file) + " lasts longer than the " +
-                      hours_and_minutes(kWavMaxSeconds) + " of music the demo plays at most");
+        return failed(quoted(file) + " lasts longer than the " + hours_and_minutes(kWavMaxSeconds) +
+                      " of music the demo plays at most");
     return {};
 }

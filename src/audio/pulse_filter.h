@@ -23,9 +23,9 @@ constexpr LadderTuning kPulseFilter = {0.045555712000000005, -0.908888576, 1.783
 
 struct LadderFilter {
     double y1 = 0.0, y2 = 0.0, y3 = 0.0;           // stage outputs
-    double y4 = 0.0;                                // clipped filter output
-    double oldx = 0.0;                              // previous stage-1 input
-    double oldy1 = 0.0, oldy2 = 0.0, oldy3 = 0.0;   // previous outputs of stages 1 to 3
+    double y4 = 0.0;                               // clipped filter output
+    double oldx = 0.0;                             // previous stage-1 input
+    double oldy1 = 0.0, oldy2 = 0.0, oldy3 = 0.0;  // previous outputs of stages 1 to 3
 
     PulseLevels step(double input);
 };

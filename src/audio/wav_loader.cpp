@@ -79,8 +79,7 @@ std::string id_text(const uint8_t* id) {
     for (int i = 0; i < 4; ++i) {
         if (id[i] < ' ' || id[i] > '~') {
             char hex[32];
-            std::snprintf(hex, sizeof hex, "bytes %02X %02X %02X %02X", id[0], id[1], id[2],
-                          id[3]);
+            std::snprintf(hex, sizeof hex, "bytes %02X %02X %02X %02X", id[0], id[1], id[2], id[3]);
             return hex;
         }
         text += static_cast<char>(id[i]);
@@ -177,9 +176,9 @@ WavFile load_wav(const char* path) {
     if (flags >= 0) fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
 
     int error = 0;
-    const WavStatus got_header = read_fully(
-        file.fd, wav.header, size_t(std::min<uint64_t>(kWavHeaderBytes, wav.file_size)),
-        &wav.header_bytes, &error);
+    const WavStatus got_header =
+        read_fully(file.fd, wav.header, size_t(std::min<uint64_t>(kWavHeaderBytes, wav.file_size)),
+                   &wav.header_bytes, &error);
     if (got_header != WavStatus::ok) return refused(std::move(wav), got_header, error);
     if (wav.header_bytes < kWavHeaderBytes) return refused(std::move(wav), WavStatus::unreadable);
     uint32_t data_bytes = 0;
@@ -192,8 +191,8 @@ WavFile load_wav(const char* path) {
     if (!wav.bytes) return refused(std::move(wav), WavStatus::unreadable, ENOMEM);
     std::memcpy(wav.bytes.get(), wav.header, kWavHeaderBytes);
     size_t got = 0;
-    const WavStatus read = read_fully(file.fd, wav.bytes.get() + kWavHeaderBytes, data_bytes,
-                                      &got, &error);
+    const WavStatus read =
+        read_fully(file.fd, wav.bytes.get() + kWavHeaderBytes, data_bytes, &got, &error);
     if (read != WavStatus::ok) return refused(std::move(wav), read, error);
     wav.track.samples = reinterpret_cast<const int16_t*>(wav.bytes.get() + kWavHeaderBytes);
     wav.track.frames = data_bytes / kWavFrameBytes;
@@ -242,8 +241,8 @@ std::string describe_wav(const WavFile& wav) {
         bits != kWavBitsPerSample)
         return std::to_string(rate) + " Hz " + channels_text(channels) + " " +
                std::to_string(bits) + "-bit " + format_text(tag) + ", needs " +
-               std::to_string(kSampleRateHz) + " Hz stereo " +
-               std::to_string(kWavBitsPerSample) + "-bit PCM";
+               std::to_string(kSampleRateHz) + " Hz stereo " + std::to_string(kWavBitsPerSample) +
+               "-bit PCM";
     const uint32_t fmt_size = wav_get_u32(bytes + kWavFmtSizeOffset);
     if (fmt_size != kWavFmtChunkBytes)
         return "its fmt chunk is " + std::to_string(fmt_size) + " bytes long, needs the plain " +

@@ -54,10 +54,10 @@ struct WavFile {
     size_t size = 0;                   // bytes held
     // For describing a refusal: the file's first bytes and its size.
     uint8_t header[kWavHeaderBytes] = {};
-    size_t header_bytes = 0;           // how many of them the file has
+    size_t header_bytes = 0;  // how many of them the file has
     uint64_t file_size = 0;
-    bool regular_file = false;         // false for a folder, a device or a named pipe
-    int error = 0;                     // errno of a file that could not be opened or read
+    bool regular_file = false;  // false for a folder, a device or a named pipe
+    int error = 0;              // errno of a file that could not be opened or read
 };
 
 // Reads the soundtrack at `path`: the header first, then, only for a file it accepts, the

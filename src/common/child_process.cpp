@@ -176,15 +176,16 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
     const int spawn_error =
         posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (read_end >= 0) close(read_end);
-    if (spawn_error != 0) return failed("cannot start " + program + ": " + std::strerror(spawn_error));
+    if (spawn_error != 0)
+        return failed("cannot start " + program + ": " + std::strerror(spawn_error));
     staged.pid = pid;
     *child = std::move(staged);
     return {};

@@ -39,10 +39,10 @@ struct ChildOptions {
 };
 
 struct ChildProcess {
-    pid_t pid = -1;  // while it runs
-    int input = -1;  // the write end of its standard input, for ChildInput::pipe
-    int log = -1;    // its standard error, a file in memory
-    int output = -1; // its captured standard output, a file in memory
+    pid_t pid = -1;   // while it runs
+    int input = -1;   // the write end of its standard input, for ChildInput::pipe
+    int log = -1;     // its standard error, a file in memory
+    int output = -1;  // its captured standard output, a file in memory
 
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept;

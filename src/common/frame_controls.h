@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // The ranges the analyzer keeps each control in (and the compositor relies on).
-constexpr int32_t kMaxFlash = 255;        // flash: 0..255, in steps of 10 then saturated
+constexpr int32_t kMaxFlash = 255;  // flash: 0..255, in steps of 10 then saturated
 constexpr int32_t kPulseLevels[] = {0, 100, 200, 255};  // pulse takes only these
 constexpr int32_t kMaxPulse = 255;
 constexpr int32_t kMinNoiseRange = 1;     // noise_range: 1..1019; a modulus of 0 is undefined

@@ -3,8 +3,8 @@
 // chunk. The loader checks it, the soundtrack synthesizer writes it, and the tests and the
 // fuzzer build files in it; this is the one place that describes it.
 #pragma once
-#include <cstddef>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t kSampleRateHz = 44100;  // sample frames per second
@@ -12,7 +12,7 @@ constexpr uint16_t kWavChannels = 2;       // left, right
 constexpr uint16_t kWavBitsPerSample = 16;
 constexpr uint32_t kWavFrameBytes = kWavChannels * kWavBitsPerSample / 8;  // 4
 constexpr uint32_t kWavByteRate = kSampleRateHz * kWavFrameBytes;          // 176,400
-constexpr uint16_t kWavFormatPcm = 1;      // format tag of integer PCM
+constexpr uint16_t kWavFormatPcm = 1;  // format tag of integer PCM
 constexpr uint32_t kWavFmtChunkBytes = 16;
 
 // Byte offsets in the header.
@@ -41,7 +41,8 @@ constexpr uint32_t wav_fourcc(const char (&id)[5]) {
 // The RIFF size field is 32 bits wide, so no acceptable file is larger than this, and no
 // data chunk larger than what the RIFF size can count after the rest of the header.
 constexpr uint64_t kWavMaxFileBytes = uint64_t{UINT32_MAX} + kWavRiffHeaderBytes;
-constexpr uint64_t kWavMaxDataBytes = uint64_t{UINT32_MAX} - (kWavHeaderBytes - kWavRiffHeaderBytes);
+constexpr uint64_t kWavMaxDataBytes =
+    uint64_t{UINT32_MAX} - (kWavHeaderBytes - kWavRiffHeaderBytes);
 // The longest music the layout holds: 24,347 s, about 6 hours 45 minutes.
 constexpr double kWavMaxSeconds = static_cast<double>(kWavMaxDataBytes / kWavByteRate);
 

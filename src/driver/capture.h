@@ -33,10 +33,10 @@ struct SoundRing {
 
 struct Capture {
     SoundRing ring;
-    std::string source;             // as given; "" for the default monitor
+    std::string source;  // as given; "" for the default monitor
     std::atomic<bool> stopping{false};
     std::thread thread;
-    void* connection = nullptr;     // the sound server's connection, while there is one
+    void* connection = nullptr;  // the sound server's connection, while there is one
 
     Capture() = default;
     Capture(const Capture&) = delete;

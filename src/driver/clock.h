@@ -25,12 +25,12 @@ struct Clock {
     ClockSource backup = nullptr;   // consulted only while the primary fails
     ClockStall stall = nullptr;     // waits out a step while neither answers
 
-    double value_ms = 0.0;          // last reading handed out
-    double offset_ms = 0.0;         // primary + offset = reading, kept continuous across outages
-    double backup_last_ms = 0.0;    // backup's previous answer, while it answers
+    double value_ms = 0.0;        // last reading handed out
+    double offset_ms = 0.0;       // primary + offset = reading, kept continuous across outages
+    double backup_last_ms = 0.0;  // backup's previous answer, while it answers
     bool started = false;
-    bool primary_ok = false;        // the previous reading came from the primary
-    bool backup_ok = false;         // backup_last_ms holds an answer from the previous reading
+    bool primary_ok = false;  // the previous reading came from the primary
+    bool backup_ok = false;   // backup_last_ms holds an answer from the previous reading
 
     double read();
 };

@@ -73,6 +73,8 @@ std::string parse_demo_command(int argc, const char* const* argv, const char* so
     return "";
 }
 
+// Laid out by hand, as it prints.
+// clang-format off
 std::string demo_usage() {
     return std::string() +
            "Usage: starglobe [--gentle] [FILE]\n"
@@ -108,6 +110,7 @@ std::string demo_usage() {
            "is no display, 2 for a usage error, 128 plus the signal's number when stopped by\n"
            "a signal. See starglobe(6).\n";
 }
+// clang-format on
 
 std::string choose_video_driver(bool plain_demo) {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
@@ -120,8 +123,7 @@ std::string choose_video_driver(bool plain_demo) {
                "DISPLAY naming it; without a screen, run it with SDL_VIDEODRIVER=dummy";
     const int number = local_display_number(display);
     struct stat st;
-    if (number >= 0 &&
-        stat((kX11SocketFolder + std::to_string(number)).c_str(), &st) != 0)
+    if (number >= 0 && stat((kX11SocketFolder + std::to_string(number)).c_str(), &st) != 0)
         return std::string("no X server answers on DISPLAY=") + display +
                ": start one, or unset DISPLAY in a terminal without a desktop";
     return "";

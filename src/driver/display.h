@@ -7,9 +7,9 @@
 // nothing is ever written outside the screen's pixels.
 //
 //     Display display;
-//     if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) { puts(SDL_GetError()); ... }
-//     uint8_t* pixels = display_lock(&display);   // compose here
-//     display_present(&display);                   // unlock, convert if needed, flip
+//     if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) { puts(SDL_GetError()); ...
+//     } uint8_t* pixels = display_lock(&display);   // compose here display_present(&display); //
+//     unlock, convert if needed, flip
 #pragma once
 #include <SDL.h>
 

@@ -41,7 +41,8 @@ void advise(DemoFailure failure, const std::string& file, bool not_audio) {
             "SDL_AUDIODRIVER=dummy starglobe, or choose the device with SDL_AUDIODRIVER "
             "(pulse, alsa); see starglobe(6), TROUBLESHOOTING");
     } else if (failure == DemoFailure::soundtrack && not_audio) {
-        say("'" + file + "' is not audio: neither a WAV in the demo's layout nor a file ffmpeg "
+        say("'" + file +
+            "' is not audio: neither a WAV in the demo's layout nor a file ffmpeg "
             "can decode");
     }
 }

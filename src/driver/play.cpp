@@ -26,9 +26,9 @@ namespace {
 constexpr int kAudioRate = kSampleRateHz;  // the soundtrack's own rate: no resampling
 constexpr Uint16 kAudioFormat = AUDIO_S16LSB;
 constexpr int kAudioChannels = kWavChannels;
-constexpr int kAudioChunk = 1024;          // sample frames per mixer buffer
-constexpr int kNoLoops = 0;                // the music plays once
-constexpr int kFailureStatus = 255;        // main's -1
+constexpr int kAudioChunk = 1024;    // sample frames per mixer buffer
+constexpr int kNoLoops = 0;          // the music plays once
+constexpr int kFailureStatus = 255;  // main's -1
 
 DemoEnd fail(const char* line, const PlayRequest& request, DemoFailure failure) {
     std::puts(line);

@@ -20,8 +20,8 @@ enum class DemoFailure {
 };
 
 struct PlayRequest {
-    std::string soundtrack;  // the WAV to analyse and play
-    bool gentle = false;     // show the picture through the gentle filter
+    std::string soundtrack;                   // the WAV to analyse and play
+    bool gentle = false;                      // show the picture through the gentle filter
     std::function<void(DemoFailure)> advise;  // after a start-up failure's own lines; may be empty
 };
 

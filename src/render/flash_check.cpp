@@ -13,7 +13,7 @@ constexpr double kGeneralChange = 0.10;  // relative luminance
 constexpr double kDarkerBelow = 0.80;    // a general transition's darker state
 constexpr double kRedChange = 20.0;      // in (R - G - B) x 320
 constexpr double kRedScale = 320.0;
-constexpr double kSaturatedRed = 0.8;    // R / (R + G + B)
+constexpr double kSaturatedRed = 0.8;  // R / (R + G + B)
 constexpr double kLumaRed = 0.2126, kLumaGreen = 0.7152, kLumaBlue = 0.0722;
 constexpr int kCells = kCellsAcross * kCellsAcross;
 constexpr int kWindowsAcross = kCellsAcross - kCellsPerWindow + 1;
@@ -84,9 +84,9 @@ bool zigzag_step(Zigzag* z, double v, double threshold, bool needs_dark) {
 
 // Keeps the transitions of the last second of frames (frame numbers after `now - fps`).
 int32_t recent(std::vector<int64_t>* at, int64_t now, double fps) {
-    at->erase(at->begin(),
-              std::find_if(at->begin(), at->end(),
-                           [&](int64_t f) { return static_cast<double>(now - f) < fps; }));
+    at->erase(at->begin(), std::find_if(at->begin(), at->end(), [&](int64_t f) {
+                  return static_cast<double>(now - f) < fps;
+              }));
     return static_cast<int32_t>(at->size());
 }
 
@@ -132,8 +132,9 @@ void flash_check_frame(FlashCheck* check, const uint8_t* picture) {
     std::array<int32_t, kCells> general{}, red{};
     double picture_luminance = 0.0;
     for (int c = 0; c < kCells; ++c) {
-        const double n = double(kColumnStart[c % kCellsAcross + 1] - kColumnStart[c % kCellsAcross]) *
-                         (kRowStart[c / kCellsAcross + 1] - kRowStart[c / kCellsAcross]);
+        const double n =
+            double(kColumnStart[c % kCellsAcross + 1] - kColumnStart[c % kCellsAcross]) *
+            (kRowStart[c / kCellsAcross + 1] - kRowStart[c / kCellsAcross]);
         const double cr = r[c] / n, cg = g[c] / n, cb = b[c] / n;
         const double luminance = kLumaRed * cr + kLumaGreen * cg + kLumaBlue * cb;
         picture_luminance += luminance * n / kImagePixels;
@@ -170,8 +171,8 @@ void flash_check_frame(FlashCheck* check, const uint8_t* picture) {
 }
 
 int32_t seconds_failing(const FlashCheck& check) {
-    return static_cast<int32_t>(std::count_if(
-        check.seconds.begin(), check.seconds.end(), [](const FlashSecond& s) {
+    return static_cast<int32_t>(
+        std::count_if(check.seconds.begin(), check.seconds.end(), [](const FlashSecond& s) {
             return s.general > kMaxFlashesPerSecond || s.red > kMaxFlashesPerSecond;
         }));
 }

@@ -29,15 +29,15 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int kCellsPerWindow = 8;                    // a window's side, in cells
-constexpr int kCellsAcross = 3 * kCellsPerWindow;     // windows a third of the picture a side
-constexpr int kMaxFlashesPerSecond = 3;               // more than this fails the criterion
+constexpr int kCellsPerWindow = 8;                 // a window's side, in cells
+constexpr int kCellsAcross = 3 * kCellsPerWindow;  // windows a third of the picture a side
+constexpr int kMaxFlashesPerSecond = 3;            // more than this fails the criterion
 
 // The worst of one second of output.
 struct FlashSecond {
-    int32_t general = 0;  // most general flashes in a one-second period ending in it
-    int32_t red = 0;      // most red flashes likewise
-    int32_t window_x = 0; // the top-left pixel of the window with the most general flashes
+    int32_t general = 0;   // most general flashes in a one-second period ending in it
+    int32_t red = 0;       // most red flashes likewise
+    int32_t window_x = 0;  // the top-left pixel of the window with the most general flashes
     int32_t window_y = 0;
     double luminance = 0.0;  // the mean relative luminance of its frames, 0..1
     int32_t frames = 0;      // frames in it so far
@@ -45,9 +45,9 @@ struct FlashSecond {
 
 // A cell's series followed as a zigzag (see above).
 struct Zigzag {
-    double pivot = 0.0;  // the last turning point
-    double ext = 0.0;    // the farthest point of the current leg
-    int direction = 0;   // +1 rising, -1 falling, 0 not yet moved by the threshold
+    double pivot = 0.0;            // the last turning point
+    double ext = 0.0;              // the farthest point of the current leg
+    int direction = 0;             // +1 rising, -1 falling, 0 not yet moved by the threshold
     double low = 0.0, high = 0.0;  // before the first leg: the range so far
     bool started = false;
     bool counted = false;  // the current leg has been counted as a transition
@@ -55,11 +55,11 @@ struct Zigzag {
 
 struct FlashCheck {
     double fps = 60.0;
-    int64_t frames = 0;                     // frames seen
-    std::vector<Zigzag> general, red;       // per cell
+    int64_t frames = 0;                // frames seen
+    std::vector<Zigzag> general, red;  // per cell
     // Per cell, the frames of its transitions within the last second, oldest first.
     std::vector<std::vector<int64_t>> general_at, red_at;
-    std::vector<FlashSecond> seconds;       // one per second of frames seen so far
+    std::vector<FlashSecond> seconds;  // one per second of frames seen so far
 };
 
 FlashCheck flash_check_start(double fps);

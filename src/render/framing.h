@@ -10,10 +10,10 @@
 constexpr int32_t kMaxScale = 8;  // --scale: sharp enough for any screen, cheap enough to fill
 
 struct Framing {
-    int32_t width = 0;   // the output frame, pixels
+    int32_t width = 0;  // the output frame, pixels
     int32_t height = 0;
-    int32_t scale = 1;   // each picture pixel becomes scale x scale output pixels
-    int32_t x = 0;       // the scaled picture's top-left corner in the output frame
+    int32_t scale = 1;  // each picture pixel becomes scale x scale output pixels
+    int32_t x = 0;      // the scaled picture's top-left corner in the output frame
     int32_t y = 0;
 
     // Bytes of one output frame: width x height pixels of blue, green, red.

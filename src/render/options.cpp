@@ -75,8 +75,7 @@ bool parse_rate(const std::string& text, int64_t limit, FrameRate* rate) {
     if (slash != std::string::npos) {
         r.ratio = true;
         if (!parse_count(std::string_view(text).substr(0, slash), &r.num) ||
-            !parse_count(std::string_view(text).substr(slash + 1), &r.den) ||
-            r.den > kMaxRatioTerm)
+            !parse_count(std::string_view(text).substr(slash + 1), &r.den) || r.den > kMaxRatioTerm)
             return false;
     } else {
         std::string_view part;
@@ -135,8 +134,8 @@ std::string controls_help() {
         {"flash", "globe brightness, 0.." + num(kMaxFlash)},
         {"pulse", "star-field darkening, " + pulses},
         {"invert", "1 when the second channel routing is used"},
-        {"noise_range", "modulus of every noise draw, " + num(kMinNoiseRange) + ".." +
-                            num(kMaxNoiseRange)},
+        {"noise_range",
+         "modulus of every noise draw, " + num(kMinNoiseRange) + ".." + num(kMaxNoiseRange)},
         {"noise_offset", "offset of the first noise ring read, 0.." + num(kMaxNoiseOffset)},
         {"ring_length",
          "entries in the pass's noise ring, " + num(kShortRing) + " or " + num(kLongRing)},
@@ -151,6 +150,9 @@ std::string controls_help() {
     return text;
 }
 
+// The option table and the help text are laid out by hand: each help reads as one paragraph
+// of text and numbers.
+// clang-format off
 const std::vector<OptionEntry>& option_table() {
     static const std::vector<OptionEntry> table = {
         {"--wav", nullptr, "FILE",
@@ -340,6 +342,7 @@ const std::vector<OptionEntry>& option_table() {
     };
     return table;
 }
+// clang-format on
 
 const OptionEntry* find_option(std::string_view name) {
     for (const OptionEntry& entry : option_table())
@@ -451,6 +454,7 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
     return check_together(*options);
 }
 
+// clang-format off
 std::string render_usage() {
     const std::string seconds_limit = grouped(int64_t(kMaxTimelineMs / kMsPerSecond));
     std::string text =
@@ -472,8 +476,9 @@ std::string render_usage() {
         "shown or not, so the noise runs exactly as live. Output frame k is at k * 1000 / "
         "RATE ms for --fps RATE and shows the latest pass at or before its time. The "
         "pictures (--video, --png, --raw) and the flash check (--flashes) are the output "
-        "frames; the analysis (--controls, --plot) covers every pass. The timeline is at most " + seconds_limit + " seconds "
-        "long: beyond that the demo's tap of the music would wrap to its start.",
+        "frames; the analysis (--controls, --plot) covers every pass. The timeline is at most " +
+        seconds_limit + " seconds long: beyond that the demo's tap of the music would wrap to its "
+        "start.",
         kUsageWidth, 0) + "\n\n";
     for (const OptionEntry& entry : option_table()) {
         std::string left = std::string("  ") + entry.name;
@@ -485,7 +490,8 @@ std::string render_usage() {
     text += "\n" + wrapped(
         "At least one of --video, --png, --raw, --flashes, --controls and --plot is needed. "
         "Options also take the form --name=value; each may be given once. FILE may be - "
-        "(standard output) for --controls, --raw, --flashes and --video. Numbers are decimal digits with an optional "
+        "(standard output) for --controls, --raw, --flashes and --video. Numbers are decimal "
+        "digits with an optional "
         "fraction (25, 2.5); rates also a ratio (30000/1001).", kUsageWidth, 0) + "\n\n";
     text += wrapped(
         "Outputs appear whole or not at all: a file is written as FILE.partial-XXXXXX beside "
@@ -501,6 +507,7 @@ std::string render_usage() {
         kUsageWidth, 0) + "\n";
     return text;
 }
+// clang-format on
 
 bool needs_pixels(const RenderOptions& options) {
     return !options.video_path.empty() || !options.png_dir.empty() || !options.raw_path.empty() ||

@@ -16,14 +16,14 @@
 // "-" names standard output, where an output allows it.
 constexpr const char* kStdoutName = "-";
 
-constexpr int64_t kMaxFps = 1000;         // no screen shows more frames a second
-constexpr int64_t kMaxLoopFps = 100000;   // far beyond the live demo's loop rate
-constexpr int64_t kLiveLoopFps = 1000;    // passes a second of the live demo's look, the default
-constexpr int32_t kMaxSide = 16384;       // pixels a side of --size
+constexpr int64_t kMaxFps = 1000;        // no screen shows more frames a second
+constexpr int64_t kMaxLoopFps = 100000;  // far beyond the live demo's loop rate
+constexpr int64_t kLiveLoopFps = 1000;   // passes a second of the live demo's look, the default
+constexpr int32_t kMaxSide = 16384;      // pixels a side of --size
 
 struct RenderOptions {
-    std::string wav_path;       // --wav; "" = the soundtrack here, else the installed one
-    FrameRate fps;              // --fps: output frames per second
+    std::string wav_path;  // --wav; "" = the soundtrack here, else the installed one
+    FrameRate fps;         // --fps: output frames per second
     FrameRate loop_fps = {kLiveLoopFps, 1, false, double(kLiveLoopFps)};  // --loop-fps
     Span span;                  // --frames, --seconds, --start
     std::string controls_path;  // --controls: CSV of every pass's controls; "" = off
@@ -35,12 +35,12 @@ struct RenderOptions {
     int32_t scale = 0;          // --scale: pixel repetition, 1..kMaxScale; 0 = not given
     int32_t size_width = 0;     // --size: output frame, pixels; 0 = not given
     int32_t size_height = 0;
-    int32_t crf = -1;           // --crf; -1 = the default for the size
-    std::string preset;         // --preset; "" = the default for the size
-    bool gentle = false;        // --gentle: the pictures through the gentle filter
-    bool quiet = false;         // --quiet: no progress bar, no notes
-    bool help = false;          // --help
-    bool version = false;       // --version
+    int32_t crf = -1;      // --crf; -1 = the default for the size
+    std::string preset;    // --preset; "" = the default for the size
+    bool gentle = false;   // --gentle: the pictures through the gentle filter
+    bool quiet = false;    // --quiet: no progress bar, no notes
+    bool help = false;     // --help
+    bool version = false;  // --version
 };
 
 // Reads the arguments after the program name into `options`. Returns "" on success, else a

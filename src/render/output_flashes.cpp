@@ -11,8 +11,8 @@ constexpr const char* kHeader = "second,general,red,window_x,window_y,luminance\
 Outcome write_rows(FlashesOutput* out, size_t end) {
     for (; out->written < end; ++out->written) {
         const FlashSecond& s = out->check.seconds[out->written];
-        if (std::fprintf(out->stream.file, "%zu,%d,%d,%d,%d,%.4f\n", out->written, s.general,
-                         s.red, s.window_x, s.window_y, s.luminance) < 0)
+        if (std::fprintf(out->stream.file, "%zu,%d,%d,%d,%d,%.4f\n", out->written, s.general, s.red,
+                         s.window_x, s.window_y, s.luminance) < 0)
             return write_failure(out->stream.is_stdout, out->name, errno);
     }
     return {};
@@ -47,7 +47,9 @@ std::string output_summary(const FlashesOutput& out) {
     const size_t worst = worst_second(check);
     const FlashSecond& w = check.seconds[worst];
     return "flashes: " + std::to_string(seconds_failing(check)) + " of " +
-           std::to_string(check.seconds.size()) + " seconds exceed three flashes; the worst, "
-           "second " + std::to_string(worst) + ", holds " + std::to_string(w.general) +
-           " general and " + std::to_string(w.red) + " red";
+           std::to_string(check.seconds.size()) +
+           " seconds exceed three flashes; the worst, "
+           "second " +
+           std::to_string(worst) + ", holds " + std::to_string(w.general) + " general and " +
+           std::to_string(w.red) + " red";
 }

@@ -25,15 +25,15 @@ struct RunInfo {
 struct PassView {
     int64_t index = 0;  // pass j, from 0
     double elapsed_ms = 0.0;
-    FramePass made;     // the controls and the pictures the pass chose
+    FramePass made;  // the controls and the pictures the pass chose
 };
 
 // One output frame.
 struct FrameView {
-    int64_t number = 0;               // from 0 in this render
-    const uint8_t* picture = nullptr; // the 400 x 300 picture shown
-    const uint8_t* framed = nullptr;  // it placed in the output frame (Framing::bytes())
-    bool repeat = false;              // the same picture as the frame before
+    int64_t number = 0;                // from 0 in this render
+    const uint8_t* picture = nullptr;  // the 400 x 300 picture shown
+    const uint8_t* framed = nullptr;   // it placed in the output frame (Framing::bytes())
+    bool repeat = false;               // the same picture as the frame before
 };
 
 // A stdio stream onto an output's write path, or standard output; closed (or, for standard

@@ -70,8 +70,8 @@ Outcome output_complete(PlotOutput* out) {
     options.output = ChildOutput::capture;
     // The script arrives as a file in memory on gnuplot's standard input; the title as its
     // first argument, data that no quote or newline in it can turn into a command.
-    if (Outcome started = child_start({kGnuplotProgram, "-c", "/dev/stdin", out->title}, options,
-                                      &gnuplot);
+    if (Outcome started =
+            child_start({kGnuplotProgram, "-c", "/dev/stdin", out->title}, options, &gnuplot);
         !started)
         return failed("--plot: " + started.message);
     const ChildEnd end = child_finish(&gnuplot);

@@ -41,14 +41,14 @@ constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
 constexpr VideoContainer kContainers[] = {{".mp4", "mp4"}, {".mkv", "matroska"}};
 constexpr VideoContainer kStreamContainer = kContainers[1];  // what "-" gets
-constexpr const char* kPresets[] = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+constexpr const char* kPresets[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
                                     "medium",    "slow",      "slower",   "veryslow"};
 
 // frames * den / num seconds as ffmpeg's microsecond duration, rounded up so that the last
 // frame is never cut: "1500000us". 128 bits: frames * den * 10^6 may pass 2^63.
 std::string duration_us(int64_t frames, int64_t num, int64_t den) {
-    const __int128 us = (static_cast<__int128>(frames) * den * kMicrosecondsPerSecond + num - 1) /
-                        num;
+    const __int128 us =
+        (static_cast<__int128>(frames) * den * kMicrosecondsPerSecond + num - 1) / num;
     return std::to_string(static_cast<int64_t>(us)) + "us";
 }
 
@@ -99,29 +99,32 @@ std::vector<std::string> ffmpeg_arguments(const VideoSettings& s) {
     const std::string matrix = hd ? "bt709" : "bt601";
     const std::string tag = hd ? "bt709" : "smpte170m";  // ffmpeg's names for the two
     const bool large = int64_t{s.width} * s.height >= kLargeFramePixels;
-    const std::string preset =
-        !s.preset.empty() ? s.preset : large ? kLargeFramePreset : kDefaultPreset;
+    const std::string preset = !s.preset.empty() ? s.preset
+                               : large           ? kLargeFramePreset
+                                                 : kDefaultPreset;
     char start[32];
     std::snprintf(start, sizeof start, "%.6f", s.audio_start_s);
     std::vector<std::string> args = {
         kFfmpegProgram, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
         // Input 0: the frames, exactly as the compositor lays them out.
-        "-f", "rawvideo", "-pixel_format", "bgr24",
-        "-video_size", std::to_string(s.width) + "x" + std::to_string(s.height),
-        "-framerate", std::to_string(s.rate_num) + "/" + std::to_string(s.rate_den),
-        "-i", "pipe:0"};
+        "-f", "rawvideo", "-pixel_format", "bgr24", "-video_size",
+        std::to_string(s.width) + "x" + std::to_string(s.height), "-framerate",
+        std::to_string(s.rate_num) + "/" + std::to_string(s.rate_den), "-i", "pipe:0"};
     // Input 1: the music, from the first frame's time on.
     if (s.audio_start_s > 0.0) args.insert(args.end(), {"-ss", start});
-    args.insert(args.end(), {"-i", file_url(s.audio_path),
-        "-map", "0:v:0", "-map", "1:a:0",
-        // Full-range RGB into limited-range YUV with the size's matrix, tagged to match.
-        "-vf", "scale=out_color_matrix=" + matrix + ":out_range=tv,format=yuv420p",
-        "-colorspace", tag, "-color_primaries", tag, "-color_trc", tag, "-color_range", "tv",
-        "-c:v", kVideoCodec, "-preset", preset,
-        "-crf", std::to_string(s.crf >= 0 ? s.crf : large ? kLargeFrameCrf : kDefaultCrf),
-        "-c:a", kAudioCodec, "-b:a", kAudioBitrate,
-        // Silence after the music (under the end card), and everything cut at the last frame.
-        "-af", "apad", "-t", duration_us(s.frames, s.rate_num, s.rate_den)});
+    args.insert(
+        args.end(),
+        {"-i", file_url(s.audio_path), "-map", "0:v:0", "-map", "1:a:0",
+         // Full-range RGB into limited-range YUV with the size's matrix, tagged to match.
+         "-vf", "scale=out_color_matrix=" + matrix + ":out_range=tv,format=yuv420p", "-colorspace",
+         tag, "-color_primaries", tag, "-color_trc", tag, "-color_range", "tv", "-c:v", kVideoCodec,
+         "-preset", preset, "-crf",
+         std::to_string(s.crf >= 0 ? s.crf
+                        : large    ? kLargeFrameCrf
+                                   : kDefaultCrf),
+         "-c:a", kAudioCodec, "-b:a", kAudioBitrate,
+         // Silence after the music (under the end card), and everything cut at the last frame.
+         "-af", "apad", "-t", duration_us(s.frames, s.rate_num, s.rate_den)});
     const bool mp4 = std::strcmp(s.container->muxer, "mp4") == 0;
     if (mp4) args.insert(args.end(), {"-movflags", s.seekable ? kSeekableFlags : kStreamFlags});
     // A fragmented MP4 has no edit list to hide B-frames' reordering delay: its picture would
@@ -138,7 +141,8 @@ Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& ru
     if (find_on_path(kFfmpegProgram).empty())
         return failed(std::string("--video needs ") + kFfmpegProgram +
                       ", which is not installed (not found on PATH): install the Debian "
-                      "package " + kFfmpegPackage + " (apt-get install " + kFfmpegPackage + ")");
+                      "package " +
+                      kFfmpegPackage + " (apt-get install " + kFfmpegPackage + ")");
     if (Outcome o = output_begin(path, OutputShape::file_or_stdout, &out->target); !o) return o;
     VideoSettings& s = out->settings;
     const bool to_stdout = out->target.way == OutputWay::to_stdout;
@@ -178,5 +182,6 @@ Outcome output_complete(VideoOutput* out) {
     const std::string& written = out->settings.output_path;
     const std::string last_line =
         replaced(replaced(end.last_log_line(), file_url(written), out->name), written, out->name);
-    return failed("ffmpeg failed (" + end.status + ")" + (last_line.empty() ? "" : ": " + last_line));
+    return failed("ffmpeg failed (" + end.status + ")" +
+                  (last_line.empty() ? "" : ": " + last_line));
 }

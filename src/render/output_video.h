@@ -49,22 +49,22 @@ struct VideoSettings {
     std::string output_path;  // the file ffmpeg writes; "" for standard output
     bool seekable = true;     // false for a pipe or device: written in one pass
     const VideoContainer* container = nullptr;
-    std::string audio_path;   // the WAV muxed in
+    std::string audio_path;      // the WAV muxed in
     double audio_start_s = 0.0;  // where in it the first frame is
-    int64_t rate_num = 60;    // frames per second, the exact ratio rate_num / rate_den
+    int64_t rate_num = 60;       // frames per second, the exact ratio rate_num / rate_den
     int64_t rate_den = 1;
-    int64_t frames = 0;       // how many frames will be written
-    int32_t width = 0;        // pixels
+    int64_t frames = 0;  // how many frames will be written
+    int32_t width = 0;   // pixels
     int32_t height = 0;
-    int32_t crf = -1;         // -1: the default
-    std::string preset;       // "": the default for the size
+    int32_t crf = -1;    // -1: the default
+    std::string preset;  // "": the default for the size
 };
 
 // ffmpeg's command line for `settings`, program name first.
 std::vector<std::string> ffmpeg_arguments(const VideoSettings& settings);
 
 struct VideoOutput {
-    std::string name;         // as messages call it
+    std::string name;  // as messages call it
     AtomicOutput target;
     VideoSettings settings;
     ChildProcess ffmpeg;

@@ -62,9 +62,9 @@ Outcome open_kind(Outputs* outputs, const std::string& path, const RunInfo& run)
 
 std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
     const std::pair<const char*, const std::string*> named[] = {
-        {"--controls", &o.controls_path}, {"--raw", &o.raw_path}, {"--video", &o.video_path},
-        {"--png", &o.png_dir},            {"--plot", &o.plot_path},
-        {"--flashes", &o.flashes_path}};
+        {"--controls", &o.controls_path}, {"--raw", &o.raw_path},
+        {"--video", &o.video_path},       {"--png", &o.png_dir},
+        {"--plot", &o.plot_path},         {"--flashes", &o.flashes_path}};
     const FileIdentity music = identify(soundtrack_path);
     for (size_t i = 0; i < std::size(named); ++i) {
         const std::string& path = *named[i].second;
@@ -90,14 +90,11 @@ Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
     outputs->framing = run.framing;
     outputs->open.reserve(std::variant_size_v<Output>);
     // The ones that need a helper program first: a missing one is said before anything is made.
-    const std::pair<Outcome (*)(Outputs*, const std::string&, const RunInfo&),
-                    const std::string*>
-        wanted[] = {{open_kind<VideoOutput>, &o.video_path},
-                    {open_kind<PlotOutput>, &o.plot_path},
-                    {open_kind<PngOutput>, &o.png_dir},
-                    {open_kind<ControlsOutput>, &o.controls_path},
-                    {open_kind<RawOutput>, &o.raw_path},
-                    {open_kind<FlashesOutput>, &o.flashes_path}};
+    const std::pair<Outcome (*)(Outputs*, const std::string&, const RunInfo&), const std::string*>
+        wanted[] = {
+            {open_kind<VideoOutput>, &o.video_path}, {open_kind<PlotOutput>, &o.plot_path},
+            {open_kind<PngOutput>, &o.png_dir},      {open_kind<ControlsOutput>, &o.controls_path},
+            {open_kind<RawOutput>, &o.raw_path},     {open_kind<FlashesOutput>, &o.flashes_path}};
     for (const auto& [open, path] : wanted) {
         if (path->empty()) continue;
         if (Outcome opened = open(outputs, *path, run); !opened) {

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr int64_t kTargetBins = 750;         // about one bin per two pixels across the plot
-constexpr double kLoudnessFloorDb = -60.0;   // quieter than this draws as silence
+constexpr int64_t kTargetBins = 750;        // about one bin per two pixels across the plot
+constexpr double kLoudnessFloorDb = -60.0;  // quieter than this draws as silence
 constexpr double kPercent = 100.0;
 // Tick spacings tried in turn, in seconds, for at most kMaxTicks ticks across the time axis.
 constexpr double kTickSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800, 3600};
@@ -67,8 +67,8 @@ Plot plot_start(const PcmTrack& track, double end_ms, double pass_ms, double sta
 }
 
 void plot_add(Plot* plot, double elapsed_ms, const FrameControls& c) {
-    const size_t at =
-        std::min(plot->bins.size() - 1, static_cast<size_t>((elapsed_ms - plot->start_ms) / plot->bin_ms));
+    const size_t at = std::min(plot->bins.size() - 1,
+                               static_cast<size_t>((elapsed_ms - plot->start_ms) / plot->bin_ms));
     PlotBin& bin = plot->bins[at];
     ++bin.passes;
     bin.flash_sum += c.flash;
@@ -97,31 +97,38 @@ std::string plot_script(const Plot& plot, bool svg) {
         const double n = std::max(1, b.passes);
         const double first = start_ms * kSampleRateHz / kMsPerSecond;
         const double end = (start_ms + plot.bin_ms) * kSampleRateHz / kMsPerSecond;
-        std::snprintf(row, sizeof row, "%.4f %.2f %.2f %d %.2f %.2f %.2f\n",
-                      (start_ms + plot.bin_ms / 2) / kMsPerSecond,
-                      loudness_db(*plot.track, static_cast<int64_t>(first),
-                                  static_cast<int64_t>(end)),
-                      b.flash_sum / n, b.flash_max, b.pulse_sum / n, b.range_sum / n,
-                      kPercent * b.inverted / n);
+        std::snprintf(
+            row, sizeof row, "%.4f %.2f %.2f %d %.2f %.2f %.2f\n",
+            (start_ms + plot.bin_ms / 2) / kMsPerSecond,
+            loudness_db(*plot.track, static_cast<int64_t>(first), static_cast<int64_t>(end)),
+            b.flash_sum / n, b.flash_max, b.pulse_sum / n, b.range_sum / n,
+            kPercent * b.inverted / n);
         script += row;
     }
     script += "EOD\n";
-    script += "set multiplot layout 5,1 title ARG1 font ',16' margins 0.1,0.985,0.07,0.93 spacing 0,0.018\n"
-              "set xrange [" + std::to_string(plot.start_ms / kMsPerSecond) + ":" +
-              std::to_string(plot.start_ms / kMsPerSecond + span_s) + "]\n"
-              "set xtics " + std::to_string(step) + " nomirror\n"
-                            "set grid front xtics lt 1 dt solid lc rgb '#ffffff' lw 1.2\n"
-              "set style fill solid 1.0 noborder\n"
-              "set border 3 lc rgb '#555555'\n"
-              "set ytics nomirror\n"
-              "set ylabel offset -2,0\n"
-              "unset key\n"
-              "set format x ''\n";
+    script +=
+        "set multiplot layout 5,1 title ARG1 font ',16' margins 0.1,0.985,0.07,0.93 spacing "
+        "0,0.018\n"
+        "set xrange [" +
+        std::to_string(plot.start_ms / kMsPerSecond) + ":" +
+        std::to_string(plot.start_ms / kMsPerSecond + span_s) +
+        "]\n"
+        "set xtics " +
+        std::to_string(step) +
+        " nomirror\n"
+        "set grid front xtics lt 1 dt solid lc rgb '#ffffff' lw 1.2\n"
+        "set style fill solid 1.0 noborder\n"
+        "set border 3 lc rgb '#555555'\n"
+        "set ytics nomirror\n"
+        "set ylabel offset -2,0\n"
+        "unset key\n"
+        "set format x ''\n";
     for (size_t i = 0; i < std::size(kPanels); ++i) {
         const Panel& p = kPanels[i];
         if (i + 1 == std::size(kPanels))
-            script += "set format x '%.0tM:%02.0tS' time\n"
-                      "set xlabel 'time in the soundtrack (minutes:seconds)'\n";
+            script +=
+                "set format x '%.0tM:%02.0tS' time\n"
+                "set xlabel 'time in the soundtrack (minutes:seconds)'\n";
         script += std::string("set ylabel \"") + p.label + "\"\nset yrange " + p.range +
                   "\nset ytics " + p.tics + "\nplot " + p.plot + "\n";
     }

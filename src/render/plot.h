@@ -27,7 +27,7 @@ struct PlotBin {
 
 struct Plot {
     const PcmTrack* track = nullptr;  // for the loudness
-    double start_ms = 0.0;  // the left edge: the first pass shown
+    double start_ms = 0.0;            // the left edge: the first pass shown
     double bin_ms = 1.0;
     std::vector<PlotBin> bins;
 };

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kBarWidth = 24;              // characters between the brackets
+constexpr int kBarWidth = 24;  // characters between the brackets
 // Often enough to look alive, rarely enough to cost nothing.
 constexpr double kRedrawInterval_s = 0.2;
 // Before this much work the rate is too unsteady to promise a finishing time.
@@ -89,7 +89,8 @@ std::string progress_line(int64_t done, int64_t total, double seconds) {
     } else {
         line += "  ";
         line += steady ? clock_text(static_cast<double>(total - done) * seconds /
-                                    static_cast<double>(done)) + " left"
+                                    static_cast<double>(done)) +
+                             " left"
                        : "--:-- left";
     }
     return line;

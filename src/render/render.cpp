@@ -50,10 +50,10 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
         const bool seen = j >= plan.first_pass;
         // Unseen passes keep the noise moving without composing, unless the gentle view
         // remembers them.
-        uint8_t* into = pictures && (seen || options.gentle) ? view_target(&view, pixels.data())
-                                                             : nullptr;
-        pass.made = frame_pass(&analyzer, track, pass.elapsed_ms, pictures ? &noise : nullptr,
-                               into);
+        uint8_t* into =
+            pictures && (seen || options.gentle) ? view_target(&view, pixels.data()) : nullptr;
+        pass.made =
+            frame_pass(&analyzer, track, pass.elapsed_ms, pictures ? &noise : nullptr, into);
         if (into) view_show(&view, pass.elapsed_ms, pixels.data());
         if (!seen) continue;
         result = outputs_pass(&outputs, pass);
@@ -61,8 +61,8 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
         // Every output frame from here up to the next pass shows this one.
         const double next_ms = j + 1 < plan.passes ? frame_time_ms(j + 1, plan.pass_rate)
                                                    : std::numeric_limits<double>::infinity();
-        for (bool repeat = false; frame < plan.music_frames && result &&
-                                  frame_time_ms(frame, plan.fps) < next_ms;
+        for (bool repeat = false;
+             frame < plan.music_frames && result && frame_time_ms(frame, plan.fps) < next_ms;
              ++frame, repeat = true) {
             result = outputs_frame(&outputs, frame - plan.first_frame,
                                    pictures ? pixels.data() : nullptr, repeat);

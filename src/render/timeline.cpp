@@ -49,8 +49,8 @@ RenderPlan plan_timeline(const FrameRate& fps, const FrameRate& pass_rate, const
     if (span.frames >= 0) {
         plan.music_frames = plan.first_frame + span.frames;
     } else {
-        const double end_ms = span.seconds >= 0.0 ? start_ms + span.seconds * kMsPerSecond
-                                                  : track_ms;
+        const double end_ms =
+            span.seconds >= 0.0 ? start_ms + span.seconds * kMsPerSecond : track_ms;
         plan.music_frames = std::max(plan.first_frame, frames_before(end_ms, fps));
     }
     const bool whole_tail = span.frames < 0 && span.seconds < 0.0;

@@ -49,13 +49,13 @@ struct Span {
 
 // How many of each kind of frame a run has.
 struct RenderPlan {
-    FrameRate fps;              // output frames a second
-    FrameRate pass_rate;        // analysed passes a second
-    int64_t first_frame = 0;    // the first output frame rendered (by --start)
-    int64_t music_frames = 0;   // output frames end here while the music plays
-    int64_t card_frames = 0;    // end-card frames after them
-    int64_t first_pass = 0;     // the first pass shown; the ones before it run unseen
-    int64_t passes = 0;         // analysed passes end here
+    FrameRate fps;             // output frames a second
+    FrameRate pass_rate;       // analysed passes a second
+    int64_t first_frame = 0;   // the first output frame rendered (by --start)
+    int64_t music_frames = 0;  // output frames end here while the music plays
+    int64_t card_frames = 0;   // end-card frames after them
+    int64_t first_pass = 0;    // the first pass shown; the ones before it run unseen
+    int64_t passes = 0;        // analysed passes end here
 
     int64_t frames() const { return music_frames - first_frame + card_frames; }
 };

@@ -1,8 +1,8 @@
 #include "soundtrack/voices.h"
 
 #include <algorithm>
-#include <cassert>
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <numbers>
 

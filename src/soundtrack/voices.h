@@ -10,13 +10,13 @@
 //     add_kick(Target{&drums}, at, 0.9);
 //     add_lead(Target{&music, &sends, 0.3, 0.0}, at, length, 76.0, 0.2, 3000.0);
 #pragma once
-#include "common/wav_format.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
 #include <vector>
+#include "common/wav_format.h"
 
 namespace soundtrack {
 

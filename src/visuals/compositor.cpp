@@ -17,11 +17,11 @@
 
 namespace {
 
-constexpr int32_t kFirstReadOffset = 11;   // r1 sits this many entries (+ noise_offset) ahead
-constexpr int32_t kSecondReadOffset = 1;   // r2 sits this many entries (+ noise_range) ahead
+constexpr int32_t kFirstReadOffset = 11;  // r1 sits this many entries (+ noise_offset) ahead
+constexpr int32_t kSecondReadOffset = 1;  // r2 sits this many entries (+ noise_range) ahead
 constexpr int kChannels = kImageBytesPerPixel;
-constexpr int kProductChannel = 2;         // red: globe times star under `invert`
-constexpr int32_t kFull = 255;             // a full channel; the scale factors divide by it
+constexpr int kProductChannel = 2;  // red: globe times star under `invert`
+constexpr int32_t kFull = 255;      // a full channel; the scale factors divide by it
 
 // Pixels per batch of noise: the batch's draws and their low bytes take about 5 KiB of stack
 // and stay in the L1 cache. A multiple of the vector step's 16 pixels.
@@ -86,9 +86,9 @@ TermTables term_tables(int32_t flash, int32_t pulse) {
 
 // Pixel by pixel: whatever the vector steps leave over. `draws` holds the
 // low bytes of the batch's draws, the ring's history before it.
-void compose_plain(uint8_t* out, const uint8_t* star, const uint8_t* globe,
-                   const uint8_t* draws, int32_t first, int32_t end, int32_t lag1,
-                   int32_t lag2, const TermTables& t, bool invert) {
+void compose_plain(uint8_t* out, const uint8_t* star, const uint8_t* globe, const uint8_t* draws,
+                   int32_t first, int32_t end, int32_t lag1, int32_t lag2, const TermTables& t,
+                   bool invert) {
     for (int32_t p = first; p < end; ++p) {
         const uint8_t nv = draws[p];
         const uint8_t r1 = draws[p - lag1];
@@ -109,9 +109,9 @@ void compose_plain(uint8_t* out, const uint8_t* star, const uint8_t* globe,
 // The remainder above, four draws at a time, keeping only the low byte of each; 16 draws
 // become 16 bytes.
 struct VectorRemainder {
-    __m128i multiplier;      // in every 32-bit lane
-    __m128i divisor_low;     // low 16 bits of the divisor in every 32-bit lane
-    __m128i shift;           // the shift count for _mm_srl_epi64
+    __m128i multiplier;   // in every 32-bit lane
+    __m128i divisor_low;  // low 16 bits of the divisor in every 32-bit lane
+    __m128i shift;        // the shift count for _mm_srl_epi64
     __m128i low_byte;
 };
 
@@ -128,8 +128,7 @@ inline __m128i remainder_low_bytes4(__m128i x, const VectorRemainder& v) {
     // Quotients of the even and the odd lanes; each is below 2^31, so it fills only the low
     // half of its 64-bit lane.
     const __m128i even = _mm_srl_epi64(_mm_mul_epu32(x, v.multiplier), v.shift);
-    const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), v.multiplier),
-                                      v.shift);
+    const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), v.multiplier), v.shift);
     const __m128i quotient = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
     // Only the low byte of x - q * d is wanted, and it depends only on the low bits of x, q
     // and d: a 16-bit product is enough.
@@ -163,9 +162,9 @@ inline void interleave3(__m128i x, __m128i y, __m128i z, __m128i out[3]) {
     const __m128i z_low = _mm_unpacklo_epi8(z, zero);
     const __m128i z_high = _mm_unpackhi_epi8(z, zero);
     // Four pixels per vector, each as x | y << 8 | z << 16 in a 32-bit lane.
-    const __m128i quads[4] = {
-        _mm_unpacklo_epi16(xy_low, z_low), _mm_unpackhi_epi16(xy_low, z_low),
-        _mm_unpacklo_epi16(xy_high, z_high), _mm_unpackhi_epi16(xy_high, z_high)};
+    const __m128i quads[4] = {_mm_unpacklo_epi16(xy_low, z_low), _mm_unpackhi_epi16(xy_low, z_low),
+                              _mm_unpacklo_epi16(xy_high, z_high),
+                              _mm_unpackhi_epi16(xy_high, z_high)};
     // Squeeze each to 12 bytes at the bottom: in each 64-bit half the second pixel moves
     // down one byte onto the first's empty top byte, then the upper half's 6 bytes move down
     // onto the lower half's 2 empty ones.
@@ -176,8 +175,8 @@ inline void interleave3(__m128i x, __m128i y, __m128i z, __m128i out[3]) {
         const __m128i pairs =
             _mm_or_si128(_mm_and_si128(quads[q], first_pixel),
                          _mm_and_si128(_mm_srli_epi64(quads[q], 8), second_pixel));
-        packed[q] = _mm_or_si128(_mm_move_epi64(pairs),
-                                 _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+        packed[q] =
+            _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
     }
     out[0] = _mm_or_si128(packed[0], _mm_slli_si128(packed[1], 12));
     out[1] = _mm_or_si128(_mm_srli_si128(packed[1], 4), _mm_slli_si128(packed[2], 8));
@@ -213,9 +212,8 @@ inline __m128i scaled(__m128i x16, __m128i factor, const VectorConstants& v) {
 
 // Whole groups of kGroupPixels pixels.
 template <bool kInvert>
-void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe,
-                    const uint8_t* draws, int32_t group_count, int32_t lag1, int32_t lag2,
-                    const VectorConstants& v) {
+void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe, const uint8_t* draws,
+                    int32_t group_count, int32_t lag1, int32_t lag2, const VectorConstants& v) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i all_ones = _mm_set1_epi8(-1);
     for (int32_t gi = 0; gi < group_count; ++gi) {
@@ -231,8 +229,7 @@ void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe,
         }
         for (int i = 0; i < kGroupBytes / kVectorBytes; ++i) {
             const int32_t k = gi * kGroupBytes + kVectorBytes * i;
-            const __m128i star_bytes =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(star + k));
+            const __m128i star_bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(star + k));
             const __m128i globe_bytes =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(globe + k));
             const __m128i g_low = scaled(_mm_unpacklo_epi8(globe_bytes, zero), v.flash, v);
@@ -244,16 +241,15 @@ void compose_vector(uint8_t* out, const uint8_t* star, const uint8_t* globe,
             const __m128i s = _mm_xor_si128(_mm_packus_epi16(t_low, t_high), all_ones);
             __m128i picture = _mm_add_epi8(g, s);
             if (kInvert) {
-                const __m128i p_low = _mm_and_si128(
-                    _mm_mullo_epi16(g_low, _mm_sub_epi16(v.full, t_low)), v.low_byte);
+                const __m128i p_low =
+                    _mm_and_si128(_mm_mullo_epi16(g_low, _mm_sub_epi16(v.full, t_low)), v.low_byte);
                 const __m128i p_high = _mm_and_si128(
                     _mm_mullo_epi16(g_high, _mm_sub_epi16(v.full, t_high)), v.low_byte);
                 const __m128i product = _mm_packus_epi16(p_low, p_high);
                 picture = _mm_or_si128(_mm_and_si128(v.product_bytes[i], product),
                                        _mm_andnot_si128(v.product_bytes[i], picture));
             }
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                             _mm_add_epi8(picture, noise[i]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_add_epi8(picture, noise[i]));
         }
     }
 }

@@ -9,7 +9,7 @@
 
 extern const std::array<const RawImage*, kStarFrameCount> star_frames;    // animation order
 extern const std::array<const RawImage*, kGlobeFrameCount> globe_frames;  // animation order
-extern const RawImage& end_card;  // white title on black
+extern const RawImage& end_card;                                          // white title on black
 
 // The pictures showing at `elapsed_ms`: star_frames[star_index(ms)] and
 // globe_frames[globe_index(ms)]. A negative time (only a failing clock gives one) picks frame 0.

@@ -9,11 +9,11 @@ namespace {
 // glibc fills the state from the seed with the "minimal standard" generator
 // word[i] = 16807 * word[i - 1] mod (2^31 - 1), copies the first three words past the end,
 // and throws the first 310 values away so that the seed's pattern has washed out.
-constexpr uint32_t kSeed = 1;                    // the unseeded state is the state of seed 1
+constexpr uint32_t kSeed = 1;  // the unseeded state is the state of seed 1
 constexpr int64_t kSeedMultiplier = 16807;
-constexpr int64_t kSeedModulus = 2147483647;     // 2^31 - 1
+constexpr int64_t kSeedModulus = 2147483647;                // 2^31 - 1
 constexpr int kSeedWords = kNoiseLongLag + kNoiseShortLag;  // 34: words 31..33 copy 0..2
-constexpr int kDiscarded = 310;                  // values dropped before the first rand()
+constexpr int kDiscarded = 310;  // values dropped before the first rand()
 
 // Values compared with rand() at start-up: enough that no other generator agrees by chance,
 // few enough to cost well under a millisecond even at rand()'s locked speed.

@@ -1,8 +1,8 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,7 +51,8 @@ std::vector<uint8_t> tone_wav(double seconds, double hz, double amplitude) {
     const size_t frames = static_cast<size_t>(seconds * kSampleRateHz);
     std::vector<int16_t> s(frames * 2);
     for (size_t i = 0; i < frames; ++i) {
-        const double v = amplitude * 32767.0 * std::sin(2.0 * std::numbers::pi * hz * i / kSampleRateHz);
+        const double v =
+            amplitude * 32767.0 * std::sin(2.0 * std::numbers::pi * hz * i / kSampleRateHz);
         s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(v);
     }
     return canonical_wav(s);
@@ -168,10 +169,12 @@ bool has_ended(const Process& process) {
 std::string start_xvfb(Process* server) {
     // Xvfb picks a free display number and writes it once it takes connections.
     *server = start_program({STARGLOBE_XVFB, "-displayfd", "1", "-screen", "0", "400x300x24",
-                             "-nolisten", "tcp", "-noreset"}, "/");
+                             "-nolisten", "tcp", "-noreset"},
+                            "/");
     std::string number;
-    if (!wait_until([&] { return (number = output_of(server->out_fd)).find('\n') !=
-                                 std::string::npos; }, 20.0))
+    if (!wait_until(
+            [&] { return (number = output_of(server->out_fd)).find('\n') != std::string::npos; },
+            20.0))
         return "";
     return ":" + std::to_string(std::atoi(number.c_str()));
 }

@@ -38,17 +38,17 @@ struct TempDir {
 };
 
 struct ProcessResult {
-    int exit_code = -1;     // the program's exit status, or 128 + signal if it was killed
-    std::string out, err;   // everything it wrote to standard output and standard error
-    double seconds = 0.0;   // wall-clock run time
-    bool timed_out = false; // killed for running past the time limit
+    int exit_code = -1;      // the program's exit status, or 128 + signal if it was killed
+    std::string out, err;    // everything it wrote to standard output and standard error
+    double seconds = 0.0;    // wall-clock run time
+    bool timed_out = false;  // killed for running past the time limit
 };
 
 // A program running in the background, its output collected by finish_program.
 struct Process {
     int pid = -1;
     int out_fd = -1, err_fd = -1;  // its standard output and error so far: output_of(fd)
-    double started = 0.0;  // seconds on the monotonic clock
+    double started = 0.0;          // seconds on the monotonic clock
 };
 
 // Starts `argv` (argv[0] a path) in `cwd` with the environment plus `env` ("NAME=value"), no

@@ -65,7 +65,8 @@ bool write_png(const std::string& path, const Picture& picture) {
         channels = kChannels + 1;
         rgba.resize(picture.alpha.size() * channels);
         for (size_t i = 0; i < picture.alpha.size(); ++i) {
-            for (int c = 0; c < kChannels; ++c) rgba[i * channels + c] = picture.rgb[i * kChannels + c];
+            for (int c = 0; c < kChannels; ++c)
+                rgba[i * channels + c] = picture.rgb[i * kChannels + c];
             rgba[i * channels + kChannels] = picture.alpha[i];
         }
         image.format = PNG_FORMAT_RGBA;

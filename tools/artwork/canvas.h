@@ -7,7 +7,7 @@
 
 #include "common/picture.h"
 
-constexpr int kArtWidth = kImageWidth;    // pixels: the demo's screen
+constexpr int kArtWidth = kImageWidth;  // pixels: the demo's screen
 constexpr int kArtHeight = kImageHeight;
 
 // Display values (0 = black, 255 = full), red, green, blue per pixel, rows top to bottom.
@@ -46,7 +46,8 @@ uint8_t to_level(double value, double offset);
 // fixed per-pixel offset before rounding, which hides banding in dark gradients.
 Picture finish(const Canvas& canvas, double dither);
 
-// Writes an 8-bit RGB PNG, RGBA when the picture has opacities. False (with a message on standard error) when it cannot.
+// Writes an 8-bit RGB PNG, RGBA when the picture has opacities. False (with a message on standard
+// error) when it cannot.
 bool write_png(const std::string& path, const Picture& picture);
 // Reads any PNG as 8-bit RGB. False (with a message on standard error) when it cannot.
 bool read_png(const std::string& path, Picture* picture);

@@ -8,12 +8,11 @@
 
 namespace {
 
-
-constexpr double kCentreX = 200.0;   // px
+constexpr double kCentreX = 200.0;  // px
 constexpr double kCentreY = 150.0;
-constexpr double kRadius = 100.0;    // px: leaves room for the atmosphere's glow
-constexpr int kSupersample = 3;      // samples per pixel along each axis, for smooth edges
-constexpr double kIconExtent = 1.06; // icon half-width in globe radii: the glow fits inside
+constexpr double kRadius = 100.0;     // px: leaves room for the atmosphere's glow
+constexpr int kSupersample = 3;       // samples per pixel along each axis, for smooth edges
+constexpr double kIconExtent = 1.06;  // icon half-width in globe radii: the glow fits inside
 
 // Light comes from the left, a little above and in front: two thirds of the disc are in day.
 constexpr Vec3 kSunDirection{-0.85, 0.25, 0.35};
@@ -21,8 +20,8 @@ constexpr double kTerminatorSoftness = 0.28;  // width of the twilight band, in 
 constexpr double kAmbient = 0.0;              // night stays black
 constexpr double kExposure = 1.3;
 
-constexpr double kLandShare = 0.34;           // of the surface
-constexpr double kGamma = 2.2;                // display encoding of the colours below
+constexpr double kLandShare = 0.34;  // of the surface
+constexpr double kGamma = 2.2;       // display encoding of the colours below
 
 constexpr uint32_t kSeedWarp = 11, kSeedLand = 22, kSeedMoisture = 33, kSeedIce = 44,
                    kSeedCloud = 55, kSeedCloudWarp = 66, kSeedDetail = 77;
@@ -81,8 +80,8 @@ double find_sea_level() {
 }
 
 struct Surface {
-    Colour albedo;   // display values
-    double water;    // 1 on open water, for the sun's glint
+    Colour albedo;  // display values
+    double water;   // 1 on open water, for the sun's glint
 };
 
 Surface surface_at(Vec3 p, double sea_level) {
@@ -123,7 +122,8 @@ double clouds_at(Vec3 p) {
     const Vec3 swirl{fbm(p * 1.8 + Vec3{7.0, 0.0, 0.0}, 4, kSeedCloudWarp),
                      fbm(p * 1.8 + Vec3{0.0, 3.0, 0.0}, 4, kSeedCloudWarp),
                      fbm(p * 1.8 + Vec3{0.0, 0.0, 5.0}, 4, kSeedCloudWarp)};
-    const double latitude = std::fabs(std::asin(std::clamp(p.y, -1.0, 1.0))) * 180.0 / std::numbers::pi;
+    const double latitude =
+        std::fabs(std::asin(std::clamp(p.y, -1.0, 1.0))) * 180.0 / std::numbers::pi;
     const double belts = 0.10 * std::exp(-std::pow(latitude / 9.0, 2.0)) -
                          0.12 * std::exp(-std::pow((latitude - 25.0) / 9.0, 2.0)) +
                          0.10 * std::exp(-std::pow((latitude - 55.0) / 12.0, 2.0));
@@ -165,8 +165,8 @@ Colour shade(double u, double v, double turn, double sea_level, Vec3 sun) {
 
     // The sun's reflection on open water.
     const Vec3 half = normalized(sun + Vec3{0.0, 0.0, 1.0});
-    const double glint = std::pow(std::max(dot(n, half), 0.0), 150.0) * 0.5 * ground.water *
-                         (1.0 - cover) * day;
+    const double glint =
+        std::pow(std::max(dot(n, half), 0.0), 150.0) * 0.5 * ground.water * (1.0 - cover) * day;
     // Air scatters blue toward the limb, on the day side.
     const double limb = std::pow(1.0 - n.z, 2.2) * smoothstep(-0.1, 0.5, cosine) * 0.45;
 

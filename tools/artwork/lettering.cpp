@@ -29,7 +29,8 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
     // Lay the glyphs into a generous canvas at fractional pen positions (unhinted outlines
     // placed to 1/64 pixel keep the spacing even), then crop to the ink.
     const int pad = pixel_size;
-    const int canvas_w = static_cast<int>(text.size()) * (pixel_size + static_cast<int>(tracking)) + 2 * pad;
+    const int canvas_w =
+        static_cast<int>(text.size()) * (pixel_size + static_cast<int>(tracking)) + 2 * pad;
     const int canvas_h = 3 * pixel_size;
     const int baseline = 2 * pixel_size;
     std::vector<float> canvas(static_cast<size_t>(canvas_w) * canvas_h, 0.0f);

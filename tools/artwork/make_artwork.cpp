@@ -30,13 +30,13 @@ const std::string kCreditFont = kFontDir + "/DejaVuSans.ttf";
 // End card.
 constexpr const char* kTitle = "starglobe";
 constexpr const char* kCredit = "a demo by the starglobe team";
-constexpr int kTitleSize = 66;           // px
-constexpr double kTitleTracking = 2.0;   // px between letters
-constexpr int kCreditSize = 14;          // px
+constexpr int kTitleSize = 66;          // px
+constexpr double kTitleTracking = 2.0;  // px between letters
+constexpr int kCreditSize = 14;         // px
 constexpr double kCreditTracking = 1.2;
-constexpr int kTitleToCredit = 22;       // px between the title's ink and the credit's
-constexpr double kTitleLevel = 255.0;    // white
-constexpr double kCreditLevel = 176.0;   // light grey: the title leads
+constexpr int kTitleToCredit = 22;      // px between the title's ink and the credit's
+constexpr double kTitleLevel = 255.0;   // white
+constexpr double kCreditLevel = 176.0;  // light grey: the title leads
 // Coverage is lifted by this gamma so thin strokes keep their weight white on black.
 constexpr double kInkGamma = 1.45;
 
@@ -49,10 +49,10 @@ constexpr double kGlobeMax[3] = {25.0, 28.0, 26.0};
 // Contact sheet: half-size thumbnails on a dark grey board.
 constexpr int kThumbScale = 2;
 constexpr int kSheetColumns = 6;
-constexpr int kSheetGap = 6;             // px between thumbnails
-constexpr int kSheetMargin = 14;         // px around everything
-constexpr int kLabelSize = 15;           // px
-constexpr int kLabelHeight = 30;         // px of a section's heading row
+constexpr int kSheetGap = 6;      // px between thumbnails
+constexpr int kSheetMargin = 14;  // px around everything
+constexpr int kLabelSize = 15;    // px
+constexpr int kLabelHeight = 30;  // px of a section's heading row
 constexpr uint8_t kBoard[3] = {28, 28, 32};
 constexpr uint8_t kLabelInk[3] = {210, 210, 215};
 
@@ -70,8 +70,7 @@ void stamp(Canvas& canvas, const Lettering& text, int left, int top, double leve
             const double ink =
                 std::pow(text.coverage[static_cast<size_t>(y) * text.width + x], 1.0 / kInkGamma);
             float* p = canvas.at(cx, cy);
-            for (int c = 0; c < 3; ++c)
-                p[c] = static_cast<float>(p[c] + (level - p[c]) * ink);
+            for (int c = 0; c < 3; ++c) p[c] = static_cast<float>(p[c] + (level - p[c]) * ink);
         }
     }
 }
@@ -114,9 +113,11 @@ bool write_icons(const std::string& dir) {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     for (int size : kIconSizes)
-        if (!write_png(dir + "/starglobe-" + std::to_string(size) + ".png", render_globe_icon(size)))
+        if (!write_png(dir + "/starglobe-" + std::to_string(size) + ".png",
+                       render_globe_icon(size)))
             return false;
-    std::ifstream png(dir + "/starglobe-" + std::to_string(kSvgIconSize) + ".png", std::ios::binary);
+    std::ifstream png(dir + "/starglobe-" + std::to_string(kSvgIconSize) + ".png",
+                      std::ios::binary);
     if (!png) return false;
     const std::string bytes{std::istreambuf_iterator<char>(png), std::istreambuf_iterator<char>()};
     const std::string side = std::to_string(kSvgIconSize);
@@ -162,8 +163,11 @@ void paste_thumbnail(Picture& sheet, const Picture& picture, int left, int top) 
                 int sum = 0;
                 for (int j = 0; j < kThumbScale; ++j)
                     for (int i = 0; i < kThumbScale; ++i)
-                        sum += picture.rgb[(static_cast<size_t>(y * kThumbScale + j) *
-                                                picture.width + x * kThumbScale + i) * 3 + c];
+                        sum +=
+                            picture.rgb[(static_cast<size_t>(y * kThumbScale + j) * picture.width +
+                                         x * kThumbScale + i) *
+                                            3 +
+                                        c];
                 const int samples = kThumbScale * kThumbScale;
                 sheet.rgb[(static_cast<size_t>(top + y) * sheet.width + left + x) * 3 + c] =
                     static_cast<uint8_t>((sum + samples / 2) / samples);
@@ -210,7 +214,8 @@ bool write_contact_sheet(const std::string& path, const std::vector<Section>& se
         paste_label(sheet, label, kSheetMargin, top + (kLabelHeight - label.height) / 2 - 3);
         top += kLabelHeight;
         for (size_t i = 0; i < s.pictures.size(); ++i) {
-            const int col = static_cast<int>(i) % kSheetColumns, row = static_cast<int>(i) / kSheetColumns;
+            const int col = static_cast<int>(i) % kSheetColumns,
+                      row = static_cast<int>(i) / kSheetColumns;
             paste_thumbnail(sheet, s.pictures[i], kSheetMargin + col * (thumb_w + kSheetGap),
                             top + row * (thumb_h + kSheetGap));
         }
@@ -233,7 +238,8 @@ bool write_sequence(const std::string& dir, const std::vector<Picture>& frames) 
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     for (size_t i = 0; i < frames.size(); ++i)
-        if (!write_png(dir + "/" + two_digits(static_cast<int>(i)) + ".png", frames[i])) return false;
+        if (!write_png(dir + "/" + two_digits(static_cast<int>(i)) + ".png", frames[i]))
+            return false;
     return true;
 }
 
@@ -269,7 +275,8 @@ int main(int argc, char** argv) {
         }
         levels_ok = report_levels("stars", stars, low, high);
         levels_ok = report_levels("globe", globe, kGlobeMin, kGlobeMax) && levels_ok;
-        if (!write_sequence(assets + "/stars", stars) || !write_sequence(assets + "/globe", globe) ||
+        if (!write_sequence(assets + "/stars", stars) ||
+            !write_sequence(assets + "/globe", globe) ||
             !write_png(assets + "/end_card.png", card) || !write_icons(root + "/packaging/icons"))
             return 1;
     }

@@ -17,9 +17,8 @@ constexpr double kTwoTo32 = 4294967296.0;
 // The twelve edge midpoints of a cube, plus four repeats so that a hash picks one with a
 // mask: the gradients of Perlin's improved noise.
 constexpr double kGradients[16][3] = {
-    {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1},
-    {1, 0, -1}, {-1, 0, -1}, {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1},
-    {1, 1, 0}, {-1, 1, 0}, {0, -1, 1}, {0, -1, -1}};
+    {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
+    {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1}, {1, 1, 0}, {-1, 1, 0}, {0, -1, 1}, {0, -1, -1}};
 
 // Keeps the sum of octaves near [-1, 1]: improved noise rarely leaves about +-0.9.
 constexpr double kNoiseScale = 1.1;
@@ -32,8 +31,7 @@ uint32_t lattice_hash(int32_t x, int32_t y, int32_t z, uint32_t seed) {
 
 double fade(double t) { return t * t * t * (t * (t * 6.0 - 15.0) + 10.0); }
 
-double corner(int32_t ix, int32_t iy, int32_t iz, double fx, double fy, double fz,
-              uint32_t seed) {
+double corner(int32_t ix, int32_t iy, int32_t iz, double fx, double fy, double fz, uint32_t seed) {
     const double* g = kGradients[lattice_hash(ix, iy, iz, seed) & 15u];
     return g[0] * fx + g[1] * fy + g[2] * fz;
 }
@@ -82,8 +80,8 @@ double gradient_noise(Vec3 p, uint32_t seed) {
                iz = static_cast<int32_t>(fz0);
     const double fx = p.x - fx0, fy = p.y - fy0, fz = p.z - fz0;
     const double u = fade(fx), v = fade(fy), w = fade(fz);
-    const double x00 = mix(corner(ix, iy, iz, fx, fy, fz, seed),
-                           corner(ix + 1, iy, iz, fx - 1, fy, fz, seed), u);
+    const double x00 =
+        mix(corner(ix, iy, iz, fx, fy, fz, seed), corner(ix + 1, iy, iz, fx - 1, fy, fz, seed), u);
     const double x10 = mix(corner(ix, iy + 1, iz, fx, fy - 1, fz, seed),
                            corner(ix + 1, iy + 1, iz, fx - 1, fy - 1, fz, seed), u);
     const double x01 = mix(corner(ix, iy, iz + 1, fx, fy, fz - 1, seed),

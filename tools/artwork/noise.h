@@ -22,9 +22,9 @@ double hash_unit(int32_t x, int32_t y, uint32_t seed);
 // A seeded sequence of uniform values (splitmix64): the star catalogue is drawn from it.
 struct Rng {
     uint64_t state = 0;
-    double uniform();                         // [0, 1)
-    double range(double low, double high);    // [low, high)
-    double normal();                          // mean 0, deviation 1
+    double uniform();                       // [0, 1)
+    double range(double low, double high);  // [low, high)
+    double normal();                        // mean 0, deviation 1
 };
 
 // Gradient noise in about [-1, 1], smooth, 0 at every lattice point.

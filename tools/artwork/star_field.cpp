@@ -1,8 +1,8 @@
 #include "star_field.h"
 
 #include <cmath>
-#include <numbers>
 #include <cstdio>
+#include <numbers>
 
 #include "noise.h"
 
@@ -14,20 +14,20 @@ constexpr int kChannels = 3;
 constexpr uint64_t kCatalogueSeed = 0x57A2F1E1Dull;
 constexpr int kFieldStars = 1400;
 constexpr int kClusterStars = 600;
-constexpr double kTwinkleShare = 0.22;     // share of field stars that twinkle
-constexpr double kTwinkleDepth = 0.5;      // brightness swing of a twinkle, +-
-constexpr int kTwinkleMaxCycles = 3;       // whole cycles per loop, so the loop is seamless
+constexpr double kTwinkleShare = 0.22;  // share of field stars that twinkle
+constexpr double kTwinkleDepth = 0.5;   // brightness swing of a twinkle, +-
+constexpr int kTwinkleMaxCycles = 3;    // whole cycles per loop, so the loop is seamless
 
 // The cluster sits in the middle, slightly above centre where the eye rests.
-constexpr double kClusterX = 200.0;        // pixels
+constexpr double kClusterX = 200.0;  // pixels
 constexpr double kClusterY = 146.0;
-constexpr double kClusterCore = 17.0;      // Plummer scale radius of the star positions, px
-constexpr double kClusterReach = 120.0;    // no cluster star further out than this, px
-constexpr double kGlowCore = 14.0;         // scale radius of the unresolved core glow, px
-constexpr double kGlowHalo = 55.0;         // scale radius of the faint outer halo, px
+constexpr double kClusterCore = 17.0;    // Plummer scale radius of the star positions, px
+constexpr double kClusterReach = 120.0;  // no cluster star further out than this, px
+constexpr double kGlowCore = 14.0;       // scale radius of the unresolved core glow, px
+constexpr double kGlowHalo = 55.0;       // scale radius of the faint outer halo, px
 
 // Stars are drawn as Gaussian spots; values are peak display levels before the tone curve.
-constexpr double kStarSigmaMin = 0.5;      // px
+constexpr double kStarSigmaMin = 0.5;  // px
 constexpr double kStarSigmaMax = 0.8;
 constexpr double kFaintestStar = 9.0;
 constexpr double kBrightestStar = 420.0;
@@ -37,18 +37,18 @@ constexpr double kSpikeThreshold = 390.0;  // ...and the brightest, diffraction 
 // The crossing star: enters on the left, leaves on the right, slightly descending along a
 // gentle arc above the cluster. Its first and last positions are far enough outside the
 // frame that the loop seam falls while it is out of sight.
-constexpr double kCrossStartX = -26.0;     // px, where it would be at the loop start
-constexpr double kCrossEndX = 426.0;       // px, at the loop end
+constexpr double kCrossStartX = -26.0;  // px, where it would be at the loop start
+constexpr double kCrossEndX = 426.0;    // px, at the loop end
 constexpr double kCrossStartY = 52.0;
-constexpr double kCrossDropY = 78.0;       // px it descends over the crossing
-constexpr double kCrossArcY = 30.0;        // px the arc bows upward in the middle
-constexpr double kCrossPeak = 900.0;       // core level: burns out to white
-constexpr double kCrossTrailSteps = 1.3;   // trail length, in frame steps
+constexpr double kCrossDropY = 78.0;      // px it descends over the crossing
+constexpr double kCrossArcY = 30.0;       // px the arc bows upward in the middle
+constexpr double kCrossPeak = 900.0;      // core level: burns out to white
+constexpr double kCrossTrailSteps = 1.3;  // trail length, in frame steps
 
 // Soft shoulder of the tone curve: levels above the knee approach 255 without clipping hard.
 constexpr double kToneKnee = 170.0;
 
-constexpr double kDither = 1.0;            // levels of dither against banding in the nebula
+constexpr double kDither = 1.0;  // levels of dither against banding in the nebula
 
 constexpr uint32_t kSeedWarpX = 101, kSeedWarpY = 202, kSeedGas = 303, kSeedDust = 404,
                    kSeedHue = 505, kSeedFine = 606;
@@ -78,8 +78,8 @@ struct Star {
 };
 
 struct Layers {
-    Canvas nebula;    // scaled per channel to meet the mean levels
-    Canvas still;     // glow and steady stars, the same in every frame
+    Canvas nebula;  // scaled per channel to meet the mean levels
+    Canvas still;   // glow and steady stars, the same in every frame
     std::vector<Star> twinkling;
 };
 
@@ -126,8 +126,8 @@ Colour scaled(Colour c, double s) { return {c.r * s, c.g * s, c.b * s}; }
 void draw_star(Canvas& canvas, const Star& star, double level) {
     splat(canvas, star.x, star.y, star.sigma, scaled(star.tint, level));
     if (level > kHaloThreshold) splat(canvas, star.x, star.y, 2.6, scaled(star.tint, 0.05 * level));
-    if (level > kSpikeThreshold) spikes(canvas, star.x, star.y, 2.0 + level / 140.0,
-                                        scaled(star.tint, 0.14 * level));
+    if (level > kSpikeThreshold)
+        spikes(canvas, star.x, star.y, 2.0 + level / 140.0, scaled(star.tint, 0.14 * level));
 }
 
 Canvas paint_nebula() {
@@ -146,8 +146,8 @@ Canvas paint_nebula() {
             const double ux = x - kClusterX, uy = y - kClusterY;
             const double across = -ux * by + uy * bx;  // px from the band's axis
             const double band = std::exp(-(across * across) / (80.0 * 80.0));
-            const double dust = smoothstep(0.05, 0.5, fbm(p * 2.4 + warp * 0.6, 5, kSeedDust)) *
-                                band;
+            const double dust =
+                smoothstep(0.05, 0.5, fbm(p * 2.4 + warp * 0.6, 5, kSeedDust)) * band;
             const double hue = smoothstep(-0.5, 0.5, fbm(p * 0.6, 3, kSeedHue));
             const Colour gas_colour{mix(kGasBlue.r, kGasMagenta.r, hue),
                                     mix(kGasBlue.g, kGasMagenta.g, hue),
@@ -298,8 +298,10 @@ std::vector<Picture> render_star_field() {
         Canvas light = still;
         for (const Star& s : stars) {
             if (s.twinkle_cycles == 0) continue;
-            const double phase = 2.0 * std::numbers::pi * s.twinkle_cycles * frame / kStarFieldFrames;
-            draw_star(light, s, s.level * (1.0 + kTwinkleDepth * std::sin(phase + s.twinkle_phase)));
+            const double phase =
+                2.0 * std::numbers::pi * s.twinkle_cycles * frame / kStarFieldFrames;
+            draw_star(light, s,
+                      s.level * (1.0 + kTwinkleDepth * std::sin(phase + s.twinkle_phase)));
         }
         paint_crossing_star(light, frame);
         lights.push_back(light);
@@ -323,7 +325,8 @@ std::vector<Picture> render_star_field() {
     std::vector<Picture> frames;
     for (Canvas& light : lights) {
         for (size_t i = 0; i < light.rgb.size(); ++i)
-            light.rgb[i] = static_cast<float>(tone(gains[i % kChannels] * nebula.rgb[i] + light.rgb[i]));
+            light.rgb[i] =
+                static_cast<float>(tone(gains[i % kChannels] * nebula.rgb[i] + light.rgb[i]));
         frames.push_back(finish(light, kDither));
     }
     return frames;
