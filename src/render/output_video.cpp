@@ -13,8 +13,8 @@
 
 namespace {
 
-// Encoding choices, measured on this two-core machine on the soundtrack's loudest 15 seconds at
-// 400 x 300 and 60 fps, in CPU seconds (the machine's other load aside). The frames are full of
+// Encoding choices, measured on a two-core x86-64 machine on the soundtrack's loudest 15 s at
+// 400 x 300 and 60 fps, in CPU seconds (its other load aside). The frames are full of
 // per-pixel noise, which no encoder predicts well, so x264's slower presets buy little:
 //   medium    CRF 23  29.2 CPU s  42.3 MB  PSNR 27.4 dB
 //   veryfast  CRF 22   8.7 CPU s  41.6 MB  PSNR 27.1 dB
