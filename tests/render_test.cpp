@@ -141,30 +141,20 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     const Framing f = framing_for(0, 1920, 1080);
     EXPECT_EQ((std::array{f.width, f.height, f.scale, f.x, f.y}),
               (std::array{1920, 1080, 3, 360, 90}));
+    // clang-format off
     const std::vector<std::vector<const char*>> refused = {
-        {"--raw", "r", "--fps", "1000.5"},
-        {"--raw", "r", "--fps", "0"},
-        {"--raw", "r", "--fps", "1/0"},
-        {"--raw", "r", "--fps", "29."},
-        {"--raw", "r", "--loop-fps", "100001"},
-        {"--video", "v.webm"},
-        {"--video", "v.mp4.avi"},
-        {"--plot", "p.jpg"},
-        {"--video", "v.mp4", "--crf", "52"},
-        {"--video", "v.mp4", "--preset", "fastest"},
-        {"--png", "p", "--scale", "9"},
-        {"--png", "p", "--size", "399x300"},
-        {"--raw", "r", "--scale", "2"},
-        {"--video", "v.mp4", "--frames", "0"},
-        {"--raw", "r", "--raw", "r"},
-        {"--raw", "r", "--frames", "3", "--seconds", "1"},
-        {"--fps", "30"},
+        {"--raw", "r", "--fps", "1000.5"}, {"--raw", "r", "--fps", "0"},
+        {"--raw", "r", "--fps", "1/0"}, {"--raw", "r", "--fps", "29."},
+        {"--raw", "r", "--loop-fps", "100001"}, {"--video", "v.webm"}, {"--video", "v.mp4.avi"},
+        {"--plot", "p.jpg"}, {"--video", "v.mp4", "--crf", "52"},
+        {"--video", "v.mp4", "--preset", "fastest"}, {"--png", "p", "--scale", "9"},
+        {"--png", "p", "--size", "399x300"}, {"--raw", "r", "--scale", "2"},
+        {"--video", "v.mp4", "--frames", "0"}, {"--raw", "r", "--raw", "r"},
+        {"--raw", "r", "--frames", "3", "--seconds", "1"}, {"--fps", "30"},
         {"--controls", "c", "--gentle"},
         // One number syntax: no hex, exponents, signs or blanks anywhere.
-        {"--raw", "r", "--seconds", "0x10"},
-        {"--raw", "r", "--seconds", "1e1"},
-        {"--raw", "r", "--start", "-1"},
-        {"--raw", "r", "--fps", " 60"},
+        {"--raw", "r", "--seconds", "0x10"}, {"--raw", "r", "--seconds", "1e1"},
+        {"--raw", "r", "--start", "-1"}, {"--raw", "r", "--fps", " 60"},
         // Nothing past the timeline the tap holds, and no count that plans for ever.
         {"--raw", "r", "--seconds", "48696"},
         {"--raw", "r", "--start", "48000", "--seconds", "1000"},
@@ -172,6 +162,7 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
         {"--raw", "r", "--fps", "1", "--frames", "48696"},
         // What ffmpeg cannot take is refused up front.
         {"--video", "v.mp4", "--size", "16002x400"}};
+    // clang-format on
     for (const auto& args : refused) {
         RenderOptions ignored;
         EXPECT_NE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored), "")

@@ -11,12 +11,7 @@ constexpr const char* kHeader =
 }  // namespace
 
 Outcome output_open(ControlsOutput* out, const std::string& path, const RunInfo&) {
-    out->name = output_name(path);
-    if (Outcome o = output_begin(path, OutputShape::file_or_stdout, &out->target); !o) return o;
-    if (Outcome o = stream_open(out->target, &out->stream); !o) return o;
-    if (std::fputs(kHeader, out->stream.file) < 0)
-        return write_failure(out->stream.is_stdout, out->name, errno);
-    return {};
+    return csv_open(path, kHeader, &out->name, &out->target, &out->stream);
 }
 
 Outcome output_pass(ControlsOutput* out, const PassView& pass) {

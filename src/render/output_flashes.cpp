@@ -21,13 +21,8 @@ Outcome write_rows(FlashesOutput* out, size_t end) {
 }  // namespace
 
 Outcome output_open(FlashesOutput* out, const std::string& path, const RunInfo& run) {
-    out->name = output_name(path);
     out->check = flash_check_start(rate_per_second(run.plan.fps));
-    if (Outcome o = output_begin(path, OutputShape::file_or_stdout, &out->target); !o) return o;
-    if (Outcome o = stream_open(out->target, &out->stream); !o) return o;
-    if (std::fputs(kHeader, out->stream.file) < 0)
-        return write_failure(out->stream.is_stdout, out->name, errno);
-    return {};
+    return csv_open(path, kHeader, &out->name, &out->target, &out->stream);
 }
 
 Outcome output_frame(FlashesOutput* out, const FrameView& frame) {

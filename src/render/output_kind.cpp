@@ -25,6 +25,15 @@ Outcome stream_open(const AtomicOutput& target, OutputStream* stream) {
     return {};
 }
 
+Outcome csv_open(const std::string& path, const char* header, std::string* name,
+                 AtomicOutput* target, OutputStream* stream) {
+    *name = output_name(path);
+    if (Outcome o = output_begin(path, OutputShape::file_or_stdout, target); !o) return o;
+    if (Outcome o = stream_open(*target, stream); !o) return o;
+    if (std::fputs(header, stream->file) < 0) return write_failure(stream->is_stdout, *name, errno);
+    return {};
+}
+
 Outcome stream_close(OutputStream* stream, const std::string& name) {
     if (!stream->file) return {};
     const bool failed_before = std::ferror(stream->file) != 0;

@@ -51,6 +51,11 @@ struct OutputStream {
 // Opens `target` (begun with output_begin) for writing.
 Outcome stream_open(const AtomicOutput& target, OutputStream* stream);
 
+// Begins a CSV output at `path` (a file or standard output) and writes its header line; `name`
+// becomes what messages call it.
+Outcome csv_open(const std::string& path, const char* header, std::string* name,
+                 AtomicOutput* target, OutputStream* stream);
+
 // Closes the stream, reporting any write that failed on the way, for the output called `name`.
 Outcome stream_close(OutputStream* stream, const std::string& name);
 

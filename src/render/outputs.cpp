@@ -52,6 +52,14 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
     return a.resolved == b.resolved;
 }
 
+// Hands something to every output whose kind takes it: `call` on each, until one fails.
+template <typename Call>
+Outcome each_output(Outputs* outputs, Call call) {
+    for (Output& output : outputs->open)
+        if (Outcome o = std::visit(call, output); !o) return o;
+    return {};
+}
+
 template <typename Kind>
 Outcome open_kind(Outputs* outputs, const std::string& path, const RunInfo& run) {
     Kind& kind = std::get<Kind>(outputs->open.emplace_back(std::in_place_type<Kind>));
@@ -108,19 +116,10 @@ Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
 }
 
 Outcome outputs_pass(Outputs* outputs, const PassView& pass) {
-    for (Output& output : outputs->open) {
-        const Outcome o = std::visit(
-            [&](auto& kind) -> Outcome {
-                if constexpr (requires { output_pass(&kind, pass); }) {
-                    return output_pass(&kind, pass);
-                } else {
-                    return {};
-                }
-            },
-            output);
-        if (!o) return o;
-    }
-    return {};
+    return each_output(outputs, [&](auto& kind) -> Outcome {
+        if constexpr (requires { output_pass(&kind, pass); }) return output_pass(&kind, pass);
+        return {};
+    });
 }
 
 Outcome outputs_frame(Outputs* outputs, int64_t number, const uint8_t* picture,
@@ -134,19 +133,10 @@ Outcome outputs_frame(Outputs* outputs, int64_t number, const uint8_t* picture,
         if (!same_as_before) frame_picture(picture, outputs->framing, outputs->framed.data());
         frame.framed = outputs->framed.data();
     }
-    for (Output& output : outputs->open) {
-        const Outcome o = std::visit(
-            [&](auto& kind) -> Outcome {
-                if constexpr (requires { output_frame(&kind, frame); }) {
-                    return output_frame(&kind, frame);
-                } else {
-                    return {};
-                }
-            },
-            output);
-        if (!o) return o;
-    }
-    return {};
+    return each_output(outputs, [&](auto& kind) -> Outcome {
+        if constexpr (requires { output_frame(&kind, frame); }) return output_frame(&kind, frame);
+        return {};
+    });
 }
 
 Outcome outputs_finish(Outputs* outputs) {
