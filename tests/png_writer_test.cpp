@@ -35,6 +35,14 @@ TEST(PngWriter, WritesEightBitRgbInTheTrueChannelOrderOrSaysWhyNot) {
 
     // A full disk: libpng's own write fails, or the final flush does.
     EXPECT_EQ(write_png_file("/dev/full", bgr.data(), 40, 30), "No space left on device");
+    // A file somebody else made is left alone when only a new one may be made.
+    bool created = true;
+    test_support::write_file(dir.file("theirs.png"), {'t'});
+    EXPECT_EQ(write_png_file(dir.file("theirs.png"), bgr.data(), 40, 30, PngCreate::new_only,
+                             &created),
+              "File exists");
+    EXPECT_FALSE(created);
+    EXPECT_EQ(test_support::read_file(dir.file("theirs.png")), std::vector<uint8_t>{'t'});
 }
 
 }  // namespace

@@ -472,6 +472,21 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         EXPECT_EQ(names_in(dir.file("empty")), c.signal ? Names{"theirs.txt"} : Names{});
         fs::remove(dir.file("empty/theirs.txt"));
     }
+    // A folder that cannot be put in place at the end (somebody made its name meanwhile) fails
+    // the run before any file is replaced.
+    test_support::write_file(dir.file("p.png"), {'o', 'l', 'd'});
+    test_support::Process late = test_support::start_program(
+        {kRender, "--wav", "t.wav", "--seconds", "1", "--plot", "p.png", "--png", "nd"},
+        dir.path);
+    ASSERT_TRUE(test_support::wait_until([&] {
+        for (const std::string& name : names_in(dir.path))
+            if (name.rfind("nd.partial-", 0) == 0) return true;
+        return false;
+    }, 20.0));
+    test_support::write_file(dir.file("nd"), {'x'});
+    const auto run = test_support::finish_program(late, 60.0);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(file_text(dir, "p.png"), "old");
 }
 
 TEST(RenderOutputs, NamesTheUserGivesNeverReachGnuplotAsCommands) {

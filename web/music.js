@@ -3,7 +3,7 @@
 // here to 16-bit stereo at the demo's rate and handed over as samples.
 import { core, facts, kWavOk, stage, text, toSample } from './core.js';
 
-const kPcmOk = 0;  // web_accept_pcm's verdict (an Accepted) for accepted samples
+const kPcmOk = 0;  // web_accept_pcm's verdict for accepted samples
 const kBytesPerMegabyte = 1e6;
 
 // Whether a file is larger than the longest music the page takes would be as a WAV in the

@@ -18,7 +18,6 @@ import { takeFile, tooLarge, tooLargeText } from './music.js';
 // Passes run per painted frame until this much of it is used (at least one pass); a 60 Hz
 // frame is 16.7 ms and the browser needs the rest to paint.
 const kPassBudgetMs = 12;
-const kRgbaBytesPerPixel = 4;  // the canvas's red, green, blue, alpha
 const kGentleKey = 'starglobe.gentle';  // localStorage: "1" or "0", the switch's last setting
 
 const status = { state: 'loading', passes: 0 };
@@ -56,7 +55,7 @@ function say(sentences, command = '') {
 function show(pointer) {
   const { width, height } = facts;
   const pixels = new Uint8ClampedArray(core.HEAPU8.buffer, pointer,
-    width * height * kRgbaBytesPerPixel);
+    width * height * facts.rgbaBytesPerPixel);
   screen.putImageData(new ImageData(pixels, width, height), 0, 0);
 }
 

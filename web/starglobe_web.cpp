@@ -47,8 +47,6 @@ constexpr uint64_t kMaxFileBytes = kWavHeaderBytes + uint64_t(kMaxSeconds) * kWa
 // Listening: the newest samples captured, interleaved left, right. A ring of 1 s.
 constexpr size_t kListenSamples = size_t{kSampleRateHz} * kWavChannels;
 
-enum class Accepted : int32_t { ok = 0, refused = 1, too_long = 2 };
-
 struct WebDemo {
     WavFile built_in;                   // synthesized from the score at start-up (synth_worker.cpp)
     WavFile own;                        // the last music the user gave that was accepted
@@ -122,6 +120,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
         {"width", whole(kImageWidth)},
         {"height", whole(kImageHeight)},
         {"bytesPerPixel", whole(kImageBytesPerPixel)},
+        {"rgbaBytesPerPixel", whole(kRgbaBytesPerPixel)},
         {"pictures", whole(kPictureCount)},
         {"sampleRate", whole(kSampleRateHz)},
         {"channels", whole(kWavChannels)},
@@ -137,8 +136,6 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
     for (const auto& [name, value] : facts)
         json += (json.empty() ? "{\"" : ",\"") + std::string(name) + "\":" + value;
     return hand_out(json + "}");
-}
-");
 }
 
 // A buffer of `size` bytes for a file the page hands over (a picture, the soundtrack, the
@@ -186,13 +183,14 @@ EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() { return accept_staged_wav(&demo.o
 
 // Takes the staged bytes as 16-bit stereo samples at 44,100 Hz, little-endian, that the
 // browser decoded from the user's file, and plays them from then on: as a WAV in the demo's
-// layout, through the same loader. Returns an Accepted.
+// layout, through the same loader. Returns 0 when it took them, 1 when there was no room.
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm() {
     size_t size = 0;
     std::unique_ptr<uint8_t[]> samples = take_staged(&size);
-    if (size > kMaxFileBytes - kWavHeaderBytes) return static_cast<int32_t>(Accepted::too_long);
-    std::unique_ptr<uint8_t[]> wav(new (std::nothrow) uint8_t[kWavHeaderBytes + size]);
-    if (!wav) return static_cast<int32_t>(Accepted::refused);
+    std::unique_ptr<uint8_t[]> wav(size <= kMaxFileBytes - kWavHeaderBytes
+                                       ? new (std::nothrow) uint8_t[kWavHeaderBytes + size]
+                                       : nullptr);
+    if (!wav) return 1;
     uint8_t header[kWavHeaderBytes];
     wav_write_header(header, static_cast<uint32_t>(size));
     std::memcpy(wav.get(), header, kWavHeaderBytes);
@@ -200,13 +198,7 @@ EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm() {
     samples.reset();
     demo.staged = std::move(wav);
     demo.staged_size = kWavHeaderBytes + size;
-    return accept_staged_wav(&demo.own) == 0 ? static_cast<int32_t>(Accepted::ok)
-                                             : static_cast<int32_t>(Accepted::refused);
-}
-
-// The demo's line for a refused WAV (a WavStatus), or null where the refusal is silent.
-EMSCRIPTEN_KEEPALIVE const char* web_wav_message(int32_t status) {
-    return wav_status_message(static_cast<WavStatus>(status));
+    return accept_staged_wav(&demo.own) == 0 ? 0 : 1;
 }
 
 // Why the last refused file was refused, in plain words.
@@ -226,8 +218,6 @@ EMSCRIPTEN_KEEPALIVE const int16_t* web_track_samples() {
 EMSCRIPTEN_KEEPALIVE uint32_t web_track_frames() {
     return demo.playing ? demo.playing->track.frames : 0;
 }
-// Whether the user's own music plays (else the built-in soundtrack).
-EMSCRIPTEN_KEEPALIVE int32_t web_plays_own() { return demo.playing == &demo.own ? 1 : 0; }
 
 // A fresh run, as the native program starts one: zeroed filters and envelopes, the noise
 // from the first value of the C library's unseeded sequence, and the view, gentle or not.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr const char* kConvertedName = "converted.wav";
+constexpr double kSecondsPerMinute = 60.0;
 constexpr const char* kScratchPattern = "/starglobe.XXXXXX";  // mkdtemp fills the Xs
 
 std::string quoted(const std::string& file) { return "'" + file + "'"; }
@@ -49,6 +51,10 @@ Outcome probe(const std::string& file, Probe* found) {
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
     if (stopped) return interrupted();
+    // ffprobe fails on what it cannot read at all: that is an answer, "no audio"; only a
+    // ffprobe that did not run properly (killed, missing libraries) is a failure.
+    if (!end.exited)
+        return failed("ffprobe could not look into " + quoted(file) + " (" + end.status + ")");
     found->audio = end.output.find("codec_type=audio") != std::string::npos;
     const size_t at = end.output.find("duration=");
     if (at != std::string::npos) {
@@ -72,7 +78,9 @@ Outcome make_scratch(ScratchFolder* scratch) {
 }
 
 Outcome too_long(const std::string& file, double seconds) {
-    return failed(quoted(file) + " lasts " + hours_and_minutes(seconds) +
+    // Its length in whole minutes rounded up, so that it never reads as the limit itself.
+    const double minutes_up = std::ceil(seconds / kSecondsPerMinute) * kSecondsPerMinute;
+    return failed(quoted(file) + " lasts " + hours_and_minutes(minutes_up) +
                   "; the demo plays music of at most " + hours_and_minutes(kWavMaxSeconds));
 }
 

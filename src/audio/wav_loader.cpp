@@ -12,6 +12,7 @@
 #include <new>
 #include <utility>
 
+#include "audio/convert.h"
 #include "common/stop_signal.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -24,7 +25,7 @@ constexpr const char* kUnsupported = "wav is unsupported";
 
 // Samples are read this much at a time, so that a stop signal is heard within a moment even
 // while a file of gigabytes comes in.
-constexpr size_t kReadPiece = size_t{16} << 20;
+constexpr size_t kReadPiece = size_t{4} << 20;
 
 // For describing refusals: offsets inside a "fmt " chunk's body, and two format tags.
 constexpr size_t kChunkHeaderBytes = 8;  // identifier and size
@@ -240,9 +241,7 @@ std::string describe_wav(const WavFile& wav) {
     if (tag != kWavFormatPcm || channels != kWavChannels || rate != kSampleRateHz ||
         bits != kWavBitsPerSample)
         return std::to_string(rate) + " Hz " + channels_text(channels) + " " +
-               std::to_string(bits) + "-bit " + format_text(tag) + ", needs " +
-               std::to_string(kSampleRateHz) + " Hz stereo " + std::to_string(kWavBitsPerSample) +
-               "-bit PCM";
+               std::to_string(bits) + "-bit " + format_text(tag) + ", needs " + pcm_in_words();
     const uint32_t fmt_size = wav_get_u32(bytes + kWavFmtSizeOffset);
     if (fmt_size != kWavFmtChunkBytes)
         return "its fmt chunk is " + std::to_string(fmt_size) + " bytes long, needs the plain " +

@@ -32,10 +32,10 @@ std::string exit_text(int status) {
 }
 
 // Waits for the child, retrying when a signal interrupts the wait. False if it cannot be
-// waited for at all.
+// waited for at all; then `status` holds the errno.
 bool wait_for(pid_t pid, int* status) {
     while (waitpid(pid, status, 0) < 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR) return *status = errno, false;
     }
     return true;
 }
@@ -74,8 +74,9 @@ ChildEnd ended(ChildProcess* child, int status, bool waited) {
     end.output = read_all(child->output);
     close_fd(&child->log);
     close_fd(&child->output);
-    end.ok = waited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    end.status = waited ? exit_text(status) : std::string("lost: ") + std::strerror(errno);
+    end.exited = waited && WIFEXITED(status);
+    end.ok = end.exited && WEXITSTATUS(status) == 0;
+    end.status = waited ? exit_text(status) : std::string("lost: ") + std::strerror(status);
     return end;
 }
 
@@ -103,8 +104,14 @@ std::string ChildEnd::last_log_line() const {
 }
 
 std::string find_on_path(const std::string& program) {
+    // Without PATH, the system's default search path, as the shells use: never the working
+    // folder alone, where a file of the same name could be anything.
     const char* path = std::getenv("PATH");
-    const std::string dirs = path ? path : "";
+    std::string dirs = path ? path : "";
+    if (!path) {
+        dirs.resize(confstr(_CS_PATH, nullptr, 0));
+        if (!dirs.empty()) confstr(_CS_PATH, dirs.data(), dirs.size()), dirs.pop_back();
+    }
     size_t start = 0;
     while (start <= dirs.size()) {
         size_t end = dirs.find(':', start);
@@ -226,7 +233,7 @@ ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
     while (child->pid >= 0) {
         const pid_t got = waitpid(child->pid, &status, WNOHANG);
         if (got == child->pid) return ended(child, status, true);
-        if (got < 0 && errno != EINTR) return ended(child, status, false);
+        if (got < 0 && errno != EINTR) return ended(child, errno, false);
         if (stop_signal() != 0) {
             *interrupted = true;
             child_kill(child);

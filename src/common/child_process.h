@@ -51,10 +51,11 @@ struct ChildProcess {
 };
 
 struct ChildEnd {
-    bool ok = false;     // it ran and exited with status 0
-    std::string status;  // "exit status 1", "killed by signal 9", ...
-    std::string log;     // what it wrote to standard error
-    std::string output;  // what it wrote to standard output, for ChildOutput::capture
+    bool ok = false;      // it ran and exited with status 0
+    bool exited = false;  // it ran to an exit of its own, whatever the status
+    std::string status;   // "exit status 1", "killed by signal 9", ...
+    std::string log;      // what it wrote to standard error
+    std::string output;   // what it wrote to standard output, for ChildOutput::capture
 
     // The last line of the log: a failing tool's own summary of what went wrong.
     std::string last_log_line() const;

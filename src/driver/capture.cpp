@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/timeline.h"
 #include "common/wav_format.h"
 
 namespace {
@@ -13,8 +14,9 @@ namespace {
 constexpr const char* kClientName = "starglobe";
 constexpr const char* kStreamName = "listening";
 constexpr int kRetryMs = 500;  // how often a lost server is asked again
-constexpr uint32_t kBytesPerMs = kWavByteRate / 1000;
-constexpr uint32_t kReadFrames = kSampleRateHz * kCaptureReadMs / 1000;
+constexpr auto kMs = static_cast<uint32_t>(kMsPerSecond);
+constexpr uint32_t kBytesPerMs = kWavByteRate / kMs;
+constexpr uint32_t kReadFrames = kSampleRateHz * kCaptureReadMs / kMs;
 
 pa_simple* connect(const std::string& source, int* error) {
     const pa_sample_spec spec = {PA_SAMPLE_S16LE, kSampleRateHz, kWavChannels};
@@ -75,6 +77,10 @@ Outcome capture_start(Capture* capture, const std::string& source) {
     if (!capture->connection) {
         if (error == PA_ERR_CONNECTIONREFUSED || error == PA_ERR_ACCESS)
             return failed("no sound server answered: is PulseAudio or PipeWire running?");
+        if (error == PA_ERR_NOENTITY && source.empty())
+            return failed(
+                "the default output has no monitor to listen to: name a source; "
+                "`pactl list short sources` lists them");
         if (error == PA_ERR_NOENTITY)
             return failed("no sound source named '" + source +
                           "': `pactl list short sources` lists them");

@@ -46,8 +46,11 @@ std::string parse_demo_command(int argc, const char* const* argv, const char* so
             } else if (arg == "--listen") {
                 if (command->listen) return "--listen is given twice";
                 command->listen = true;
-                // An optional SOURCE: the next argument, unless it is an option.
-                if (i + 1 < argc && argv[i + 1][0] != '-') command->source = argv[++i];
+                // An optional SOURCE: the next argument, unless it is an option or a file (then
+                // it was meant as FILE, which --listen does not take).
+                struct stat st;
+                if (i + 1 < argc && argv[i + 1][0] != '-' && stat(argv[i + 1], &st) != 0)
+                    command->source = argv[++i];
             } else if (arg.rfind("--listen=", 0) == 0) {
                 if (command->listen) return "--listen is given twice";
                 command->listen = true;

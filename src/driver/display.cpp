@@ -20,14 +20,14 @@ alignas(16) uint8_t staging_pixels[kImageBytes];
 
 }  // namespace
 
-bool display_start_up(Display* display, Uint32 subsystems) {
-    if (SDL_Init(subsystems) < 0) return false;
+StartUpFailure display_start_up(Display* display, Uint32 subsystems) {
+    if (SDL_Init(subsystems) < 0) return StartUpFailure::sdl;
     std::atexit(SDL_Quit);
     SDL_Surface* screen = SDL_SetVideoMode(kImageWidth, kImageHeight, kBitsPerPixel, kScreenFlags);
-    if (!screen) return false;
+    if (!screen) return StartUpFailure::video_mode;
     SDL_WM_SetCaption(kCaption, nullptr);
     SDL_ShowCursor(SDL_DISABLE);
-    return display_open(display, screen);
+    return display_open(display, screen) ? StartUpFailure::none : StartUpFailure::video_mode;
 }
 
 bool surface_has_picture_layout(const SDL_Surface* s) {

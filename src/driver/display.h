@@ -7,9 +7,10 @@
 // nothing is ever written outside the screen's pixels.
 //
 //     Display display;
-//     if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) { puts(SDL_GetError()); ...
-//     } uint8_t* pixels = display_lock(&display);   // compose here display_present(&display); //
-//     unlock, convert if needed, flip
+//     if (display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO) != StartUpFailure::none)
+//         puts(SDL_GetError());
+//     uint8_t* pixels = display_lock(&display);   // compose here
+//     display_present(&display);                  // unlock, convert if needed, flip
 #pragma once
 #include <SDL.h>
 
@@ -20,11 +21,18 @@ struct Display {
     SDL_Surface* staging = nullptr;  // our own picture; null when composing straight to screen
 };
 
+// Which step of the start-up failed.
+enum class StartUpFailure {
+    none,
+    sdl,         // SDL_Init: a subsystem (the sound driver, or the video) would not start
+    video_mode,  // the display mode, or our picture for another layout
+};
+
 // The demo's start-up of the screen, in the demo's order: SDL with `subsystems`, SDL_Quit as
 // an exit hook (so that SDL is shut down whenever the process ends after this), the 400 x 300
 // 24-bit full-screen mode (hardware, double-buffered), the caption "Demo" and no cursor, then
-// display_open. False, with SDL's error set, when SDL or the mode fails.
-bool display_start_up(Display* display, Uint32 subsystems);
+// display_open. On a failure SDL's error is set.
+StartUpFailure display_start_up(Display* display, Uint32 subsystems);
 
 // Whether `surface` is 400 x 300 packed blue-green-red pixels in 1200-byte rows.
 bool surface_has_picture_layout(const SDL_Surface* surface);

@@ -38,7 +38,7 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
 
     // No sound device of SDL's: nothing is played while listening.
     Display display;
-    if (!display_start_up(&display, SDL_INIT_VIDEO)) {
+    if (display_start_up(&display, SDL_INIT_VIDEO) != StartUpFailure::none) {
         std::puts(SDL_GetError());
         return {kFailureStatus, 0};
     }

@@ -39,7 +39,7 @@ void advise(DemoFailure failure, const std::string& file, bool not_audio) {
     if (failure == DemoFailure::sound_device) {
         say("no sound device could be opened; to watch without sound: "
             "SDL_AUDIODRIVER=dummy starglobe, or choose the device with SDL_AUDIODRIVER "
-            "(pulse, alsa); see starglobe(6), TROUBLESHOOTING");
+            "(pulse, alsa); see ENVIRONMENT in starglobe(6)");
     } else if (failure == DemoFailure::soundtrack && not_audio) {
         say("'" + file +
             "' is not audio: neither a WAV in the demo's layout nor a file ffmpeg "

@@ -69,11 +69,12 @@ void show_end_card(Display* display) {
 
 DemoEnd play_demo(const PlayRequest& request) {
     Display display;
-    if (!display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO)) {
-        // SDL starts its sound driver with the video: no sound device at all fails here.
+    if (const StartUpFailure f = display_start_up(&display, SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+        f != StartUpFailure::none) {
+        // SDL starts its sound driver with the video: no sound device at all fails there.
         const std::string error = SDL_GetError();
-        return fail(error.c_str(), request,
-                    video_starts() ? DemoFailure::sound_device : DemoFailure::other);
+        const bool sound = f == StartUpFailure::sdl && video_starts();
+        return fail(error.c_str(), request, sound ? DemoFailure::sound_device : DemoFailure::other);
     }
 
     if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)

@@ -54,6 +54,22 @@ int print(const std::string& text) {
     return kExitFailure;
 }
 
+// A span that holds nothing worth rendering, in words; "" when it holds something.
+std::string empty_span(const RenderOptions& options, const RenderPlan& plan) {
+    const Span& span = options.span;
+    const bool to_the_end = span.frames < 0 && span.seconds < 0.0;
+    if (to_the_end && span.start_s > 0.0 && plan.music_frames == plan.first_frame) {
+        char start[32];
+        std::snprintf(start, sizeof start, "%g", span.start_s);
+        return std::string("--start ") + start +
+               " is at or past the end of the music; give "
+               "--frames or --seconds to render past it";
+    }
+    if (!options.video_path.empty() && plan.frames() == 0)
+        return "--video needs at least one frame, and this span holds none";
+    return "";
+}
+
 // Ends a run that was stopped or failed: a stop signal by that signal, the reader of
 // standard output gone quietly, as SIGPIPE ends `yes`.
 int ended(const Outcome& outcome) {
@@ -98,6 +114,9 @@ int main(int argc, char** argv) {
         Outcome result = load_soundtrack(music, quiet_or_say, &soundtrack);
         if (result) {
             const RenderPlan plan = render_plan(options, soundtrack.wav.track);
+            // What only the music's length shows to be empty.
+            if (const std::string empty = empty_span(options, plan); !empty.empty())
+                return usage_error(empty);
             if (const std::string note = options.raw_path.empty() ? "" : raw_size_note(plan);
                 !note.empty())
                 quiet_or_say(note);

@@ -52,7 +52,6 @@ std::string parse_render_options(int argc, const char* const* argv, RenderOption
 std::string render_usage();
 
 // Whether the options ask for the output frames' pictures (video, png, raw, flashes): then
-// every pass
-// is composed, shown or not, so that the noise runs exactly as live, and a whole production
-// ends on the end card.
+// every pass is composed, shown or not, so that the noise runs exactly as live, and a whole
+// production ends on the end card.
 bool needs_pixels(const RenderOptions& options);

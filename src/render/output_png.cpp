@@ -28,9 +28,13 @@ Outcome output_open(PngOutput* out, const std::string& path, const RunInfo& run)
 Outcome output_frame(PngOutput* out, const FrameView& frame) {
     char name[32];
     std::snprintf(name, sizeof name, kNameFormat, frame.number);
-    output_wrote(&out->target, name);
-    const std::string why = write_png_file(out->target.write_path + "/" + name, frame.framed,
-                                           out->framing.width, out->framing.height);
+    // Never over a file somebody else put into the folder meanwhile; a file made here is the
+    // run's own, to remove if the run fails.
+    bool created = false;
+    const std::string why =
+        write_png_file(out->target.write_path + "/" + name, frame.framed, out->framing.width,
+                       out->framing.height, PngCreate::new_only, &created);
+    if (created) output_wrote(&out->target, name);
     if (why.empty()) return {};
     // Named as the user will look for it, not by the temporary folder.
     return failed("cannot write " + out->name + "/" + name + ": " + why);

@@ -10,6 +10,7 @@
 
 #include "audio/convert.h"
 #include "common/stop_signal.h"
+#include "common/timeline.h"
 
 namespace {
 
@@ -151,12 +152,13 @@ Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& ru
     s.output_path = to_stdout ? "" : out->target.write_path;
     s.seekable = out->target.way == OutputWay::replaced;
     s.audio_path = run.soundtrack.path;
-    s.audio_start_s = frame_time_ms(run.plan.first_frame, run.plan.fps) / 1000.0;
+    s.audio_start_s = frame_time_ms(run.plan.first_frame, run.plan.fps) / kMsPerSecond;
     s.rate_num = run.plan.fps.num;
     s.rate_den = run.plan.fps.den;
     s.frames = run.plan.frames();
     s.width = run.framing.width;
     s.height = run.framing.height;
+    out->frame_bytes = run.framing.bytes();
     s.crf = run.options.crf;
     s.preset = run.options.preset;
     ChildOptions options;
@@ -165,8 +167,7 @@ Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& ru
 }
 
 Outcome output_frame(VideoOutput* out, const FrameView& frame) {
-    const Outcome written = child_write(&out->ffmpeg, frame.framed,
-                                        size_t(out->settings.width) * out->settings.height * 3);
+    const Outcome written = child_write(&out->ffmpeg, frame.framed, out->frame_bytes);
     if (written || written.kind == OutcomeKind::interrupted) return written;
     // ffmpeg has ended early: its own account says why.
     const Outcome reason = output_complete(out);

@@ -147,10 +147,17 @@ Outcome outputs_finish(Outputs* outputs) {
     }
     // A Ctrl-C while a helper was finishing still means "stop": nothing is put in place.
     if (result && stop_signal() != 0) result = interrupted();
-    for (Output& output : outputs->open) {
-        if (!result) break;
-        result = std::visit([](auto& kind) { return output_commit(&kind.target); }, output);
-    }
+    // Folders first: renaming one can fail (somebody made the name meanwhile), renaming a file
+    // beside its own temporary cannot, so a failure replaces nothing.
+    for (const bool folders : {true, false})
+        for (Output& output : outputs->open) {
+            if (!result) break;
+            result = std::visit(
+                [&](auto& kind) {
+                    return kind.target.folder == folders ? output_commit(&kind.target) : Outcome{};
+                },
+                output);
+        }
     if (!result) outputs->open.clear();
     return result;
 }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
+#include "common/frame_controls.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
 
@@ -30,29 +33,39 @@ double loudness_db(const PcmTrack& track, int64_t first, int64_t end) {
     return rms > 0.0 ? std::max(kLoudnessFloorDb, 20.0 * std::log10(rms)) : kLoudnessFloorDb;
 }
 
-// One panel: its label, the y range and ticks, and what it draws.
+// One panel: its label, the y axis from `low` to `high` with ticks every `tick`, and what it
+// draws: gnuplot's plot clause for the data columns, filled down to `low`.
 struct Panel {
     const char* label;
-    const char* range;
-    const char* tics;
-    const char* plot;
+    double low, high, tick;
+    std::vector<std::pair<int, const char*>> columns;  // data column and its colour, back first
 };
 
 // Columns of the data block: 1 time (s), 2 loudness (dBFS), 3 mean flash, 4 highest flash,
 // 5 mean pulse, 6 mean noise_range, 7 share inverted (%).
-constexpr Panel kPanels[] = {
-    {"loudness\\n(dBFS)", "[-60:0]", "-60,20,0",
-     "$d using 1:2 with filledcurves y1=-60 lc rgb '#5b6c8f'"},
-    {"flash\\n(globe lit)", "[0:255]", "0,100,200",
-     "$d using 1:4 with filledcurves y1=0 lc rgb '#f3d28a', "
-     "$d using 1:3 with filledcurves y1=0 lc rgb '#d99a1e'"},
-    {"pulse\\n(stars dark)", "[0:255]", "0,100,200",
-     "$d using 1:5 with filledcurves y1=0 lc rgb '#7b4fa6'"},
-    {"noise_range\\n(noise level)", "[0:1020]", "0,250,1000",
-     "$d using 1:6 with filledcurves y1=0 lc rgb '#2a8f7d'"},
-    {"invert\\n(% of passes)", "[0:100]", "0,50,100",
-     "$d using 1:7 with filledcurves y1=0 lc rgb '#c8414f'"},
+const Panel kPanels[] = {
+    {"loudness\\n(dBFS)", kLoudnessFloorDb, 0, 20, {{2, "#5b6c8f"}}},
+    {"flash\\n(globe lit)", 0, kMaxFlash, 100, {{4, "#f3d28a"}, {3, "#d99a1e"}}},
+    {"pulse\\n(stars dark)", 0, kMaxPulse, 100, {{5, "#7b4fa6"}}},
+    {"noise_range\\n(noise level)", 0, kMaxNoiseRange, 250, {{6, "#2a8f7d"}}},
+    {"invert\\n(% of passes)", 0, kPercent, 50, {{7, "#c8414f"}}},
 };
+
+std::string number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+std::string panel_script(const Panel& p) {
+    std::string plot;
+    for (const auto& [column, colour] : p.columns)
+        plot += (plot.empty() ? "" : ", ") + std::string("$d using 1:") + std::to_string(column) +
+                " with filledcurves y1=" + number(p.low) + " lc rgb '" + colour + "'";
+    return std::string("set ylabel \"") + p.label + "\"\nset yrange [" + number(p.low) + ":" +
+           number(p.high) + "]\nset ytics " + number(p.low) + "," + number(p.tick) + "," +
+           number(p.high) + "\nplot " + plot + "\n";
+}
 
 }  // namespace
 
@@ -106,16 +119,14 @@ std::string plot_script(const Plot& plot, bool svg) {
         script += row;
     }
     script += "EOD\n";
+    const std::string x_from = std::to_string(plot.start_ms / kMsPerSecond);
+    const std::string x_to = std::to_string(plot.start_ms / kMsPerSecond + span_s);
     script +=
-        "set multiplot layout 5,1 title ARG1 font ',16' margins 0.1,0.985,0.07,0.93 spacing "
-        "0,0.018\n"
-        "set xrange [" +
-        std::to_string(plot.start_ms / kMsPerSecond) + ":" +
-        std::to_string(plot.start_ms / kMsPerSecond + span_s) +
-        "]\n"
-        "set xtics " +
-        std::to_string(step) +
-        " nomirror\n"
+        "set multiplot layout 5,1 title ARG1 font ',16' margins 0.1,0.985,0.07,0.93 "
+        "spacing 0,0.018\n";
+    script += "set xrange [" + x_from + ":" + x_to + "]\n";
+    script += "set xtics " + std::to_string(step) + " nomirror\n";
+    script +=
         "set grid front xtics lt 1 dt solid lc rgb '#ffffff' lw 1.2\n"
         "set style fill solid 1.0 noborder\n"
         "set border 3 lc rgb '#555555'\n"
@@ -129,8 +140,7 @@ std::string plot_script(const Plot& plot, bool svg) {
             script +=
                 "set format x '%.0tM:%02.0tS' time\n"
                 "set xlabel 'time in the soundtrack (minutes:seconds)'\n";
-        script += std::string("set ylabel \"") + p.label + "\"\nset yrange " + p.range +
-                  "\nset ytics " + p.tics + "\nplot " + p.plot + "\n";
+        script += panel_script(p);
     }
     script += "unset multiplot\n";
     return script;

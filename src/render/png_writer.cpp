@@ -61,8 +61,9 @@ std::string write_png(FILE* file, const uint8_t* bgr, int32_t width, int32_t hei
 }
 
 std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t width,
-                           int32_t height) {
-    FILE* file = std::fopen(path.c_str(), "wbe");
+                           int32_t height, PngCreate create, bool* created) {
+    FILE* file = std::fopen(path.c_str(), create == PngCreate::new_only ? "wbxe" : "wbe");
+    if (created) *created = file != nullptr;
     if (!file) return std::strerror(errno);
     std::string error = write_png(file, bgr, width, height);
     // A full disk shows as libpng's "Write Error", or only when the buffered rest is flushed;

@@ -11,7 +11,14 @@
 // bytes each in the order blue, green, red, with no gap between rows. Returns "" or the reason.
 std::string write_png(FILE* file, const uint8_t* bgr, int32_t width, int32_t height);
 
-// Creates (or replaces) `path` and writes the picture to it. Returns "" or the reason, in the
-// system's words where the system gave one ("No space left on device").
+enum class PngCreate {
+    or_replace,  // a file already there is replaced
+    new_only,    // a file already there is left alone: "File exists"
+};
+
+// Creates `path` and writes the picture to it; `created` (when given) says whether the file
+// was made, written whole or not. Returns "" or the reason, in the system's words where the
+// system gave one ("No space left on device").
 std::string write_png_file(const std::string& path, const uint8_t* bgr, int32_t width,
-                           int32_t height);
+                           int32_t height, PngCreate create = PngCreate::or_replace,
+                           bool* created = nullptr);

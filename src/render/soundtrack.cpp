@@ -35,7 +35,9 @@ Outcome load_soundtrack(const std::string& name, const Say& say, Soundtrack* sou
     }
     if (ready.not_audio)
         return failed(name + ": not audio ffmpeg can read: " + describe_wav(soundtrack->wav));
-    // A copy of ffmpeg's that still does not fit: the loader's reason, and the way out.
+    if (ready.converted)
+        return failed(name + ": ffmpeg's copy of it was refused: " + describe_wav(soundtrack->wav));
+    // Changed since it was looked at: the loader's reason, and the way out.
     return failed(name + ": " + describe_wav(soundtrack->wav) +
                   "\nconvert it with: " + conversion_advice(name));
 }

@@ -55,10 +55,11 @@ RenderPlan plan_timeline(const FrameRate& fps, const FrameRate& pass_rate, const
     }
     const bool whole_tail = span.frames < 0 && span.seconds < 0.0;
     if (whole_tail && end_card) plan.card_frames = frames_before(kEndCardMs, fps);
-    // The span ends where the first frame not rendered would start.
-    plan.passes = frames_before(frame_time_ms(plan.music_frames, fps), pass_rate);
-    plan.first_pass = plan.music_frames > plan.first_frame
-                          ? pass_shown(plan.first_frame, fps, pass_rate)
-                          : plan.passes;
+    // The span ends where the first frame not rendered would start; with no frame of music to
+    // show, no pass is needed at all.
+    if (plan.music_frames > plan.first_frame) {
+        plan.passes = frames_before(frame_time_ms(plan.music_frames, fps), pass_rate);
+        plan.first_pass = pass_shown(plan.first_frame, fps, pass_rate);
+    }
     return plan;
 }

@@ -30,53 +30,38 @@ const captures = [{ fps: 1000, frames: 3000 }, { fps: 60, frames: 300 },
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const work = mkdtempSync(join(tmpdir(), 'starglobe-web-test-'));
 
-// ---- Files the test gives the page. WAV files in the demo's layout are written here, by a
-// writer of the test's own: 16-bit stereo PCM at 44,100 Hz after the plain 44-byte header.
-const kRate = 44100;
-const kFullScale = 32767;
-
-function writeWav(name, seconds, sample /* (frame, channel) => -1..1 */) {
-  const frames = Math.round(seconds * kRate);
-  const wav = Buffer.alloc(44 + 4 * frames);
-  wav.write('RIFF', 0); wav.writeUInt32LE(36 + 4 * frames, 4); wav.write('WAVEfmt ', 8);
-  wav.writeUInt32LE(16, 16); wav.writeUInt16LE(1, 20); wav.writeUInt16LE(2, 22);
-  wav.writeUInt32LE(kRate, 24); wav.writeUInt32LE(4 * kRate, 28); wav.writeUInt16LE(4, 32);
-  wav.writeUInt16LE(16, 34); wav.write('data', 36); wav.writeUInt32LE(4 * frames, 40);
-  for (let i = 0; i < frames; ++i) {
-    for (let c = 0; c < 2; ++c) {
-      wav.writeInt16LE(Math.round(sample(i, c) * kFullScale), 44 + 4 * i + 2 * c);
-    }
+// ---- Files the test gives the page: WAV files in the demo's layout (16-bit stereo PCM at
+// 44,100 Hz after the plain 44-byte header) made by sox, the others by ffmpeg.
+function make(tool, name, ...args) {
+  const path = join(work, name);
+  if (tool === 'sox') {
+    execFileSync('sox', ['-V1', '-D', '-n', '-r', '44100', '-b', '16', '-e', 'signed-integer',
+      '-c', '2', path, ...args]);
+  } else {
+    execFileSync('ffmpeg', ['-v', 'error', '-y', ...args, path]);
   }
-  const path = join(work, name);
-  writeFileSync(path, wav);
   return path;
 }
 
-function ffmpeg(name, ...args) {
-  const path = join(work, name);
-  execFileSync('ffmpeg', ['-v', 'error', '-y', ...args, path]);
-  return path;
-}
-
-const square = (i, hz) => (Math.floor(2 * hz * i / kRate) % 2 ? -0.9 : 0.9);
 const files = {
   corrupted: join(work, 'corrupted.wav'),
   picture: join(work, 'picture.png'),  // a file that is not audio at all
-  short: writeWav('short.wav', 0.5, () => 0),
+  short: make('sox', 'short.wav', 'trim', '0', '0.5'),  // half a second of silence
   // Different tones left and right, so that swapped or mixed channels change the samples.
-  tone: writeWav('tone.wav', 1,
-    (i, c) => 0.5 * Math.sin(2 * Math.PI * (440 + 110 * c) * i / kRate)),
+  tone: make('sox', 'tone.wav', 'synth', '1', 'sine', '440', 'sine', '550', 'gain', '-6'),
   // Loud for a second, quiet for a second, long enough for a listening check (Chromium's fake
   // microphone loops it anyway).
-  bursts: writeWav('bursts.wav', 12, (i) => (Math.floor(i / kRate) % 2 ? 0 : square(i, 220))),
+  bursts: make('sox', 'bursts.wav', 'synth', '1', 'square', '220', 'gain', '-1', 'pad', '0', '1',
+    'repeat', '5'),
 };
 writeFileSync(files.corrupted, Buffer.concat([Buffer.from('RIFX'), Buffer.alloc(96)]));
 copyFileSync(join(site, 'assets/end_card.png'), files.picture);
 // ffmpeg writes a LIST chunk of metadata by default: the same samples in another layout.
-files.listed = ffmpeg('tone-listed.wav', '-i', files.tone, '-c:a', 'pcm_s16le');
-files.mp3 = ffmpeg('tone.mp3', '-f', 'lavfi', '-i', 'sine=frequency=440:duration=0.5', '-ac', '2');
+files.listed = make('ffmpeg', 'tone-listed.wav', '-i', files.tone, '-c:a', 'pcm_s16le');
+files.mp3 = make('ffmpeg', 'tone.mp3', '-f', 'lavfi', '-i', 'sine=frequency=440:duration=0.5',
+  '-ac', '2');
 // Mono at 48 kHz: the page must both mix and resample it.
-files.ogg = ffmpeg('tone.ogg', '-f', 'lavfi',
+files.ogg = make('ffmpeg', 'tone.ogg', '-f', 'lavfi',
   '-i', 'sine=frequency=440:duration=0.5:sample_rate=48000', '-c:a', 'libvorbis');
 const toneSamples = sha256(readFileSync(files.tone).subarray(44));
 
