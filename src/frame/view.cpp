@@ -1,5 +1,6 @@
 #include "frame/view.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #if defined(__SSE2__)
@@ -61,12 +62,73 @@ void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out
 
 }  // namespace
 
+// The limit's measure of a cell: stricter than the check's (see view.h).
+constexpr double kLimitGeneralChange = 0.07;
+constexpr double kLimitDarkerBelow = 0.85;
+constexpr double kLimitRedChange = 14.0;
+constexpr int kLimitStep = 4;  // pixels measured: every fourth column of every fourth row
+
+// Whether the cell has made its allowance of transitions within the window before `now_ms`.
+bool pace_spent(const CellPace& pace, double now_ms) {
+    return pace.count == kLimitTransitions && now_ms - pace.at[pace.next] < kLimitWindowMs;
+}
+
+void pace_note(CellPace* pace, double now_ms) {
+    pace->at[pace->next] = now_ms;
+    pace->next = (pace->next + 1) % kLimitTransitions;
+    pace->count = std::min(pace->count + 1, kLimitTransitions);
+}
+
+// Copies cell `c`'s pixels from `from` into `to`.
+void copy_cell(int c, const uint8_t* from, uint8_t* to) {
+    const int column = c % kCellsAcross, row = c / kCellsAcross;
+    const size_t left = size_t(cell_left(column)) * kImageBytesPerPixel;
+    const size_t bytes = size_t(cell_left(column + 1)) * kImageBytesPerPixel - left;
+    for (int y = cell_top(row); y < cell_top(row + 1); ++y) {
+        const size_t at = size_t(y) * kImagePitch + left;
+        std::memcpy(to + at, from + at, bytes);
+    }
+}
+
+// Shows the blended picture where the limit allows it: cell by cell, a change that would be
+// one transition too many keeps the cell as it was.
+void limit(PictureView* view, double now_ms) {
+    CellLights& lights = *view->lights;
+    measure_cells(view->blended.get(), kLimitStep, &lights);
+    std::array<bool, kCells> held{};
+    bool any_held = false;
+    for (int c = 0; c < kCells; ++c) {
+        CellPace& pace = view->pace[c];
+        Zigzag general = pace.general, red = pace.red;
+        const bool transition =
+            zigzag_step(&general, lights[c].luminance, kLimitGeneralChange, kLimitDarkerBelow) |
+            zigzag_step(&red, lights[c].redness, kLimitRedChange, kAnyDarkness);
+        if (transition && pace_spent(pace, now_ms)) {
+            held[c] = any_held = true;
+            continue;
+        }
+        pace.general = general, pace.red = red;
+        if (transition) pace_note(&pace, now_ms);
+    }
+    // Usually nothing is held: then the whole picture goes at once.
+    if (!any_held) {
+        std::memcpy(view->shown.get(), view->blended.get(), kImageBytes);
+        return;
+    }
+    for (int c = 0; c < kCells; ++c)
+        if (!held[c]) copy_cell(c, view->blended.get(), view->shown.get());
+}
+
 PictureView view_start(bool gentle) {
     PictureView view;
     view.gentle = gentle;
     if (gentle) {
         view.composed = std::make_unique<uint8_t[]>(kImageBytes);
         view.level = std::make_unique<float[]>(kImageBytes);
+        view.blended = std::make_unique<uint8_t[]>(kImageBytes);
+        view.shown = std::make_unique<uint8_t[]>(kImageBytes);
+        view.pace = std::make_unique<CellPace[]>(kCells);
+        view.lights = std::make_unique<CellLights>();
     }
     return view;
 }
@@ -80,14 +142,15 @@ void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
     if (!view->primed) {
         // The first pass is shown as it is: there is nothing to come from.
         for (size_t i = 0; i < kImageBytes; ++i) view->level[i] = view->composed[i];
-        std::memcpy(screen, view->composed.get(), kImageBytes);
+        std::memcpy(view->blended.get(), view->composed.get(), kImageBytes);
         view->primed = true;
-        view->last_ms = elapsed_ms;
-        return;
+    } else {
+        assert(elapsed_ms >= view->last_ms);
+        const double dt = elapsed_ms - view->last_ms;
+        const float weight = static_cast<float>(dt / (kGentleTimeMs + dt));
+        blend_all(view->level.get(), view->composed.get(), weight, view->blended.get());
     }
-    assert(elapsed_ms >= view->last_ms);
-    const double dt = elapsed_ms - view->last_ms;
     view->last_ms = elapsed_ms;
-    const float weight = static_cast<float>(dt / (kGentleTimeMs + dt));
-    blend_all(view->level.get(), view->composed.get(), weight, screen);
+    limit(view, elapsed_ms);
+    std::memcpy(screen, view->shown.get(), kImageBytes);
 }

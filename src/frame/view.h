@@ -1,5 +1,5 @@
 // What the viewer is shown of each pass: the composed picture as it is, or, in gentle mode,
-// the composed picture passed through a filter in time.
+// the composed picture passed through a filter in time that keeps it from flashing.
 //
 //     PictureView view = view_start(gentle);          // allocates, once
 //     frame_pass(..., view_target(&view, screen));    // compose where the view wants it
@@ -7,24 +7,51 @@
 //
 // The demo flashes hard by design: strong flashes and pulses switch the colour routing and
 // invert the star field many times a second, and noise sparkles over the whole picture. The
-// gentle filter keeps, per pixel and channel, a level that moves toward each new pass by the
-// weight dt / (kGentleTimeMs + dt), dt being the milliseconds since the previous pass: a
-// first-order low-pass with that time constant, the same in milliseconds at any pass rate.
-// Changes faster than a few a second fade to a fraction of their contrast, while the music's
-// sections (white in near silence, dark and noisy when loud) still come and go within a
-// second. The arithmetic is single-precision float, each product and sum rounded in turn, so
-// that the renderer and the web page show the same gentle frames.
+// gentle view does two things, both in milliseconds, the same at any pass rate:
+// - It blends. Per pixel and channel it keeps a level that moves toward each new pass by the
+//   weight dt / (kGentleTimeMs + dt), dt being the milliseconds since the previous pass: a
+//   first-order low-pass. Changes faster than a few a second fade to a fraction of their
+//   contrast, while the music's sections (white in near silence, dark and noisy when loud)
+//   still come and go within a second. Single-precision float, each product and sum rounded
+//   in turn, so that the renderer and the web page show the same gentle frames.
+// - It limits. Music can still pulse hard and fast enough to flash through the blend, so the
+//   picture shown is measured as the flash check measures it (frame/flash_measure.h), cell by
+//   cell and more strictly: a cell that has made its allowance of transitions within the last
+//   stretch of time holds what it shows until a further transition fits. No cell, and so no
+//   quarter of any field, can then flash more than three times in any second.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 
-// The filter's time constant in milliseconds.
+#include "frame/flash_measure.h"
+
+// The blend's time constant in milliseconds.
 constexpr double kGentleTimeMs = 200.0;
+
+// The limit, stricter than the check on every count so that what the check sees of the
+// pictures shown (whole frames, every pixel, a few of the passes) always fits it: transitions
+// of 0.07 rather than 0.10 with the darker state below 0.85 (red: 14 rather than 20), measured
+// on every fourth pixel each way, at most 6 (three flashes) in any 1.2 s rather than 1 s.
+constexpr int kLimitTransitions = kMaxFlashesPerSecond * kTransitionsPerFlash;
+constexpr double kLimitWindowMs = 1200.0;
+
+// A cell's transitions lately, for the limit: the times of the last kLimitTransitions.
+struct CellPace {
+    Zigzag general, red;                       // over what the cell has shown
+    std::array<double, kLimitTransitions> at;  // transition times, ms; oldest at `next`
+    int next = 0;
+    int count = 0;
+};
 
 struct PictureView {
     bool gentle = false;
     std::unique_ptr<uint8_t[]> composed;  // gentle: where passes are composed
-    std::unique_ptr<float[]> level;       // gentle: the shown level of every byte, 0..255
+    std::unique_ptr<float[]> level;       // gentle: the blended level of every byte, 0..255
+    std::unique_ptr<uint8_t[]> blended;   // gentle: the levels, rounded
+    std::unique_ptr<uint8_t[]> shown;     // gentle: what the viewer sees
+    std::unique_ptr<CellPace[]> pace;     // gentle: per cell, for the limit
+    std::unique_ptr<CellLights> lights;   // gentle: scratch for measuring
     double last_ms = 0.0;                 // the previous pass's time
     bool primed = false;                  // a pass has been shown
 };

@@ -6,19 +6,8 @@
 //     flash_check_frame(&check, picture);             // every output frame, in order
 //     ...check.seconds: one FlashSecond per second of frames...
 //
-// The interpretation chosen, for a full-screen picture whose viewing distance is unknown:
-// - Relative luminance from sRGB: each channel linearised (c / 12.92 up to 0.04045, else
-//   ((c + 0.055) / 1.055)^2.4), then 0.2126 R + 0.7152 G + 0.0722 B.
-// - Areas, not pixels: the picture is measured in cells, kCellsAcross x kCellsAcross of them,
-//   each by its mean linear red, green and blue (the pixel noise of the demo is far finer than
-//   any area that matters). A 10-degree field is taken as a window a third of the picture's
-//   width and height (kCellsPerWindow x kCellsPerWindow cells), at every cell position.
-// - A general transition is a change of relative luminance of at least 0.10 where the darker
-//   state is below 0.80; a red transition a change of at least 20 in (R - G - B) x 320 (0 where
-//   negative, and 0 unless the red is saturated, R / (R + G + B) >= 0.8), linear values.
-// - Changes are measured between turning points: a cell's series is followed as a zigzag that
-//   turns only when it has moved back by the threshold, so a ramp over many frames is one
-//   transition, and noise smaller than the threshold none.
+// The measure and its interpretation of the definitions are frame/flash_measure.h's; here, on
+// top of it:
 // - A flash is a pair of opposing transitions: a cell's flashes in a period are half its
 //   transitions there. A window has as many flashes in a period as a quarter of its area
 //   (a quarter of its cells) has at least: the flash must cover a quarter of the field.
@@ -29,9 +18,8 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int kCellsPerWindow = 8;                 // a window's side, in cells
-constexpr int kCellsAcross = 3 * kCellsPerWindow;  // windows a third of the picture a side
-constexpr int kMaxFlashesPerSecond = 3;            // more than this fails the criterion
+#include "frame/flash_measure.h"
+
 
 // The worst of one second of output.
 struct FlashSecond {
@@ -41,16 +29,6 @@ struct FlashSecond {
     int32_t window_y = 0;
     double luminance = 0.0;  // the mean relative luminance of its frames, 0..1
     int32_t frames = 0;      // frames in it so far
-};
-
-// A cell's series followed as a zigzag (see above).
-struct Zigzag {
-    double pivot = 0.0;            // the last turning point
-    double ext = 0.0;              // the farthest point of the current leg
-    int direction = 0;             // +1 rising, -1 falling, 0 not yet moved by the threshold
-    double low = 0.0, high = 0.0;  // before the first leg: the range so far
-    bool started = false;
-    bool counted = false;  // the current leg has been counted as a transition
 };
 
 struct FlashCheck {
