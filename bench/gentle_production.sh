@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The flash check over the whole production: the demo as it is at the live look, and the
 # gentle view at 60, 1,000 and 10,000 passes a second (the last takes several minutes). Prints
-# each summary, and draws the mean brightness of every second, default against gentle, into
-# PLOT.png when given (the README's docs/gentle-brightness.png).
+# each summary and how closely the gentle brightness of each second follows the default's,
+# and draws both into PLOT.png when given (the README's docs/gentle-brightness.png).
 #
 #     bench/gentle_production.sh BUILD_DIR [PLOT.png]
 set -euo pipefail
@@ -16,8 +16,12 @@ for rate in 60 1000 10000; do
     echo -n "gentle, $rate passes a second: "
     render --loop-fps "$rate" --gentle --flashes "$work/gentle-$rate.csv" 2>&1
 done
-[[ -n $plot ]] || exit 0
 # Columns of --flashes: second, general, red, window_x, window_y, luminance.
+paste -d, "$work/default.csv" "$work/gentle-1000.csv" | awk -F, 'NR > 1 {
+        x = $6; y = $12; n++; sx += x; sy += y; sxx += x * x; syy += y * y; sxy += x * y }
+    END { printf "brightness of each second, as it is against gentle: correlation %.2f\n",
+          (n * sxy - sx * sy) / sqrt((n * sxx - sx * sx) * (n * syy - sy * sy)) }'
+[[ -n $plot ]] || exit 0
 gnuplot <<PLOT
 set terminal pngcairo size 1200,420 font 'DejaVu Sans,12'
 set output '$plot'

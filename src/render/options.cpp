@@ -317,8 +317,9 @@ const std::vector<OptionEntry>& option_table() {
          }},
         {"--gentle", nullptr, nullptr,
          "the gentle picture, as starglobe --gentle shows it: every pass blended into the "
-         "picture shown with a time constant of " + num(int64_t(kGentleTimeMs)) + " ms, so "
-         "that it flashes no more than three times a second (for every picture output)",
+         "picture shown with a time constant of " + num(int64_t(kGentleTimeMs)) + " ms, and "
+         "each part of it held still rather than flash more than three times a second (for "
+         "every picture output)",
          [](const std::string&, RenderOptions* o) -> std::string {
              o->gentle = true;
              return "";
