@@ -100,9 +100,11 @@ void limit(PictureView* view, double now_ms) {
     for (int c = 0; c < kCells; ++c) {
         CellPace& pace = view->pace[c];
         Zigzag general = pace.general, red = pace.red;
-        const bool transition =
-            zigzag_step(&general, lights[c].luminance, kLimitGeneralChange, kLimitDarkerBelow) |
-            zigzag_step(&red, lights[c].redness, kLimitRedChange, kAnyDarkness);
+        // Both zigzags step, whichever turns.
+        const bool general_turned =
+            zigzag_step(&general, lights[c].luminance, kLimitGeneralChange, kLimitDarkerBelow);
+        const bool red_turned = zigzag_step(&red, lights[c].redness, kLimitRedChange, kAnyDarkness);
+        const bool transition = general_turned || red_turned;
         if (transition && pace_spent(pace, now_ms)) {
             held[c] = any_held = true;
             continue;
