@@ -38,9 +38,9 @@ TEST(PngWriter, WritesEightBitRgbInTheTrueChannelOrderOrSaysWhyNot) {
     // A file somebody else made is left alone when only a new one may be made.
     bool created = true;
     test_support::write_file(dir.file("theirs.png"), {'t'});
-    EXPECT_EQ(write_png_file(dir.file("theirs.png"), bgr.data(), 40, 30, PngCreate::new_only,
-                             &created),
-              "File exists");
+    EXPECT_EQ(
+        write_png_file(dir.file("theirs.png"), bgr.data(), 40, 30, PngCreate::new_only, &created),
+        "File exists");
     EXPECT_FALSE(created);
     EXPECT_EQ(test_support::read_file(dir.file("theirs.png")), std::vector<uint8_t>{'t'});
 }

@@ -476,13 +476,14 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     // the run before any file is replaced.
     test_support::write_file(dir.file("p.png"), {'o', 'l', 'd'});
     test_support::Process late = test_support::start_program(
-        {kRender, "--wav", "t.wav", "--seconds", "1", "--plot", "p.png", "--png", "nd"},
-        dir.path);
-    ASSERT_TRUE(test_support::wait_until([&] {
-        for (const std::string& name : names_in(dir.path))
-            if (name.rfind("nd.partial-", 0) == 0) return true;
-        return false;
-    }, 20.0));
+        {kRender, "--wav", "t.wav", "--seconds", "1", "--plot", "p.png", "--png", "nd"}, dir.path);
+    ASSERT_TRUE(test_support::wait_until(
+        [&] {
+            for (const std::string& name : names_in(dir.path))
+                if (name.rfind("nd.partial-", 0) == 0) return true;
+            return false;
+        },
+        20.0));
     test_support::write_file(dir.file("nd"), {'x'});
     const auto run = test_support::finish_program(late, 60.0);
     EXPECT_EQ(run.exit_code, 1) << run.err;

@@ -19,13 +19,13 @@ constexpr uint32_t kBytesPerMs = kWavByteRate / kMs;
 constexpr uint32_t kReadFrames = kSampleRateHz * kCaptureReadMs / kMs;
 
 pa_simple* connect(const std::string& source, int* error) {
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, kSampleRateHz, kWavChannels};
+    const pa_sample_spec format = {PA_SAMPLE_S16LE, kSampleRateHz, kWavChannels};
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);  // playback only
     attr.fragsize = kCaptureFragmentMs * kBytesPerMs;
     return pa_simple_new(nullptr, kClientName, PA_STREAM_RECORD,
-                         source.empty() ? kDefaultMonitor : source.c_str(), kStreamName, &spec,
+                         source.empty() ? kDefaultMonitor : source.c_str(), kStreamName, &format,
                          nullptr, &attr, error);
 }
 

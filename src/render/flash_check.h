@@ -20,7 +20,6 @@
 
 #include "frame/flash_measure.h"
 
-
 // The worst of one second of output.
 struct FlashSecond {
     int32_t general = 0;   // most general flashes in a one-second period ending in it
