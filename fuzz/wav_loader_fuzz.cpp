@@ -3,6 +3,7 @@
 // samples are all read, so a frame count reaching past the input shows too. A rejection must
 // leave the track alone, every verdict agree with whether it has a line to print, and the
 // words describing a refusal come from the header alone, whatever it holds.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,7 @@ void check_input(const std::vector<uint8_t>& input) {
         check(track.samples == kUntouchedSamples && track.frames == kUntouchedFrames,
               "a rejected input changed the track");
         auto copy = std::make_unique<uint8_t[]>(input.size());
-        std::memcpy(copy.get(), input.data(), input.size());
+        std::copy(input.begin(), input.end(), copy.get());  // memcpy may not take null
         const WavFile refused = wav_from_bytes(std::move(copy), input.size());
         check(refused.status == status && !describe_wav(refused).empty(),
               "a refusal goes undescribed");

@@ -39,7 +39,7 @@ cases=(
     "mp3|0||^starglobe: converting .*song.mp3.* with ffmpeg to 16-bit stereo PCM at 44,100 Hz$|$work/song.mp3"
     "corrupt|255|wav is corrupted
 Failed to load WAV|^starglobe: .*corrupt.wav' is not audio|$work/corrupt.wav"
-    "help|0|Usage: starglobe [[]FILE[]]*|^$|--help"
+    "help|0|Usage: starglobe [[]--gentle[]] [[]FILE[]]*|^$|--help"
     "version|0|starglobe $version|^$|--version"
     "unknown|2||unknown option '--loud'|--loud"
 )
@@ -56,7 +56,8 @@ playing() {  # the command has become the demo and opened the sound device (a se
         (($(ls "/proc/$1/task" | wc -l) > 1))
 }
 for signal in TERM INT; do
-    setsid "$usr/games/starglobe" >"$work/stop.out" 2>&1 &
+    # A script's background job ignores INT unless told otherwise; a terminal's does not.
+    setsid env --default-signal=INT "$usr/games/starglobe" >"$work/stop.out" 2>&1 &
     command=$!
     for ((tries = 0; tries < 100; tries++)); do playing "$command" && break; sleep 0.1; done
     playing "$command" || fail "the demo did not start: $(cat "$work/stop.out")"
