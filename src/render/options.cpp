@@ -213,9 +213,9 @@ const std::vector<OptionEntry>& option_table() {
              if (v.empty()) return "--video needs a file name ending in .mp4 or .mkv, or -";
              const std::string ext = extension_of(v);
              if (ext == ".webm")
-                 return "--video: .webm is not offered: VP9 encodes this picture's noise slower "
-                        "than real time on two cores and at a third of H.264's fidelity; use .mp4 or "
-                        ".mkv";
+                 return "--video: .webm is not offered: VP9 encodes this picture's noise "
+                        "slower than real time on two cores and at a third of H.264's "
+                        "fidelity; use .mp4 or .mkv";
              if (v != kStdoutName && !names_standard_output(v) && video_container(v) == nullptr)
                  return "--video wants a name ending in .mp4 or .mkv, or -, not " + quoted(v);
              o->video_path = v;
