@@ -70,7 +70,6 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
     VideoOutput video;
     video.name = "v.mp4";
     video.settings = settings_for("/tmp/v.mp4.partial-x");
-    video.frame_bytes = 400 * 300 * 3;
     EXPECT_TRUE(child_start(ffmpeg_arguments(video.settings), {}, &video.ffmpeg));
     if (video.ffmpeg.pid > 0) body(&video);
     setenv("PATH", saved.c_str(), 1);
@@ -89,7 +88,7 @@ TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOn
         with_fake_ffmpeg(
             "head -c 1000 >/dev/null\necho '" + std::string(c.complaint) + "' >&2\nexit 3",
             [&c](VideoOutput* video) {
-                const std::vector<uint8_t> frame(video->frame_bytes, 0);
+                const std::vector<uint8_t> frame(400 * 300 * 3, 0);
                 FrameView view;
                 view.framed = frame.data();
                 Outcome written;

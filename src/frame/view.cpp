@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -60,8 +61,6 @@ void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out
 #endif
 }
 
-}  // namespace
-
 // The limit's measure of a cell: stricter than the check's (see view.h).
 constexpr double kLimitGeneralChange = 0.07;
 constexpr double kLimitDarkerBelow = 0.85;
@@ -112,14 +111,17 @@ void limit(PictureView* view, double now_ms) {
         pace.general = general, pace.red = red;
         if (transition) pace_note(&pace, now_ms);
     }
-    // Usually nothing is held: then the whole picture goes at once.
+    // Usually nothing is held: then the blended picture is the one shown, as it is (the next
+    // pass blends into the other buffer afresh, every byte).
     if (!any_held) {
-        std::memcpy(view->shown.get(), view->blended.get(), kImageBytes);
+        std::swap(view->shown, view->blended);
         return;
     }
     for (int c = 0; c < kCells; ++c)
         if (!held[c]) copy_cell(c, view->blended.get(), view->shown.get());
 }
+
+}  // namespace
 
 PictureView view_start(bool gentle) {
     PictureView view;

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "audio/convert.h"
+#include "common/picture.h"
 #include "common/stop_signal.h"
 #include "common/timeline.h"
 
@@ -158,7 +159,6 @@ Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& ru
     s.frames = run.plan.frames();
     s.width = run.framing.width;
     s.height = run.framing.height;
-    out->frame_bytes = run.framing.bytes();
     s.crf = run.options.crf;
     s.preset = run.options.preset;
     ChildOptions options;
@@ -167,7 +167,9 @@ Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& ru
 }
 
 Outcome output_frame(VideoOutput* out, const FrameView& frame) {
-    const Outcome written = child_write(&out->ffmpeg, frame.framed, out->frame_bytes);
+    const size_t frame_bytes =
+        size_t(out->settings.width) * size_t(out->settings.height) * kImageBytesPerPixel;
+    const Outcome written = child_write(&out->ffmpeg, frame.framed, frame_bytes);
     if (written || written.kind == OutcomeKind::interrupted) return written;
     // ffmpeg has ended early: its own account says why.
     const Outcome reason = output_complete(out);

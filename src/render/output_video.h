@@ -67,7 +67,6 @@ struct VideoOutput {
     std::string name;  // as messages call it
     AtomicOutput target;
     VideoSettings settings;
-    size_t frame_bytes = 0;  // of each framed picture ffmpeg takes
     ChildProcess ffmpeg;
 };
 
