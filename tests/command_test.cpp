@@ -39,16 +39,34 @@ struct Case {
     bool temp_empty() const { return names_in(dir.file("tmp")).empty(); }
 };
 
+// A file whose first four bytes tell the stand-ins below what to do with it.
+void write_marked(const Case& c, const std::string& name, const std::string& mark) {
+    std::vector<uint8_t> bytes(mark.begin(), mark.end());
+    bytes.resize(100, 'm');
+    write_file(c.dir.file(name), bytes);
+}
+
 TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
     Case c;
-    write_file(c.dir.file("notes.txt"), std::vector<uint8_t>(100, 'x'));
+    write_file(c.dir.file("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
     write_file(c.dir.file("tiny.wav"), {'R', 'I', 'F', 'F'});
     write_file(c.dir.file("song.wav"), tone_wav(0.3));
-    // An hour-long stream ffprobe calls seven hours long: refused before any converting.
+    // The stand-ins read the file they are handed, as the real ones do, never its name.
+    // An hour-long stream ffprobe calls 7 h 1 min long: refused before any converting, its
+    // length not overstated. A length that is no number, a flood of words; a failing ffmpeg
+    // whose complaint holds an escape that would clear the screen.
     c.stand_in("ffprobe",
-               "case \"$*\" in *long.mp3) printf 'codec_type=audio\\nduration=25230.5"
-               "\\n' ;; *) exec /usr/bin/ffprobe \"$@\" ;; esac");
-    write_file(c.dir.file("long.mp3"), std::vector<uint8_t>(100, 'm'));
+               "case $(head -c 4 /dev/fd/3) in LONG) echo codec_type=audio; echo duration=25260.9;;"
+               " HUGE) echo codec_type=audio; echo duration=1e400;;"
+               " FLOD) echo codec_type=audio; yes | head -c 100000;;"
+               " ESCC) echo codec_type=audio;; *) exec /usr/bin/ffprobe \"$@\";; esac");
+    c.stand_in("ffmpeg",
+               "case $(head -c 4 /dev/fd/3) in ESCC) printf 'bad\\033[2J\\tnews\\n' >&2; exit 1;;"
+               " *) exec /usr/bin/ffmpeg \"$@\";; esac");
+    write_marked(c, "long.mp3", "LONG");
+    write_marked(c, "huge.mp3", "HUGE");
+    write_marked(c, "flood.mp3", "FLOD");
+    write_marked(c, "\033[2J.mp3", "ESCC");
     const std::vector<std::string> no_display = {
         "SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=wayland-0", kHeadless[1]};
     const struct {
@@ -56,12 +74,13 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
         int status;
         std::string out, err;
     } cases[] = {
+        // The loader's lines as they are, then the reason the renderer and the page give.
         {{"notes.txt"},
          {},
          255,
-         "wav is corrupted\nFailed to load WAV\n",
-         "starglobe: 'notes.txt' is not audio: neither a WAV in the demo's layout nor a file "
-         "ffmpeg can decode\n"},
+         "Failed to load WAV\n",
+         "starglobe: 'notes.txt' is not audio ffmpeg can read: only 6 bytes, too short for a "
+         "WAV file\n"},
         {{"tiny.wav"}, {}, 255, "Failed to load WAV\n", "'tiny.wav' is not audio"},
         {{"long.mp3"},
          {},
@@ -69,6 +88,24 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
          "",
          "starglobe: 'long.mp3' lasts 7 hours 1 minute; the demo plays "
          "music of at most 6 hours 45 minutes\n"},
+        {{"huge.mp3"},
+         {},
+         1,
+         "",
+         "starglobe: ffprobe gives 'huge.mp3' an impossible length (1e400 seconds): taken as "
+         "unknown\n"},
+        {{"flood.mp3"},
+         {},
+         1,
+         "",
+         "starglobe: ffprobe answered with 4096 bytes or more about 'flood.mp3', where two short "
+         "lines were asked for: is the ffprobe on PATH broken?\n"},
+        // Names as coreutils quotes them, a helper's complaint without control characters.
+        {{"\033[2J.mp3"},
+         {},
+         1,
+         "",
+         "starglobe: ffmpeg could not convert ''$'\\033''[2J.mp3': bad[2J news\n"},
         {{"song.wav"},
          {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"},
          255,
@@ -97,8 +134,20 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
         EXPECT_TRUE(sdls_line ? r.out.find('\n') == r.out.size() - 1 : r.out == k.out)
             << k.args[0] << ": " << r.out;
         EXPECT_NE(r.err.find(k.err), std::string::npos) << k.args[0] << ": " << r.err;
+        EXPECT_EQ(r.err.find('\033'), std::string::npos) << k.args[0] << ": " << r.err;
         EXPECT_TRUE(c.temp_empty()) << k.args[0];
     }
+    // Music on standard input: the file opened and checked is the one converted.
+    std::vector<uint8_t> other_rate = tone_wav(0.3);
+    put_u32(other_rate, 24, 22050), put_u32(other_rate, 28, 22050 * 4);
+    write_file(c.dir.file("song22.wav"), other_rate);
+    std::vector<std::string> env = c.env;
+    env.push_back("SDL_AUDIODRIVER=no-such-driver");  // ends the run once it is converted
+    const ProcessResult r = run_program(
+        {"/bin/sh", "-c", "exec \"$0\" /dev/stdin <song22.wav", kCommand}, c.dir.path, env);
+    EXPECT_NE(r.err.find("starglobe: converting '/dev/stdin' with ffmpeg"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("no sound device could be opened"), std::string::npos) << r.err;
     // Help and version that cannot be written are failures, not successes.
     for (const char* option : {"--help", "--version"}) {
         const ProcessResult r = run_program(
@@ -110,13 +159,17 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
 
 // Ctrl-C as a terminal sends it: SIGINT to the whole foreground process group. The command
 // and the demo end through its ordinary shutdown within a second, by that signal, and leave
-// no temporary folder.
+// no temporary folder, nor anything the helpers started: a helper's group ends with it.
 TEST(Command, CtrlCInATerminalEndsItDuringTheConversionAndDuringPlay) {
     Case c;
     write_file(c.dir.file("long.wav"), tone_wav(30.0));
     write_file(c.dir.file("song.ogg"), std::vector<uint8_t>(100, 'o'));
-    c.stand_in("ffprobe", "printf 'codec_type=audio\\nduration=60\\n'");
-    c.stand_in("ffmpeg", "echo started > \"$TMPDIR/../ffmpeg-ran\"; exec sleep 60");
+    c.stand_in("ffprobe",
+               "sleep 60 & echo $! > \"$TMPDIR/../probe-sleep\"; "
+               "printf 'codec_type=audio\\nduration=60\\n'");
+    c.stand_in("ffmpeg",
+               "sleep 60 & echo $! > \"$TMPDIR/../convert-sleep\"; "
+               "echo started > \"$TMPDIR/../ffmpeg-ran\"; wait");
     const auto started = [&](const Process& p, const std::string& name) {
         if (name == "song.ogg") return std::filesystem::exists(c.dir.file("ffmpeg-ran"));
         std::error_code gone;  // SDL's audio thread joins when the sound device opens
@@ -133,6 +186,16 @@ TEST(Command, CtrlCInATerminalEndsItDuringTheConversionAndDuringPlay) {
         EXPECT_EQ(r.exit_code, 128 + SIGINT) << name << ": " << r.err;
         EXPECT_LT(monotonic_seconds() - sent, 1.0) << name;
         EXPECT_TRUE(c.temp_empty()) << name;
+    }
+    for (const std::string file : {"probe-sleep", "convert-sleep"}) {
+        const std::vector<uint8_t> pid = read_file(c.dir.file(file));
+        const std::string stat = "/proc/" + std::string(pid.begin(), pid.end() - 1) + "/stat";
+        const auto gone = [&] {  // no such process, or one ended but not yet collected
+            std::ifstream in(stat);
+            std::string id, name, state;
+            return !(in >> id >> name >> state) || state == "Z";
+        };
+        EXPECT_TRUE(wait_until(gone, 10.0)) << file << " outlived its helper";
     }
 }
 

@@ -229,12 +229,50 @@ TEST(RenderProgram, TakesAnyAudioThroughFfmpegAndTheDemosLayoutAsItIs) {
     const auto text = render_in(dir, {"--wav", "notes.txt", "--controls", "-"});
     EXPECT_EQ(text.exit_code, 1);
     EXPECT_EQ(text.err,
-              "starglobe-render: notes.txt: not audio ffmpeg can read: not a WAV file "
+              "starglobe-render: 'notes.txt' is not audio ffmpeg can read: not a WAV file "
               "(it starts with xxxx, not RIFF)\n");
-    // The advice people are given converts for real, whatever the name.
-    const std::string advice = conversion_advice("my song (live).mp3");
-    ASSERT_EQ(shell_in(dir, advice + " </dev/null 2>/dev/null").exit_code, 0) << advice;
-    EXPECT_EQ(load_wav(dir.file("my song (live).wav").c_str()).status, WavStatus::ok) << advice;
+    // Music on standard input: what was opened and checked is what ffmpeg converts.
+    const auto piped =
+        shell_in(dir, "\"$RENDER\" --wav /dev/stdin --controls - <'my song (live).mp3'");
+    EXPECT_EQ(piped.exit_code, 0) << piped.err;
+    // The advice people are given converts for real, whatever the name: bash reads it back.
+    for (const std::string name : {"my song (live)", "it's \033[2J\n"}) {
+        if (!fs::exists(dir.file(name + ".mp3")))
+            fs::copy_file(dir.file("my song (live).mp3"), dir.file(name + ".mp3"));
+        const std::string advice = conversion_advice(name + ".mp3");
+        ASSERT_EQ(shell_in(dir, advice + " </dev/null 2>/dev/null").exit_code, 0) << advice;
+        EXPECT_EQ(load_wav(dir.file(name + ".wav").c_str()).status, WavStatus::ok) << advice;
+        EXPECT_EQ(advice.find_first_of("\033\n"), std::string::npos) << advice;
+    }
+}
+
+// A render of a span converts that span only (with what the analysis reads before it),
+// however long the music is and whatever its header claims: 30 s of music, called seven
+// hours long and one second long, rendered for one second.
+TEST(RenderProgram, ConvertsOnlyTheSpanItRendersWhateverTheHeaderClaims) {
+    TempDir dir;
+    fs::create_directories(dir.file("bin"));
+    fs::create_directories(dir.file("tmp"));
+    Bytes music = test_support::tone_wav(30.0);  // at 22,050 Hz: ffmpeg's to convert
+    test_support::put_u32(music, 24, 22050), test_support::put_u32(music, 28, 22050 * 4);
+    test_support::write_file(dir.file("m.wav"), music);
+    const std::string ffmpeg =
+        "#!/bin/sh\n/usr/bin/ffmpeg \"$@\" || exit; for a; do last=$a; done\n"
+        "stat -c %s \"${last#file:}\" > \"$TMPDIR/../copy-size\"\n";
+    test_support::write_file(dir.file("bin/ffmpeg"), {ffmpeg.begin(), ffmpeg.end()});
+    for (const std::string seconds : {"25260.9", "1"}) {
+        const std::string ffprobe = "#!/bin/sh\necho codec_type=audio; echo duration=" + seconds;
+        test_support::write_file(dir.file("bin/ffprobe"), {ffprobe.begin(), ffprobe.end()});
+        for (const char* name : {"bin/ffmpeg", "bin/ffprobe"})
+            fs::permissions(dir.file(name), fs::perms::owner_all);
+        const auto run = render_in(
+            dir, {"--wav", "m.wav", "--seconds", "1", "--start", "0.5", "--controls", "c.csv"},
+            {"TMPDIR=" + dir.file("tmp"), "PATH=" + dir.file("bin") + ":" + std::getenv("PATH")});
+        ASSERT_EQ(run.exit_code, 0) << seconds << ": " << run.err;
+        const Bytes size = test_support::read_file(dir.file("copy-size"));
+        // 1.5 s, the margin of a second, and ffmpeg's rounding: far from the 30 s there are.
+        EXPECT_LE(std::stol(std::string(size.begin(), size.end())), 44 + 3 * 176400) << seconds;
+    }
 }
 
 // The frames the demo composes at `fps`, one pass per frame, from the analysis, the picture

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/quoting.h"
 #include "common/wav_format.h"
 
 namespace {
@@ -62,25 +63,19 @@ std::string conversion_advice(const std::string& input) {
     return command;
 }
 
-std::string shell_quoted(const std::string& text) {
-    bool plain = !text.empty();
-    for (const char c : text) {
-        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                          (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '/' || c == '-' ||
-                          c == '+' || c == ':' || c == ',' || c == '=';
-        plain = plain && safe;
-    }
-    if (plain) return text;
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string hours_and_minutes(double seconds) {
     const long minutes = std::lround(std::floor(seconds / kSecondsPerMinute));
     const long hours = minutes / kMinutesPerHour, rest = minutes % kMinutesPerHour;
     if (hours == 0) return counted(rest, "minute");
     return counted(hours, "hour") + (rest ? " " + counted(rest, "minute") : "");
+}
+
+std::string length_in_words(double seconds) {
+    const long whole = std::lround(std::floor(seconds));
+    const long rest = whole % kSecondsPerMinute;
+    const std::string minutes = hours_and_minutes(double(whole - rest));
+    if (whole < kSecondsPerMinute) return counted(rest, "second");
+    return minutes + (rest ? " " + counted(rest, "second") : "");
 }
 
 std::string pcm_in_words() {

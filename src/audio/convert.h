@@ -25,12 +25,13 @@ std::vector<std::string> conversion_arguments(const std::string& input, const st
 // file in the layout, quoted for a POSIX shell.
 std::string conversion_advice(const std::string& input);
 
-// `text` quoted for a POSIX shell where it needs it: my-song.wav stays, 'my song.wav' gets
-// single quotes (and every ' inside becomes '\'').
-std::string shell_quoted(const std::string& text);
-
-// A length for people: "6 hours 45 minutes", "59 minutes", "1 hour".
+// A length for people: "6 hours 45 minutes", "59 minutes", "1 hour". Whole minutes, rounded
+// down, so that a limit is never overstated.
 std::string hours_and_minutes(double seconds);
+
+// A length to the second, rounded down so that it never overstates: "7 hours 1 minute",
+// "6 hours 45 minutes 48 seconds".
+std::string length_in_words(double seconds);
 
 // The layout in words: "16-bit stereo PCM at 44,100 Hz" (the samples), and the same "with the
 // plain 44-byte header" (the whole file).

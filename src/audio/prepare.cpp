@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,15 +14,34 @@
 #include "audio/convert.h"
 #include "audio/wav_loader.h"
 #include "common/child_process.h"
+#include "common/quoting.h"
 #include "common/wav_format.h"
 
 namespace {
 
 constexpr const char* kConvertedName = "converted.wav";
-constexpr double kSecondsPerMinute = 60.0;
 constexpr const char* kScratchPattern = "/starglobe.XXXXXX";  // mkdtemp fills the Xs
+// A span is converted this much past its end: the analysis of a pass reads the sample at its
+// time, rounded down, so a second more covers every pass the span holds with room to spare.
+constexpr double kSpanMarginSeconds = 1.0;
+// No music lasts longer than this (about 32 years): a prober that says more, or gives no
+// finite number, is taken to know nothing of the length.
+constexpr double kMostBelievableSeconds = 1e9;
 
-std::string quoted(const std::string& file) { return "'" + file + "'"; }
+// Owns a descriptor: closed when it goes out of scope.
+struct OpenFile {
+    int fd = -1;
+    explicit OpenFile(int opened) : fd(opened) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// The name under which a helper finds the file we opened and checked: the descriptor it
+// inherits, opened afresh (so seekable, from its start, whatever our own position).
+std::string passed_file() { return "/dev/fd/" + std::to_string(kChildPassedFd); }
 
 // Whether the file's first 44 bytes and size are those of the layout.
 bool in_demo_layout(int fd, uint64_t size) {
@@ -38,15 +58,16 @@ struct Probe {
     double seconds = -1.0;
 };
 
-Outcome probe(const std::string& file, Probe* found) {
+Outcome probe(const std::string& file, int fd, const Say& say, Probe* found) {
     ChildProcess child;
     ChildOptions options;
     options.input = ChildInput::none;
     options.output = ChildOutput::capture;
-    Outcome started = child_start(
-        {kFfprobeProgram, "-v", "error", "-select_streams", "a:0", "-show_entries",
-         "stream=codec_type:format=duration", "-of", "default=noprint_wrappers=1", "file:" + file},
-        options, &child);
+    options.passed = fd;
+    Outcome started = child_start({kFfprobeProgram, "-v", "error", "-select_streams", "a:0",
+                                   "-show_entries", "stream=codec_type:format=duration", "-of",
+                                   "default=noprint_wrappers=1", "file:" + passed_file()},
+                                  options, &child);
     if (!started) return started;
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
@@ -55,13 +76,27 @@ Outcome probe(const std::string& file, Probe* found) {
     // ffprobe that did not run properly (killed, missing libraries) is a failure.
     if (!end.exited)
         return failed("ffprobe could not look into " + quoted(file) + " (" + end.status + ")");
+    // Two short lines are the whole answer; more is a broken ffprobe, whose words are not kept.
+    if (end.output_cut)
+        return failed("ffprobe answered with " + std::to_string(kChildOutputBytes) +
+                      " bytes or more about " + quoted(file) + ", where two short lines were " +
+                      "asked for: is the ffprobe on PATH broken?");
     found->audio = end.output.find("codec_type=audio") != std::string::npos;
     const size_t at = end.output.find("duration=");
     if (at != std::string::npos) {
-        const char* text = end.output.c_str() + at + std::strlen("duration=");
+        const std::string text =
+            end.output.substr(at + std::strlen("duration="),
+                              end.output.find('\n', at) - at - std::strlen("duration="));
         char* stop = nullptr;
-        const double seconds = std::strtod(text, &stop);
-        if (stop != text && seconds >= 0.0) found->seconds = seconds;
+        const double seconds = std::strtod(text.c_str(), &stop);
+        const bool number = stop != text.c_str();
+        if (number && std::isfinite(seconds) && seconds >= 0.0 &&
+            seconds <= kMostBelievableSeconds) {
+            found->seconds = seconds;
+        } else if (number) {
+            say("ffprobe gives " + quoted(file) + " an impossible length (" + printable(text) +
+                " seconds): taken as unknown");
+        }
     }
     return {};
 }
@@ -78,9 +113,7 @@ Outcome make_scratch(ScratchFolder* scratch) {
 }
 
 Outcome too_long(const std::string& file, double seconds) {
-    // Its length in whole minutes rounded up, so that it never reads as the limit itself.
-    const double minutes_up = std::ceil(seconds / kSecondsPerMinute) * kSecondsPerMinute;
-    return failed(quoted(file) + " lasts " + hours_and_minutes(minutes_up) +
+    return failed(quoted(file) + " lasts " + length_in_words(seconds) +
                   "; the demo plays music of at most " + hours_and_minutes(kWavMaxSeconds));
 }
 
@@ -95,55 +128,72 @@ void scratch_remove(ScratchFolder* scratch) {
     scratch->path.clear();
 }
 
-Outcome prepare_soundtrack(const std::string& file, ScratchFolder* scratch, const Say& say,
-                           PreparedSoundtrack* ready) {
+Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFolder* scratch,
+                           const Say& say, PreparedSoundtrack* ready) {
     *ready = PreparedSoundtrack{};
-    // Without O_NONBLOCK a named pipe would hold the open until something writes to it.
-    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return failed("cannot read " + quoted(file) + ": " + std::strerror(errno));
+    // Without O_NONBLOCK a named pipe would hold the open until something writes to it. Kept
+    // open: what the helpers read is this file, the one checked here.
+    const OpenFile opened(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (opened.fd < 0) return failed("cannot read " + quoted(file) + ": " + std::strerror(errno));
     struct stat st;
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const bool as_it_is = regular && in_demo_layout(fd, uint64_t(st.st_size));
-    close(fd);
+    const bool regular = fstat(opened.fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!regular) return failed("cannot read " + quoted(file) + ": not a regular file");
     ready->path = file;
-    if (as_it_is) return {};
+    if (in_demo_layout(opened.fd, uint64_t(st.st_size))) return {};
 
     if (find_on_path(kFfmpegProgram).empty() || find_on_path(kFfprobeProgram).empty())
         return failed(quoted(file) + " is not a WAV the demo plays as it is (" + layout_in_words() +
                       "); converting it needs ffmpeg: sudo apt-get install " + kFfmpegPackage);
     Probe found;
-    if (Outcome probed = probe(file, &found); !probed) return probed;
+    if (Outcome probed = probe(file, opened.fd, say, &found); !probed) return probed;
     if (!found.audio) {
         ready->not_audio = true;
         return {};
     }
-    if (found.seconds > kWavMaxSeconds) return too_long(file, found.seconds);
+    // A span the layout holds is converted alone; anything more needs the music whole.
+    const bool span = needed_s <= kWavMaxSeconds;
+    if (!span && found.seconds > kWavMaxSeconds) return too_long(file, found.seconds);
 
     if (Outcome made = make_scratch(scratch); !made) return made;
     ready->path = scratch->path + "/" + kConvertedName;
     ready->converted = true;
     say("converting " + quoted(file) + " with ffmpeg to " + pcm_in_words());
-    std::vector<std::string> args = conversion_arguments(file, ready->path);
-    // Music whose length ffprobe cannot tell is cut one second past what the layout holds, so
-    // that an endless stream ends and too long a file shows by its size.
-    if (found.seconds < 0.0)
-        args.insert(args.end() - 1, {"-t", std::to_string(kWavMaxSeconds + 1.0)});
+    std::vector<std::string> args = conversion_arguments(passed_file(), ready->path);
+    // Bounded whatever the header claims (a header can lie, a stream can be endless): the span
+    // and its margin, or one second past what the layout holds, so that too long a file shows
+    // by its size. The size bound, a second's bytes beyond, holds if the length is misjudged.
+    const double cut_s =
+        span ? std::min(needed_s + kSpanMarginSeconds, kWavMaxSeconds) : kWavMaxSeconds + 1.0;
+    const uint64_t most_bytes = kWavHeaderBytes + uint64_t(std::ceil(cut_s + 1.0)) * kWavByteRate;
+    args.insert(args.end() - 1, {"-t", std::to_string(cut_s), "-fs", std::to_string(most_bytes)});
     ChildProcess child;
     ChildOptions options;
     options.input = ChildInput::none;
+    options.passed = opened.fd;
     if (Outcome started = child_start(args, options, &child); !started) return started;
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
     if (stopped) return interrupted();
     if (!end.ok) {
-        const std::string why = end.last_log_line();
+        // ffmpeg names the input by the name it was given, ours for the descriptor; the message
+        // names the file already.
+        std::string why = end.last_log_line();
+        const std::string input = "file:" + passed_file() + ": ";
+        if (why.rfind(input, 0) == 0) why.erase(0, input.size());
         return failed("ffmpeg could not convert " + quoted(file) + (why.empty() ? "" : ": " + why));
     }
     struct stat converted;
-    if (stat(ready->path.c_str(), &converted) == 0 &&
+    if (!span && stat(ready->path.c_str(), &converted) == 0 &&
         uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
         return failed(quoted(file) + " lasts longer than the " + hours_and_minutes(kWavMaxSeconds) +
                       " of music the demo plays at most");
     return {};
+}
+
+std::string refusal_line(const std::string& file, const PreparedSoundtrack& ready,
+                         const WavFile& wav) {
+    const std::string why = describe_wav(wav);
+    if (ready.not_audio) return quoted(file) + " is not audio ffmpeg can read: " + why;
+    if (ready.converted) return quoted(file) + ": ffmpeg's copy of it was refused: " + why;
+    return quoted(file) + ": " + why;
 }

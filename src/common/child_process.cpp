@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <csignal>
@@ -16,14 +17,14 @@
 #include <ctime>
 #include <utility>
 
+#include "common/quoting.h"
 #include "common/stop_signal.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr size_t kReadChunk = 4096;  // bytes read back from a file in memory at a time
-constexpr long kPollNs = 10000000;   // how often child_wait looks again: 10 ms
+constexpr long kPollNs = 10000000;  // how often child_wait looks again: 10 ms
 
 std::string exit_text(int status) {
     if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
@@ -40,12 +41,36 @@ bool wait_for(pid_t pid, int* status) {
     return true;
 }
 
-std::string read_all(int fd) {
+// Whether the child has ended, without collecting it: `block` waits until it has.
+bool has_ended(pid_t pid, bool block) {
+    siginfo_t info{};
+    const int flags = WEXITED | WNOWAIT | (block ? 0 : WNOHANG);
+    while (waitid(P_PID, id_t(pid), &info, flags) != 0) {
+        if (errno != EINTR) return true;  // nothing to wait for: wait_for says why
+    }
+    return info.si_pid == pid;
+}
+
+// Collects an ended child after ending what is left of its process group: until it is
+// collected its id cannot be reused, so the group's id still names only its own.
+bool reap(pid_t pid, int* status) {
+    kill(-pid, SIGKILL);
+    return wait_for(pid, status);
+}
+
+// What the child wrote to a file in memory made by memory_file: up to its bound, and whether
+// it reached it. The child's descriptor shares our file position, which says how far it got.
+std::string read_kept(int fd, size_t bound, bool* cut) {
     std::string text;
-    if (fd < 0) return text;
-    char chunk[kReadChunk];
-    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, off_t(text.size()))) > 0;)
-        text.append(chunk, size_t(n));
+    const off_t written = fd < 0 ? 0 : lseek(fd, 0, SEEK_CUR);
+    if (written <= 0) return text;
+    text.resize(std::min(size_t(written), bound));
+    size_t got = 0;
+    for (ssize_t n; got < text.size() &&
+                    (n = pread(fd, text.data() + got, text.size() - got, off_t(got))) > 0;)
+        got += size_t(n);
+    text.resize(got);
+    *cut = size_t(written) >= bound;
     return text;
 }
 
@@ -55,6 +80,21 @@ void close_fd(int* fd) {
 }
 
 int memory_file(const char* name) { return memfd_create(name, MFD_CLOEXEC); }
+
+// A file in memory of `bound` bytes (whole pages) that can never grow: a write past its end
+// fails, so a child that floods it is refused its bytes instead of being kept waiting.
+int bounded_memory_file(const char* name, size_t bound) {
+    const int fd = memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return fd;
+    if (ftruncate(fd, off_t(bound)) != 0 ||
+        fcntl(fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 // Writes all of `text` to `fd`, then rewinds it for the child to read from the start.
 bool fill(int fd, const std::string& text) {
@@ -70,8 +110,8 @@ bool fill(int fd, const std::string& text) {
 ChildEnd ended(ChildProcess* child, int status, bool waited) {
     ChildEnd end;
     child->pid = -1;
-    end.log = read_all(child->log);
-    end.output = read_all(child->output);
+    end.log = read_kept(child->log, kChildLogBytes, &end.log_cut);
+    end.output = read_kept(child->output, kChildOutputBytes, &end.output_cut);
     close_fd(&child->log);
     close_fd(&child->output);
     end.exited = waited && WIFEXITED(status);
@@ -96,11 +136,12 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 ChildProcess::~ChildProcess() { child_kill(this); }
 
 std::string ChildEnd::last_log_line() const {
-    const size_t end = log.find_last_not_of('\n');
+    const size_t whole = log_cut ? log.rfind('\n') : log.size();
+    const size_t end = whole == std::string::npos ? whole : log.find_last_not_of('\n', whole);
     if (end == std::string::npos) return "";
     const size_t newline = log.rfind('\n', end);
     const size_t start = newline == std::string::npos ? 0 : newline + 1;
-    return log.substr(start, end + 1 - start);
+    return printable(log.substr(start, end + 1 - start));
 }
 
 std::string find_on_path(const std::string& program) {
@@ -138,9 +179,10 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
     // Everything made here is owned by `staged` until the child runs, so any early return
     // closes it.
     ChildProcess staged;
-    staged.log = memory_file("log");
+    staged.log = bounded_memory_file("log", kChildLogBytes);
     if (staged.log < 0) return cannot(errno);
-    if (options.output == ChildOutput::capture && (staged.output = memory_file("output")) < 0)
+    if (options.output == ChildOutput::capture &&
+        (staged.output = bounded_memory_file("output", kChildOutputBytes)) < 0)
         return cannot(errno);
     int read_end = -1;
     if (options.input == ChildInput::pipe) {
@@ -155,6 +197,15 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
             if (read_end >= 0) close(read_end);
             return cannot(error);
         }
+    }
+    // The passed descriptor, copied above the child's standard ones, so that the copy can
+    // become its kChildPassedFd whatever number ours has.
+    const int passed =
+        options.passed < 0 ? -1 : fcntl(options.passed, F_DUPFD_CLOEXEC, kChildPassedFd + 1);
+    if (options.passed >= 0 && passed < 0) {
+        const int error = errno;
+        if (read_end >= 0) close(read_end);
+        return cannot(error);
     }
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
@@ -173,6 +224,7 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
     if (options.output == ChildOutput::capture)
         posix_spawn_file_actions_adddup2(&actions, staged.output, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, staged.log, STDERR_FILENO);
+    if (passed >= 0) posix_spawn_file_actions_adddup2(&actions, passed, kChildPassedFd);
     // Default signal actions, nothing blocked, a process group of its own.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -191,6 +243,7 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (read_end >= 0) close(read_end);
+    if (passed >= 0) close(passed);
     if (spawn_error != 0)
         return failed("cannot start " + program + ": " + std::strerror(spawn_error));
     staged.pid = pid;
@@ -222,7 +275,8 @@ ChildEnd child_finish(ChildProcess* child) {
     }
     close_fd(&child->input);
     int status = 0;
-    const bool waited = wait_for(child->pid, &status);
+    has_ended(child->pid, true);
+    const bool waited = reap(child->pid, &status);
     return ended(child, status, waited);
 }
 
@@ -231,9 +285,10 @@ ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
     close_fd(&child->input);
     int status = 0;
     while (child->pid >= 0) {
-        const pid_t got = waitpid(child->pid, &status, WNOHANG);
-        if (got == child->pid) return ended(child, status, true);
-        if (got < 0 && errno != EINTR) return ended(child, errno, false);
+        if (has_ended(child->pid, false)) {
+            const bool waited = reap(child->pid, &status);
+            return ended(child, status, waited);
+        }
         if (stop_signal() != 0) {
             *interrupted = true;
             child_kill(child);
@@ -247,7 +302,7 @@ ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
 
 void child_kill(ChildProcess* child) {
     if (child->pid >= 0) {
-        kill(child->pid, SIGKILL);
+        kill(-child->pid, SIGKILL);  // the group: the child and all it started
         int status = 0;
         wait_for(child->pid, &status);
         child->pid = -1;

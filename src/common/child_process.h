@@ -8,9 +8,12 @@
 //
 // Its standard error goes to a file in memory, so that its complaints reach the user through
 // the program that ran it, with that program's prefix and the user's names, rather than as
-// stray lines. It runs in a process group of its own, so a Ctrl-C at the terminal reaches our
-// program only, which then decides what becomes of the child's work. The ChildProcess owns the
-// child: going out of scope kills a child still running and waits for it.
+// stray lines. What it writes there and to a captured standard output is kept up to a bound
+// (kChildLogBytes, kChildOutputBytes), so a helper that floods them costs no more memory.
+// It runs in a process group of its own, so a Ctrl-C at the terminal reaches our program only,
+// which then decides what becomes of the child's work; killing it, or its end, ends the whole
+// group, so nothing it started outlives it. The ChildProcess owns the child: going out of scope
+// kills a child still running and waits for it.
 #pragma once
 #include <sys/types.h>
 
@@ -32,10 +35,19 @@ enum class ChildOutput {
     inherit,  // our own standard output
 };
 
+// The most kept of a child's standard error and of its captured standard output, in bytes:
+// whole pages, as the files in memory that hold them grow.
+constexpr size_t kChildLogBytes = 16384;
+constexpr size_t kChildOutputBytes = 4096;
+
+// The descriptor under which a child finds ChildOptions::passed: it opens /dev/fd/3.
+constexpr int kChildPassedFd = 3;
+
 struct ChildOptions {
     ChildInput input = ChildInput::pipe;
     ChildOutput output = ChildOutput::discard;
     std::string text;  // the input, for ChildInput::text
+    int passed = -1;   // a descriptor of ours the child inherits as kChildPassedFd; -1: none
 };
 
 struct ChildProcess {
@@ -51,13 +63,16 @@ struct ChildProcess {
 };
 
 struct ChildEnd {
-    bool ok = false;      // it ran and exited with status 0
-    bool exited = false;  // it ran to an exit of its own, whatever the status
-    std::string status;   // "exit status 1", "killed by signal 9", ...
-    std::string log;      // what it wrote to standard error
-    std::string output;   // what it wrote to standard output, for ChildOutput::capture
+    bool ok = false;          // it ran and exited with status 0
+    bool exited = false;      // it ran to an exit of its own, whatever the status
+    std::string status;       // "exit status 1", "killed by signal 9", ...
+    std::string log;          // what it wrote to standard error, up to kChildLogBytes
+    std::string output;       // what it wrote to standard output, for ChildOutput::capture
+    bool log_cut = false;     // it wrote kChildLogBytes or more: the log holds the first ones
+    bool output_cut = false;  // the same for the output, past kChildOutputBytes
 
-    // The last line of the log: a failing tool's own summary of what went wrong.
+    // The last line of the log, control characters left out: a failing tool's own summary
+    // of what went wrong. When the log was cut, the last whole line kept.
     std::string last_log_line() const;
 };
 
@@ -79,5 +94,5 @@ ChildEnd child_finish(ChildProcess* child);
 // killed and `interrupted` is true.
 ChildEnd child_wait(ChildProcess* child, bool* interrupted);
 
-// Stops the child at once and waits for it.
+// Stops the child and its process group at once and waits for it.
 void child_kill(ChildProcess* child);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/quoting.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
 
@@ -82,8 +83,8 @@ Outcome capture_start(Capture* capture, const std::string& source) {
                 "the default output has no monitor to listen to: name a source; "
                 "`pactl list short sources` lists them");
         if (error == PA_ERR_NOENTITY)
-            return failed("no sound source named '" + source +
-                          "': `pactl list short sources` lists them");
+            return failed("no sound source named " + quoted(source) +
+                          ": `pactl list short sources` lists them");
         return failed(std::string("cannot listen: ") + pa_strerror(error));
     }
     capture->thread = std::thread(capture_loop, capture);

@@ -7,14 +7,13 @@
 
 #include "audio/convert.h"
 #include "common/build_info.h"
+#include "common/quoting.h"
 #include "common/wav_format.h"
 
 namespace {
 
 constexpr const char* kX11Driver = "x11";
 constexpr const char* kX11SocketFolder = "/tmp/.X11-unix/X";  // a local display's socket: + N
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // The display number of a local DISPLAY (":0", ":1.0", "unix:0"), or -1 for a remote one.
 int local_display_number(const std::string& display) {

@@ -34,16 +34,16 @@ int print(const std::string& text) {
     return kExitFailure;
 }
 
-// The command's advice after the demo's own lines, for a failure the user can act on.
-void advise(DemoFailure failure, const std::string& file, bool not_audio) {
+// The command's advice after the demo's own lines, for a failure the user can act on: the
+// same reason for a refused file as the renderer and the page give.
+void advise(DemoFailure failure, const std::string& file, const PreparedSoundtrack& ready,
+            const WavFile* refused) {
     if (failure == DemoFailure::sound_device) {
         say("no sound device could be opened; to watch without sound: "
             "SDL_AUDIODRIVER=dummy starglobe, or choose the device with SDL_AUDIODRIVER "
             "(pulse, alsa); see ENVIRONMENT in starglobe(6)");
-    } else if (failure == DemoFailure::soundtrack && not_audio) {
-        say("'" + file +
-            "' is not audio: neither a WAV in the demo's layout nor a file ffmpeg "
-            "can decode");
+    } else if (failure == DemoFailure::soundtrack && refused) {
+        say(refusal_line(file, ready, *refused));
     }
 }
 
@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
             request.soundtrack = STARGLOBE_SOUNDTRACK_NAME;
         } else {
             PreparedSoundtrack ready;
-            const Outcome prepared = prepare_soundtrack(command.file, &scratch, say, &ready);
+            const Outcome prepared =
+                prepare_soundtrack(command.file, kAllTheMusic, &scratch, say, &ready);
             if (prepared.kind == OutcomeKind::interrupted) {
                 scratch_remove(&scratch);
                 die_of_signal(stop_signal());
@@ -91,8 +92,8 @@ int main(int argc, char** argv) {
                 return kExitFailure;
             }
             request.soundtrack = ready.path;
-            request.advise = [file = command.file, not_audio = ready.not_audio](DemoFailure f) {
-                advise(f, file, not_audio);
+            request.advise = [file = command.file, ready](DemoFailure f, const WavFile* refused) {
+                advise(f, file, ready, refused);
             };
         }
         end = play_demo(request);

@@ -30,10 +30,11 @@ constexpr int kAudioChunk = 1024;    // sample frames per mixer buffer
 constexpr int kNoLoops = 0;          // the music plays once
 constexpr int kFailureStatus = 255;  // main's -1
 
-DemoEnd fail(const char* line, const PlayRequest& request, DemoFailure failure) {
+DemoEnd fail(const char* line, const PlayRequest& request, DemoFailure failure,
+             const WavFile* refused = nullptr) {
     std::puts(line);
     std::fflush(stdout);  // before any advice on standard error
-    if (request.advise) request.advise(failure);
+    if (request.advise) request.advise(failure, refused);
     return {kFailureStatus, 0};
 }
 
@@ -90,7 +91,7 @@ DemoEnd play_demo(const PlayRequest& request) {
     if (soundtrack.status != WavStatus::ok) {
         if (const char* line = wav_status_message(soundtrack.status)) std::puts(line);
         Mix_CloseAudio();
-        return fail("Failed to load WAV", request, DemoFailure::soundtrack);
+        return fail("Failed to load WAV", request, DemoFailure::soundtrack, &soundtrack);
     }
     AudioAnalyzer analyzer;
     // The noise is rand()'s unseeded sequence; a checked private copy of its generator stands in

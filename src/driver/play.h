@@ -8,10 +8,13 @@
 //
 // Start-up failures print their line on standard output (SDL's error, or the loader's verdict
 // and "Failed to load WAV") and end with status 255; `advise` is then told which failure it
-// was, so that the starglobe command can add a line of its own.
+// was, and for a refused soundtrack what the loader found, so that the starglobe command can
+// add a line of its own.
 #pragma once
 #include <functional>
 #include <string>
+
+#include "audio/wav_loader.h"
 
 enum class DemoFailure {
     sound_device,  // the audio device could not be opened
@@ -20,9 +23,11 @@ enum class DemoFailure {
 };
 
 struct PlayRequest {
-    std::string soundtrack;                   // the WAV to analyse and play
-    bool gentle = false;                      // show the picture through the gentle filter
-    std::function<void(DemoFailure)> advise;  // after a start-up failure's own lines; may be empty
+    std::string soundtrack;  // the WAV to analyse and play
+    bool gentle = false;     // show the picture through the gentle filter
+    // After a start-up failure's own lines, with the refused file for DemoFailure::soundtrack
+    // (else null); may be empty.
+    std::function<void(DemoFailure, const WavFile*)> advise;
 };
 
 struct DemoEnd {

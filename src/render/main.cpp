@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         const Say quiet_or_say = [&](const std::string& line) {
             if (!options.quiet) say(line);
         };
-        Outcome result = load_soundtrack(music, quiet_or_say, &soundtrack);
+        Outcome result = load_soundtrack(music, music_needed_s(options), quiet_or_say, &soundtrack);
         if (result) {
             const RenderPlan plan = render_plan(options, soundtrack.wav.track);
             // What only the music's length shows to be empty.

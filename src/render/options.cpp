@@ -12,6 +12,7 @@
 #include "common/build_info.h"
 #include "common/frame_controls.h"
 #include "common/picture.h"
+#include "common/quoting.h"
 #include "common/timeline.h"
 #include "frame/view.h"
 #include "render/flash_check.h"
@@ -93,8 +94,6 @@ bool parse_rate(const std::string& text, int64_t limit, FrameRate* rate) {
     *rate = r;
     return true;
 }
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // The lower-case extension of `path`'s last component, dot included; "" when there is none.
 std::string extension_of(const std::string& path) {

@@ -7,6 +7,8 @@
 
 #include "audio/convert.h"
 #include "common/build_info.h"
+#include "common/timeline.h"
+#include "render/timeline.h"
 
 Outcome find_soundtrack(const std::string& given, std::string* name) {
     *name = given;
@@ -22,10 +24,21 @@ Outcome find_soundtrack(const std::string& given, std::string* name) {
                   here + " nor " + STARGLOBE_INSTALLED_SOUNDTRACK + "; give one with --wav FILE");
 }
 
-Outcome load_soundtrack(const std::string& name, const Say& say, Soundtrack* soundtrack) {
+double music_needed_s(const RenderOptions& options) {
+    const Span& span = options.span;
+    if (span.frames < 0 && span.seconds < 0.0) return kAllTheMusic;
+    // The span over music of any length: where its first frame not rendered starts.
+    const RenderPlan plan =
+        plan_timeline(options.fps, options.loop_fps, span, kMaxTimelineMs, false);
+    return frame_time_ms(plan.music_frames, options.fps) / kMsPerSecond;
+}
+
+Outcome load_soundtrack(const std::string& name, double needed_s, const Say& say,
+                        Soundtrack* soundtrack) {
     soundtrack->name = name;
     PreparedSoundtrack ready;
-    if (Outcome o = prepare_soundtrack(name, &soundtrack->scratch, say, &ready); !o) return o;
+    if (Outcome o = prepare_soundtrack(name, needed_s, &soundtrack->scratch, say, &ready); !o)
+        return o;
     soundtrack->path = ready.path;
     soundtrack->wav = load_wav(ready.path.c_str());
     switch (soundtrack->wav.status) {
@@ -33,11 +46,8 @@ Outcome load_soundtrack(const std::string& name, const Say& say, Soundtrack* sou
         case WavStatus::interrupted: return interrupted();
         default: break;
     }
-    if (ready.not_audio)
-        return failed(name + ": not audio ffmpeg can read: " + describe_wav(soundtrack->wav));
-    if (ready.converted)
-        return failed(name + ": ffmpeg's copy of it was refused: " + describe_wav(soundtrack->wav));
+    const std::string why = refusal_line(name, ready, soundtrack->wav);
+    if (ready.not_audio || ready.converted) return failed(why);
     // Changed since it was looked at: the loader's reason, and the way out.
-    return failed(name + ": " + describe_wav(soundtrack->wav) +
-                  "\nconvert it with: " + conversion_advice(name));
+    return failed(why + "\nconvert it with: " + conversion_advice(name));
 }
