@@ -56,7 +56,7 @@ TEST(AtomicOutput, RefusesWhatItCannotReplaceWholeBeforeMakingAnything) {
     EXPECT_NE(output_begin(dir.path, OutputShape::file, &out).message.find("is a folder"),
               std::string::npos);
     EXPECT_NE(
-        output_begin(missing, OutputShape::file, &out).message.find("cannot write " + missing),
+        output_begin(missing, OutputShape::file, &out).message.find("cannot write '" + missing),
         std::string::npos);
     EXPECT_FALSE(output_begin(dir.file("file"), OutputShape::folder, &out));
     EXPECT_EQ(names_in(dir.path), Names{"file"});

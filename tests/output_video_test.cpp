@@ -81,9 +81,9 @@ TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOn
         const char* complaint;
         std::string error;
     } cases[] = {{"file:/tmp/v.mp4.partial-x: Invalid data",
-                  "ffmpeg failed (exit status 3): v.mp4: Invalid data"},
+                  "ffmpeg failed (exit status 3): 'v.mp4': Invalid data"},
                  {"/tmp/v.mp4.partial-x: No space left on device",
-                  "cannot write v.mp4: No space left on device"}};
+                  "cannot write 'v.mp4': No space left on device"}};
     for (const auto& c : cases)
         with_fake_ffmpeg(
             "head -c 1000 >/dev/null\necho '" + std::string(c.complaint) + "' >&2\nexit 3",

@@ -382,6 +382,7 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
     EXPECT_EQ(run.err, "");  // no terminal: no progress bar
     EXPECT_EQ(names_in(dir.path), (Names{"f.raw", "frames", "p.svg", "t.wav", "v.mp4"}));
     EXPECT_NE(file_text(dir, "p.svg").find("<svg"), std::string::npos);
+    EXPECT_NE(file_text(dir, "p.svg").find("</svg>"), std::string::npos);  // whole, not cut
     // 3 frames of music and 100 of end card, with the sound, in BT.601 at this size.
     const std::string info = probe(dir, "v.mp4");
     for (const char* entry :
@@ -475,10 +476,10 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         {{"--png", "out", "--raw", "/dev/full"},
          {},
          0,
-         "cannot write /dev/full: No space left on device"},
+         "cannot write '/dev/full': No space left on device"},
         {{"--plot", "p.png"}, {"PATH=" + dir.file("frames")}, 0, "package gnuplot-nox"},
         // A plot that cannot be written fails like any other output.
-        {{"--plot", "full.svg"}, {}, 0, "cannot write full.svg: No space left on device"},
+        {{"--plot", "full.svg"}, {}, 0, "cannot write 'full.svg': No space left on device"},
         {{"--png", "frames"}, {}, 0, "not empty"},
         {{std::begin(all), std::end(all)}, {}, SIGINT, "unfinished output removed"},
         {{"--png", "empty", "--raw", "f.raw"}, {}, SIGTERM, "unfinished output removed"},

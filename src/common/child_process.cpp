@@ -58,7 +58,7 @@ bool reap(pid_t pid, int* status) {
     return wait_for(pid, status);
 }
 
-// What the child wrote to a file in memory made by memory_file: up to its bound, and whether
+// What the child wrote to a file made by bounded_memory_file: up to its bound, and whether
 // it reached it. The child's descriptor shares our file position, which says how far it got.
 std::string read_kept(int fd, size_t bound, bool* cut) {
     std::string text;
@@ -111,7 +111,7 @@ ChildEnd ended(ChildProcess* child, int status, bool waited) {
     ChildEnd end;
     child->pid = -1;
     end.log = read_kept(child->log, kChildLogBytes, &end.log_cut);
-    end.output = read_kept(child->output, kChildOutputBytes, &end.output_cut);
+    end.output = read_kept(child->output, child->most_output, &end.output_cut);
     close_fd(&child->log);
     close_fd(&child->output);
     end.exited = waited && WIFEXITED(status);
@@ -128,6 +128,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
         child_kill(this);
         pid = other.pid, input = other.input, log = other.log, output = other.output;
+        most_output = other.most_output;
         other.pid = other.input = other.log = other.output = -1;
     }
     return *this;
@@ -179,10 +180,11 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
     // Everything made here is owned by `staged` until the child runs, so any early return
     // closes it.
     ChildProcess staged;
+    staged.most_output = options.most_output;
     staged.log = bounded_memory_file("log", kChildLogBytes);
     if (staged.log < 0) return cannot(errno);
     if (options.output == ChildOutput::capture &&
-        (staged.output = bounded_memory_file("output", kChildOutputBytes)) < 0)
+        (staged.output = bounded_memory_file("output", options.most_output)) < 0)
         return cannot(errno);
     int read_end = -1;
     if (options.input == ChildInput::pipe) {

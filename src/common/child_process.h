@@ -35,8 +35,8 @@ enum class ChildOutput {
     inherit,  // our own standard output
 };
 
-// The most kept of a child's standard error and of its captured standard output, in bytes:
-// whole pages, as the files in memory that hold them grow.
+// The most kept of a child's standard error and, unless ChildOptions says otherwise, of its
+// captured standard output, in bytes: whole pages, as the files in memory that hold them grow.
 constexpr size_t kChildLogBytes = 16384;
 constexpr size_t kChildOutputBytes = 4096;
 
@@ -48,13 +48,15 @@ struct ChildOptions {
     ChildOutput output = ChildOutput::discard;
     std::string text;  // the input, for ChildInput::text
     int passed = -1;   // a descriptor of ours the child inherits as kChildPassedFd; -1: none
+    size_t most_output = kChildOutputBytes;  // for ChildOutput::capture: whole pages
 };
 
 struct ChildProcess {
-    pid_t pid = -1;   // while it runs
-    int input = -1;   // the write end of its standard input, for ChildInput::pipe
-    int log = -1;     // its standard error, a file in memory
-    int output = -1;  // its captured standard output, a file in memory
+    pid_t pid = -1;          // while it runs
+    int input = -1;          // the write end of its standard input, for ChildInput::pipe
+    int log = -1;            // its standard error, a file in memory
+    int output = -1;         // its captured standard output, a file in memory
+    size_t most_output = 0;  // the most of it kept
 
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept;
@@ -69,7 +71,7 @@ struct ChildEnd {
     std::string log;          // what it wrote to standard error, up to kChildLogBytes
     std::string output;       // what it wrote to standard output, for ChildOutput::capture
     bool log_cut = false;     // it wrote kChildLogBytes or more: the log holds the first ones
-    bool output_cut = false;  // the same for the output, past kChildOutputBytes
+    bool output_cut = false;  // the same for the output, past ChildOptions::most_output
 
     // The last line of the log, control characters left out: a failing tool's own summary
     // of what went wrong. When the log was cut, the last whole line kept.

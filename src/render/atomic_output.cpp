@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "common/quoting.h"
+
 namespace {
 
 constexpr const char* kTempMark = ".partial-XXXXXX";  // mkstemp/mkdtemp fill the Xs
@@ -20,7 +22,7 @@ constexpr mode_t kNewFolderMode = 0777;               // before the umask, as mk
 constexpr mode_t kPermissionBits = 07777;
 
 Outcome failure(const std::string& path, int error) {
-    return failed("cannot write " + path + ": " + std::strerror(error));
+    return failed("cannot write " + quoted(path) + ": " + std::strerror(error));
 }
 
 mode_t under_umask(mode_t mode) {
@@ -47,9 +49,10 @@ bool folder_is_empty(const std::string& path) {
 Outcome begin_folder(const std::string& path, AtomicOutput* out) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return failed(path + " exists and is not a folder");
+        if (!S_ISDIR(st.st_mode)) return failed(quoted(path) + " exists and is not a folder");
         if (!folder_is_empty(path))
-            return failed(path + " is a folder that is not empty; give a new or empty folder");
+            return failed(quoted(path) +
+                          " is a folder that is not empty; give a new or empty folder");
         // Filled in place: renaming over it would take it from under whoever stands in it
         // (`--png .` renames the shell's working folder away).
         out->final_path = path;
@@ -109,7 +112,7 @@ Outcome output_begin(const std::string& path, OutputShape shape, AtomicOutput* o
     out->path = path;
     if (names_standard_output(path)) {
         if (shape != OutputShape::file_or_stdout)
-            return failed(path + ": standard output is not allowed here");
+            return failed(quoted(path) + ": standard output is not allowed here");
         out->way = OutputWay::to_stdout;
         return {};
     }
@@ -120,7 +123,7 @@ Outcome output_begin(const std::string& path, OutputShape shape, AtomicOutput* o
     struct stat st;
     const bool exists = stat(path.c_str(), &st) == 0;
     if (exists) {
-        if (S_ISDIR(st.st_mode)) return failed(path + " is a folder");
+        if (S_ISDIR(st.st_mode)) return failed(quoted(path) + " is a folder");
         if (!S_ISREG(st.st_mode)) {
             out->final_path = path;
             out->write_path = path;

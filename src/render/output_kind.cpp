@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/quoting.h"
+
 OutputStream::OutputStream(OutputStream&& other) noexcept { *this = std::move(other); }
 
 OutputStream& OutputStream::operator=(OutputStream&& other) noexcept {
@@ -47,7 +49,7 @@ Outcome stream_close(OutputStream* stream, const std::string& name) {
 
 Outcome write_failure(bool to_stdout, const std::string& name, int error) {
     if (error == EPIPE && to_stdout) return reader_gone();
-    return failed("cannot write " + name + ": " + std::strerror(error));
+    return failed("cannot write " + quoted(name) + ": " + std::strerror(error));
 }
 
 std::string output_name(const std::string& path) {

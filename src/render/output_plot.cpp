@@ -6,8 +6,13 @@
 #include <cstdio>
 
 #include "common/child_process.h"
+#include "common/quoting.h"
 
 namespace {
+
+// The most of gnuplot's picture kept: far more than any plot it draws for us (a few hundred
+// KiB), and whole pages.
+constexpr size_t kMostPlotBytes = size_t{64} << 20;
 
 // "30000/1001" or "29.97", as given.
 std::string rate_text(const FrameRate& rate) {
@@ -68,6 +73,7 @@ Outcome output_complete(PlotOutput* out) {
     options.input = ChildInput::text;
     options.text = plot_script(out->plot, out->svg);
     options.output = ChildOutput::capture;
+    options.most_output = kMostPlotBytes;
     // The script arrives as a file in memory on gnuplot's standard input; the title as its
     // first argument, data that no quote or newline in it can turn into a command.
     if (Outcome started =
@@ -75,9 +81,12 @@ Outcome output_complete(PlotOutput* out) {
         !started)
         return failed("--plot: " + started.message);
     const ChildEnd end = child_finish(&gnuplot);
+    if (end.output_cut)
+        return failed("cannot draw " + quoted(out->name) + ": gnuplot's picture ran past " +
+                      std::to_string(kMostPlotBytes >> 20) + " MiB");
     if (!end.ok || end.output.empty()) {
         const std::string last_line = end.last_log_line();
-        return failed("cannot draw " + out->name + ": gnuplot failed (" + end.status + ")" +
+        return failed("cannot draw " + quoted(out->name) + ": gnuplot failed (" + end.status + ")" +
                       (last_line.empty() ? "" : ": " + last_line));
     }
     return write_whole(*out, end.output);

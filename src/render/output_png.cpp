@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "common/quoting.h"
 #include "render/png_writer.h"
 
 namespace {
@@ -37,7 +38,7 @@ Outcome output_frame(PngOutput* out, const FrameView& frame) {
     if (created) output_wrote(&out->target, name);
     if (why.empty()) return {};
     // Named as the user will look for it, not by the temporary folder.
-    return failed("cannot write " + out->name + "/" + name + ": " + why);
+    return failed("cannot write " + quoted(out->name + "/" + name) + ": " + why);
 }
 
 Outcome output_complete(PngOutput*) { return {}; }

@@ -10,6 +10,7 @@
 
 #include "audio/convert.h"
 #include "common/picture.h"
+#include "common/quoting.h"
 #include "common/stop_signal.h"
 #include "common/timeline.h"
 
@@ -181,10 +182,11 @@ Outcome output_complete(VideoOutput* out) {
     if (end.ok) return {};
     if (out->target.way == OutputWay::to_stdout && stdout_reader_gone()) return reader_gone();
     if (end.log.find(kNoSpace) != std::string::npos)
-        return failed("cannot write " + out->name + ": " + kNoSpace);
+        return failed("cannot write " + quoted(out->name) + ": " + kNoSpace);
     const std::string& written = out->settings.output_path;
     const std::string last_line =
-        replaced(replaced(end.last_log_line(), file_url(written), out->name), written, out->name);
+        replaced(replaced(end.last_log_line(), file_url(written), quoted(out->name)), written,
+                 quoted(out->name));
     return failed("ffmpeg failed (" + end.status + ")" +
                   (last_line.empty() ? "" : ": " + last_line));
 }

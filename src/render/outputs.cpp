@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/picture.h"
+#include "common/quoting.h"
 #include "common/stop_signal.h"
 
 namespace {
@@ -79,7 +80,7 @@ std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_
         if (path.empty()) continue;
         const FileIdentity id = identify(path);
         if (!music.is_stdout && same_file(id, music))
-            return std::string(named[i].first) + " " + path + " would overwrite the music";
+            return std::string(named[i].first) + " " + quoted(path) + " would overwrite the music";
         for (size_t j = i + 1; j < std::size(named); ++j) {
             const std::string& other = *named[j].second;
             if (other.empty() || !same_file(id, identify(other))) continue;
@@ -87,7 +88,7 @@ std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_
                 return std::string(named[i].first) + " and " + named[j].first +
                        " cannot both write to standard output";
             return std::string(named[i].first) + " and " + named[j].first +
-                   " name the same file (" + path + ")";
+                   " name the same file (" + quoted(path) + ")";
         }
     }
     return "";
