@@ -235,6 +235,16 @@ TEST(RenderProgram, TakesAnyAudioThroughFfmpegAndTheDemosLayoutAsItIs) {
     const auto piped =
         shell_in(dir, "\"$RENDER\" --wav /dev/stdin --controls - <'my song (live).mp3'");
     EXPECT_EQ(piped.exit_code, 0) << piped.err;
+    // ... and a file swapped for a named pipe once it was checked is not waited on.
+    fs::create_directory(dir.file("bin"));
+    fs::copy_file(dir.file("my song (live).mp3"), dir.file("swapped.mp3"));
+    const std::string swap =
+        "#!/bin/sh\nrm swapped.mp3; mkfifo swapped.mp3\nexec /usr/bin/ffprobe \"$@\"\n";
+    test_support::write_file(dir.file("bin/ffprobe"), {swap.begin(), swap.end()});
+    fs::permissions(dir.file("bin/ffprobe"), fs::perms::owner_all);
+    const auto swapped = render_in(dir, {"--wav", "swapped.mp3", "--controls", "-"},
+                                   {"PATH=" + dir.file("bin") + ":" + std::getenv("PATH")});
+    EXPECT_EQ(swapped.exit_code, 0) << swapped.err;
     // The advice people are given converts for real, whatever the name: bash reads it back.
     for (const std::string name : {"my song (live)", "it's \033[2J\n"}) {
         if (!fs::exists(dir.file(name + ".mp3")))
