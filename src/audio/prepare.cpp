@@ -137,7 +137,12 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
     if (opened.fd < 0) return failed("cannot read " + quoted(file) + ": " + std::strerror(errno));
     struct stat st;
     const bool regular = fstat(opened.fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular) return failed("cannot read " + quoted(file) + ": not a regular file");
+    // A pipe would have to be read twice, by ffprobe and by ffmpeg: the file itself is needed.
+    if (!regular)
+        return failed("cannot read " + quoted(file) + ": not a regular file" +
+                      (S_ISFIFO(st.st_mode) ? " but a pipe, which cannot be read twice; give the "
+                                              "file itself, or redirect from it (<FILE)"
+                                            : ""));
     ready->path = file;
     if (in_demo_layout(opened.fd, uint64_t(st.st_size))) return {};
 
