@@ -135,7 +135,7 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
     // open: what the helpers read is this file, the one checked here.
     const OpenFile opened(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (opened.fd < 0) return failed("cannot read " + quoted(file) + ": " + std::strerror(errno));
-    struct stat st;
+    struct stat st {};
     const bool regular = fstat(opened.fd, &st) == 0 && S_ISREG(st.st_mode);
     // A pipe would have to be read twice, by ffprobe and by ffmpeg: the file itself is needed.
     if (!regular)
