@@ -23,9 +23,9 @@ constexpr const char* kStreamName = "listening";
 constexpr const char* kListSources = "`pactl list short sources` lists them";
 constexpr pa_usec_t kRetryUs = 500000;  // how often a lost server is asked again
 constexpr pa_usec_t kUsPerMs = 1000;
-constexpr int kStartPollMs = 5;             // how often start-up looks for a stop signal
-constexpr size_t kLongestName = 60;         // bytes of a name shown in full
-constexpr size_t kNameEnds = 24;            // bytes shown of each end of a longer one
+constexpr int kStartPollMs = 5;      // how often start-up looks for a stop signal
+constexpr size_t kLongestName = 60;  // bytes of a name shown in full
+constexpr size_t kNameEnds = 24;     // bytes shown of each end of a longer one
 constexpr uint32_t kFrameBytes = kWavChannels * sizeof(int16_t);
 
 void say(const std::string& line) { std::fprintf(stderr, "starglobe: %s\n", line.c_str()); }
@@ -77,18 +77,17 @@ void retry(pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
     connect_attempt(capture);
 }
 
-// An attempt failed, or the server went away: at start-up the reason is kept for
-// capture_start; later the picture follows silence and the server is asked again.
-void attempt_failed(Capture* capture, int error) {
-    if (capture->context && !capture->started) {
-        const char* server = pa_context_get_server(capture->context);
-        capture->server = server ? server : "";
-    }
+// Lets the failed attempt go, outside any of libpulse's callbacks: at start-up the reason is
+// kept for capture_start; later the picture follows silence and the server is asked again.
+void attempt_over(pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+    auto* capture = static_cast<Capture*>(data);
+    drop_timer(capture);
     drop_client(capture);
     capture->described = true;
+    const int error = capture->failure;
+    capture->failure = 0;
     if (!capture->started) {
-        drop_timer(capture);
-        capture->error = error ? error : PA_ERR_UNKNOWN;
+        capture->error = error;
         return;
     }
     if (capture->streaming) {
@@ -97,6 +96,23 @@ void attempt_failed(Capture* capture, int error) {
         say("the sound server went away; the picture follows silence until it is back");
     }
     set_timer(capture, kRetryUs, retry);
+}
+
+// An attempt failed, or the server went away. Called from the client's own callbacks, which
+// must not free it: the rest is left to attempt_over, at once but outside them.
+void attempt_failed(Capture* capture, int error) {
+    if (capture->failure || !capture->context) return;  // said already
+    capture->failure = error ? error : PA_ERR_UNKNOWN;
+    pa_context_set_state_callback(capture->context, nullptr, nullptr);
+    if (capture->stream) {
+        pa_stream_set_state_callback(capture->stream, nullptr, nullptr);
+        pa_stream_set_read_callback(capture->stream, nullptr, nullptr);
+    }
+    if (!capture->started) {
+        const char* server = pa_context_get_server(capture->context);
+        capture->server = server ? server : "";
+    }
+    set_timer(capture, 0, attempt_over);
 }
 
 void deadline_passed(pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
@@ -136,34 +152,60 @@ void stream_changed(pa_stream* stream, void* data) {
             return;
         }
         capture->started = true;
+        if (!capture->description.empty()) {
+            capture->described = true;
+            return;
+        }
         pa_operation* asked = pa_context_get_source_info_by_name(
             capture->context, pa_stream_get_device_name(stream), source_described, capture);
-        if (asked) pa_operation_unref(asked);
-        else capture->described = true;
+        if (asked)
+            pa_operation_unref(asked);
+        else
+            capture->described = true;
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         attempt_failed(capture, pa_context_errno(capture->context));
     }
 }
 
-void open_stream(Capture* capture) {
+void open_stream(Capture* capture, const char* source) {
     const pa_sample_spec format = {PA_SAMPLE_S16LE, kSampleRateHz, kWavChannels};
     pa_buffer_attr attr;
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kCaptureFragmentAskedUs, &format));
     capture->stream = pa_stream_new(capture->context, kStreamName, &format, nullptr);
     if (!capture->stream) return attempt_failed(capture, pa_context_errno(capture->context));
+    // From here a failure may arrive first as a state change, which drops the client.
     pa_stream_set_state_callback(capture->stream, stream_changed, capture);
     pa_stream_set_read_callback(capture->stream, sound_arrived, capture);
-    const char* source = capture->source.empty() ? kDefaultMonitor : capture->source.c_str();
     if (pa_stream_connect_record(capture->stream, source, &attr, PA_STREAM_ADJUST_LATENCY) < 0)
-        attempt_failed(capture, pa_context_errno(capture->context));
+        attempt_failed(capture, capture->context ? pa_context_errno(capture->context) : 0);
+}
+
+// A named source is looked up first: PipeWire would otherwise connect a stream for a name it
+// does not know to the default source, and say nothing.
+void source_found(pa_context*, const pa_source_info* info, int eol, void* data) {
+    auto* capture = static_cast<Capture*>(data);
+    if (eol == 0 && info && !capture->stream) {
+        if (info->description) capture->description = info->description;
+        open_stream(capture, info->name);
+    } else if (eol != 0 && !capture->stream) {
+        attempt_failed(capture, PA_ERR_NOENTITY);
+    }
 }
 
 void context_changed(pa_context* context, void* data) {
     auto* capture = static_cast<Capture*>(data);
     const pa_context_state_t state = pa_context_get_state(context);
-    if (state == PA_CONTEXT_READY) open_stream(capture);
-    else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+    if (state == PA_CONTEXT_READY && capture->source.empty()) {
+        open_stream(capture, kDefaultMonitor);
+    } else if (state == PA_CONTEXT_READY) {
+        pa_operation* asked = pa_context_get_source_info_by_name(context, capture->source.c_str(),
+                                                                 source_found, capture);
+        if (asked)
+            pa_operation_unref(asked);
+        else
+            attempt_failed(capture, PA_ERR_NOENTITY);
+    } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
         attempt_failed(capture, pa_context_errno(context));
 }
 
@@ -172,39 +214,44 @@ void context_changed(pa_context* context, void* data) {
 void connect_attempt(Capture* capture) {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(capture->loop);
     capture->context = pa_context_new(api, kClientName);
-    if (!capture->context) return attempt_failed(capture, PA_ERR_INTERNAL);
+    if (!capture->context) {
+        // Nothing to connect with: said as a failure at start-up, asked again later.
+        capture->error = capture->started ? 0 : PA_ERR_INTERNAL;
+        if (capture->started) set_timer(capture, kRetryUs, retry);
+        return;
+    }
     pa_context_set_state_callback(capture->context, context_changed, capture);
     set_timer(capture, kConnectTimeoutMs * kUsPerMs, deadline_passed);
     // No autospawn: starting a server is the desktop's business, and a blocking one.
     if (pa_context_connect(capture->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        attempt_failed(capture, pa_context_errno(capture->context));
+        attempt_failed(capture, capture->context ? pa_context_errno(capture->context) : 0);
 }
 
 // The one line for a first attempt that failed.
 std::string why_not(const Capture& capture) {
     const char* variable = std::getenv("PULSE_SERVER");
-    const std::string server =
-        !capture.server.empty() ? capture.server
-        : variable && *variable ? variable
-                                : "the default place";
+    const std::string server = !capture.server.empty() ? capture.server
+                               : variable && *variable ? variable
+                                                       : "the default place";
     switch (capture.error) {
-    case PA_ERR_CONNECTIONREFUSED:
-    case PA_ERR_ACCESS:
-    case PA_ERR_INVALIDSERVER:
-        return "no sound server answered at " + server +
-               ": is PulseAudio or PipeWire running? (PULSE_SERVER names another)";
-    case PA_ERR_TIMEOUT:
-        return "the sound server at " + server + " did not answer within " +
-               std::to_string(kConnectTimeoutMs / 1000) +
-               " s: is it stalled or busy? (PULSE_SERVER names another)";
-    default:
-        if (!capture.source.empty())
-            return "no sound source named " + quoted_name(capture.source) + ": " + kListSources;
-        if (capture.error == PA_ERR_NOENTITY)
-            return std::string("the default output has no monitor to listen to: name a source; ") +
-                   kListSources;
-        return std::string("cannot listen to the sound server at ") + server + ": " +
-               pa_strerror(capture.error);
+        case PA_ERR_CONNECTIONREFUSED:
+        case PA_ERR_ACCESS:
+        case PA_ERR_INVALIDSERVER:
+            return "no sound server answered at " + server +
+                   ": is PulseAudio or PipeWire running? (PULSE_SERVER names another)";
+        case PA_ERR_TIMEOUT:
+            return "the sound server at " + server + " did not answer within " +
+                   std::to_string(kConnectTimeoutMs / 1000) +
+                   " s: is it stalled or busy? (PULSE_SERVER names another)";
+        default:
+            if (!capture.source.empty())
+                return "no sound source named " + quoted_name(capture.source) + ": " + kListSources;
+            if (capture.error == PA_ERR_NOENTITY)
+                return std::string(
+                           "the default output has no monitor to listen to: name a source; ") +
+                       kListSources;
+            return std::string("cannot listen to the sound server at ") + server + ": " +
+                   pa_strerror(capture.error);
     }
 }
 
@@ -258,6 +305,8 @@ std::string quoted_name(const std::string& name) {
             if (byte == '\\' || byte == '\'') {
                 out += '\\';
                 out += static_cast<char>(byte);
+            } else if (byte == '\n' || byte == '\t') {
+                out += byte == '\n' ? "\\n" : "\\t";
             } else if (byte < 0x20 || byte == 0x7f || (byte >= 0x80 && !utf8)) {
                 char escaped[5];
                 std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);

@@ -47,8 +47,8 @@ struct pa_time_event;
 
 struct Capture {
     SoundRing ring;
-    std::string source;       // as given; "" for the default monitor
-    std::string description;  // the source's own description, once streaming
+    std::string source;           // as given; "" for the default monitor
+    std::string description;      // the source's own description, once streaming
     uint32_t fragment_bytes = 0;  // what the server granted
 
     // The client; everything below is touched only with the loop's lock held.
@@ -60,6 +60,7 @@ struct Capture {
     bool started = false;            // the first attempt succeeded: later failures are retried
     bool described = false;          // the server has said what the source is (or would not)
     int error = 0;                   // why the first attempt failed (PA_ERR_*); 0 while pending
+    int failure = 0;                 // why the current attempt failed, until it is let go
     std::string server;              // the server the first attempt tried
 
     Capture() = default;

@@ -45,8 +45,8 @@ bool escape_pressed() {
 // What the passes since the previous picture hear: the sound that arrived meanwhile, spread
 // evenly over them, so that the last pass hears the newest sample (the right one of its frame).
 struct Hearing {
-    uint64_t heard = 0;       // ring samples the passes have been given
-    double news_ms = 0.0;     // when sound last arrived
+    uint64_t heard = 0;         // ring samples the passes have been given
+    double news_ms = 0.0;       // when sound last arrived
     uint64_t from = 0, to = 0;  // this picture's span of new samples
     bool quiet = false;         // nothing arrived for kStaleMs: silence
 
@@ -59,10 +59,13 @@ struct Hearing {
     }
     int16_t sample(const Capture& capture, int64_t pass, int64_t passes) const {
         if (quiet || to == 0) return 0;
-        const uint64_t at = to == from ? to - 1
-                                       : (from + (to - from) * static_cast<uint64_t>(pass + 1) /
-                                                     static_cast<uint64_t>(passes) -
-                                          1) | 1;
+        const uint64_t at =
+            to == from
+                ? to - 1
+                : (from +
+                   (to - from) * static_cast<uint64_t>(pass + 1) / static_cast<uint64_t>(passes) -
+                   1) |
+                      1;
         return capture.ring.samples[at % SoundRing::kSamples];
     }
 };
@@ -104,10 +107,13 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
                 std::chrono::duration<double, std::milli>(next_picture_ms - elapsed_ms));
             continue;
         }
-        next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms);
-        const auto due = static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes;
+        // Behind time (a slow screen), the next picture follows at once, a pass later.
+        next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms + kPassMs);
+        const int64_t due =
+            std::max<int64_t>(1, static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes);
         hearing.update(capture, elapsed_ms);
-        for (int64_t j = 0; j + 1 < due; ++j) analyzer.analyze_sample(hearing.sample(capture, j, due));
+        for (int64_t j = 0; j + 1 < due; ++j)
+            analyzer.analyze_sample(hearing.sample(capture, j, due));
         passes += due;
         uint8_t* screen = display_lock(&display);
         frame_pass_sample(&analyzer, hearing.sample(capture, due - 1, due), elapsed_ms, &noise,
