@@ -124,7 +124,10 @@ void deadline_passed(pa_mainloop_api*, pa_time_event*, const timeval*, void* dat
 void source_described(pa_context*, const pa_source_info* info, int eol, void* data) {
     auto* capture = static_cast<Capture*>(data);
     if (eol == 0 && info && info->description) capture->description = info->description;
-    if (eol != 0) capture->described = true;
+    if (eol != 0) {
+        drop_timer(capture);
+        capture->described = true;
+    }
 }
 
 void sound_arrived(pa_stream* stream, size_t, void* data) {
@@ -144,24 +147,26 @@ void stream_changed(pa_stream* stream, void* data) {
     auto* capture = static_cast<Capture*>(data);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
-        drop_timer(capture);
-        capture->fragment_bytes = pa_stream_get_buffer_attr(stream)->fragsize;
         capture->streaming = true;
         if (capture->started) {
+            drop_timer(capture);
             say("listening again");
             return;
         }
+        // The first time the deadline stands until the source is described.
         capture->started = true;
-        if (!capture->description.empty()) {
-            capture->described = true;
-            return;
-        }
-        pa_operation* asked = pa_context_get_source_info_by_name(
-            capture->context, pa_stream_get_device_name(stream), source_described, capture);
-        if (asked)
+        capture->fragment_bytes = pa_stream_get_buffer_attr(stream)->fragsize;
+        pa_operation* asked = capture->description.empty()
+                                  ? pa_context_get_source_info_by_name(
+                                        capture->context, pa_stream_get_device_name(stream),
+                                        source_described, capture)
+                                  : nullptr;
+        if (asked) {
             pa_operation_unref(asked);
-        else
+        } else {
+            drop_timer(capture);
             capture->described = true;
+        }
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         attempt_failed(capture, pa_context_errno(capture->context));
     }
@@ -186,7 +191,7 @@ void open_stream(Capture* capture, const char* source) {
 void source_found(pa_context*, const pa_source_info* info, int eol, void* data) {
     auto* capture = static_cast<Capture*>(data);
     if (eol == 0 && info && !capture->stream) {
-        if (info->description) capture->description = info->description;
+        if (info->description && !capture->started) capture->description = info->description;
         open_stream(capture, info->name);
     } else if (eol != 0 && !capture->stream) {
         attempt_failed(capture, PA_ERR_NOENTITY);

@@ -47,8 +47,9 @@ struct pa_time_event;
 
 struct Capture {
     SoundRing ring;
-    std::string source;           // as given; "" for the default monitor
-    std::string description;      // the source's own description, once streaming
+    std::string source;  // as given; "" for the default monitor
+    // Set once by a successful capture_start, then left alone.
+    std::string description;      // the source's own description
     uint32_t fragment_bytes = 0;  // what the server granted
 
     // The client; everything below is touched only with the loop's lock held.
