@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     const pa_sample_spec spec = {PA_SAMPLE_S16LE, kRate, 2};
     pa_buffer_attr attr = {(uint32_t)-1, kChunkFrames * 4, 0, (uint32_t)-1, (uint32_t)-1};
     int error = 0;
-    pa_simple* out = pa_simple_new(NULL, "burst_player", PA_STREAM_PLAYBACK, "out", "bursts",
-                                   &spec, NULL, &attr, &error);
+    pa_simple* out = pa_simple_new(NULL, "burst_player", PA_STREAM_PLAYBACK, "out", "bursts", &spec,
+                                   NULL, &attr, &error);
     if (!out) return fprintf(stderr, "burst_player: %s\n", pa_strerror(error)), 1;
     int16_t chunk[kChunkFrames * 2];
     for (int b = 0; b < bursts; ++b) {
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         clock_gettime(CLOCK_MONOTONIC, &t);
         const pa_usec_t ahead = pa_simple_get_latency(out, &error);
         for (long f = 0; f < kBurstFrames; f += kChunkFrames) {
-            for (int i = 0; i < kChunkFrames; ++i) {  /* a 110 Hz square wave at 90% */
+            for (int i = 0; i < kChunkFrames; ++i) { /* a 110 Hz square wave at 90% */
                 const int16_t v = ((f + i) / (kRate / 220)) % 2 ? 29490 : -29490;
                 chunk[2 * i] = chunk[2 * i + 1] = v;
             }

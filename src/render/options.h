@@ -19,8 +19,9 @@ constexpr const char* kStdoutName = "-";
 
 constexpr int64_t kMaxFps = 1000;        // no screen shows more frames a second
 constexpr int64_t kMaxLoopFps = 100000;  // far beyond the live demo's loop rate
-constexpr int64_t kLiveLoopFps = kLiveLookPassesPerSecond;  // the default
 constexpr int32_t kMaxSide = 16384;      // pixels a side of --size
+// The default --loop-fps: passes a second of the live demo's look.
+constexpr int64_t kLiveLoopFps = kLiveLookPassesPerSecond;
 
 struct RenderOptions {
     std::string wav_path;  // --wav; "" = the soundtrack here, else the installed one
