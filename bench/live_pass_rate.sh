@@ -2,7 +2,8 @@
 # The live loop's pass rate under Xvfb: the demo playing its soundtrack, and listening (to a
 # private PulseAudio's silent null sink), each plain and gentle. Each run lasts SECONDS; the
 # passes are counted by bench/flip_counter.c, preloaded. The end card is not counted: the runs
-# end by SIGTERM while the music plays.
+# end by SIGTERM while the music plays. Listening flips only the pictures a screen shows (its
+# analyzer keeps the live look's pass rate): its figure is pictures a second.
 #
 #     bench/live_pass_rate.sh BUILD_DIR [SECONDS]      (default 10)
 set -euo pipefail

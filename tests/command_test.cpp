@@ -120,7 +120,8 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
          "server (or XWayland, under Wayland)"},
         {{"--loud"}, {}, 2, "", "starglobe: unknown option '--loud' (see starglobe --help)\n"},
         {{"a.wav", "b.wav"}, {}, 2, "", "only one FILE"},
-        {{"--listen", "song.wav"}, {}, 2, "", "--listen plays no FILE"},
+        // The word after --listen is the source, even where it names a file.
+        {{"--listen", "song.wav", "song.wav"}, {}, 2, "", "--listen plays no FILE"},
     };
     for (const auto& k : cases) {
         std::vector<std::string> env = c.env;

@@ -5,5 +5,9 @@
 // Times are milliseconds, in doubles, since the music started.
 constexpr double kMsPerSecond = 1000.0;
 
+// Loop passes a second of the live demo's look, the default of the renderer's --loop-fps: the
+// analyzer's filters and envelopes step once a pass, so this rate is part of how it looks.
+constexpr int kLiveLookPassesPerSecond = 1000;
+
 // The closing card stays this long after the music ends, in milliseconds.
 constexpr double kEndCardMs = 10000.0;

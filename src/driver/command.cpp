@@ -45,11 +45,9 @@ std::string parse_demo_command(int argc, const char* const* argv, const char* so
             } else if (arg == "--listen") {
                 if (command->listen) return "--listen is given twice";
                 command->listen = true;
-                // An optional SOURCE: the next argument, unless it is an option or a file (then
-                // it was meant as FILE, which --listen does not take).
-                struct stat st;
-                if (i + 1 < argc && argv[i + 1][0] != '-' && stat(argv[i + 1], &st) != 0)
-                    command->source = argv[++i];
+                // An optional SOURCE: the next argument unless it is an option, even when a
+                // file has that name.
+                if (i + 1 < argc && argv[i + 1][0] != '-') command->source = argv[++i];
             } else if (arg.rfind("--listen=", 0) == 0) {
                 if (command->listen) return "--listen is given twice";
                 command->listen = true;
@@ -101,7 +99,9 @@ std::string demo_usage() {
            "  --gentle          the gentle picture: no more than three flashes a second\n"
            "  --listen [SOURCE] follow the sound the computer plays (the default output's\n"
            "                    monitor) or SOURCE, a name from `pactl list short sources`,\n"
-           "                    such as a microphone; runs until Escape\n"
+           "                    such as a microphone; runs until Escape. The word after\n"
+           "                    --listen is SOURCE unless it starts with -, even where a\n"
+           "                    file has that name\n"
            "  --help, -h        show this text and exit\n"
            "  --version         show the version and exit\n"
            "  --                end of options: the next argument is FILE even if it starts\n"

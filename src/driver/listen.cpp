@@ -2,10 +2,15 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "audio/analyzer.h"
 #include "common/stop_signal.h"
+#include "common/timeline.h"
+#include "common/wav_format.h"
 #include "driver/capture.h"
 #include "driver/clock.h"
 #include "driver/display.h"
@@ -16,25 +21,68 @@
 namespace {
 
 constexpr int kFailureStatus = 255;  // the demo's start-up failure
+// Pictures a second: what a screen shows. More would be composed for nobody.
+constexpr double kPicturesPerSecond = 60.0;
+constexpr double kPictureMs = kMsPerSecond / kPicturesPerSecond;
+constexpr double kPassMs = kMsPerSecond / kLiveLookPassesPerSecond;
+// Sound that stops arriving for this long (a suspended source, a frozen server) is silence.
+constexpr double kStaleMs = 200.0;
 
 DemoEnd fail(const std::string& line) {
     std::fprintf(stderr, "starglobe: %s\n", line.c_str());
     return {kFailureStatus, 0};
 }
 
-// One pending event at most per pass, as in the demo: Escape ends the run.
+// Every pending event: Escape ends the run.
 bool escape_pressed() {
     SDL_Event event;
-    return SDL_PollEvent(&event) && event.type == SDL_KEYDOWN &&
-           event.key.keysym.sym == SDLK_ESCAPE;
+    bool escape = false;
+    while (SDL_PollEvent(&event))
+        escape |= event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE;
+    return escape;
 }
+
+// What the passes since the previous picture hear: the sound that arrived meanwhile, spread
+// evenly over them, so that the last pass hears the newest sample (the right one of its frame).
+struct Hearing {
+    uint64_t heard = 0;         // ring samples the passes have been given
+    double news_ms = 0.0;       // when sound last arrived
+    uint64_t from = 0, to = 0;  // this picture's span of new samples
+    bool quiet = false;         // nothing arrived for kStaleMs: silence
+
+    void update(const Capture& capture, double elapsed_ms) {
+        to = capture_written(capture);
+        from = std::max(heard, to - std::min<uint64_t>(to, SoundRing::kSamples / 2));
+        if (to != from) news_ms = elapsed_ms;
+        quiet = to == from && elapsed_ms - news_ms > kStaleMs;
+        heard = to;
+    }
+    int16_t sample(const Capture& capture, int64_t pass, int64_t passes) const {
+        if (quiet || to == 0) return 0;
+        const uint64_t at =
+            to == from
+                ? to - 1
+                : (from +
+                   (to - from) * static_cast<uint64_t>(pass + 1) / static_cast<uint64_t>(passes) -
+                   1) |
+                      1;
+        return capture.ring.samples[at % SoundRing::kSamples];
+    }
+};
 
 }  // namespace
 
 DemoEnd listen_demo(const std::string& source, bool gentle) {
     // The sound first, so that a missing server is said before the screen goes black.
     Capture capture;
-    if (Outcome started = capture_start(&capture, source); !started) return fail(started.message);
+    const Outcome started = capture_start(&capture, source);
+    if (started.kind == OutcomeKind::interrupted) return {0, stop_signal()};
+    if (!started) return fail(started.message);
+    std::fprintf(stderr,
+                 "starglobe: listening to %s (sound every %.1f ms); the picture answers sound "
+                 "and stays white while all is silent\n",
+                 quoted_name(capture.description).c_str(),
+                 capture.fragment_bytes * kMsPerSecond / kWavByteRate);
 
     // No sound device of SDL's: nothing is played while listening.
     Display display;
@@ -45,12 +93,30 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
     AudioAnalyzer analyzer;
     NoiseSource noise = noise_source_checked();
     PictureView view = view_start(gentle);
-    // There is no end of the music: the clock only turns the star field and the globe.
+    Hearing hearing;
+    // The analyzer runs at the live look's pass rate, pass j at j * kPassMs; a picture is
+    // composed from the newest pass only, kPicturesPerSecond times a second. There is no end
+    // of the music: the clock only turns the star field and the globe.
     const double start_ms = now_ms();
+    int64_t passes = 0;
+    double next_picture_ms = 0.0;
     while (!stop_signal() && !escape_pressed()) {
         const double elapsed_ms = now_ms() - start_ms;
+        if (elapsed_ms < next_picture_ms) {
+            std::this_thread::sleep_for(
+                std::chrono::duration<double, std::milli>(next_picture_ms - elapsed_ms));
+            continue;
+        }
+        // Behind time (a slow screen), the next picture follows at once, a pass later.
+        next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms + kPassMs);
+        const int64_t due =
+            std::max<int64_t>(1, static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes);
+        hearing.update(capture, elapsed_ms);
+        for (int64_t j = 0; j + 1 < due; ++j)
+            analyzer.analyze_sample(hearing.sample(capture, j, due));
+        passes += due;
         uint8_t* screen = display_lock(&display);
-        frame_pass_sample(&analyzer, capture_newest(capture), elapsed_ms, &noise,
+        frame_pass_sample(&analyzer, hearing.sample(capture, due - 1, due), elapsed_ms, &noise,
                           view_target(&view, screen));
         view_show(&view, elapsed_ms, screen);
         display_present(&display);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/timeline.h"
 #include "render/timeline.h"
 
 // "-" names standard output, where an output allows it.
@@ -18,8 +19,9 @@ constexpr const char* kStdoutName = "-";
 
 constexpr int64_t kMaxFps = 1000;        // no screen shows more frames a second
 constexpr int64_t kMaxLoopFps = 100000;  // far beyond the live demo's loop rate
-constexpr int64_t kLiveLoopFps = 1000;   // passes a second of the live demo's look, the default
 constexpr int32_t kMaxSide = 16384;      // pixels a side of --size
+// The default --loop-fps: passes a second of the live demo's look.
+constexpr int64_t kLiveLoopFps = kLiveLookPassesPerSecond;
 
 struct RenderOptions {
     std::string wav_path;  // --wav; "" = the soundtrack here, else the installed one
