@@ -108,6 +108,40 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
     }
 }
 
+// Before it flashes, the demo warns whoever reads its standard error on a terminal; gentle, or
+// with standard error kept in a file or a pipe, it says nothing. Each run ends at the sound
+// device.
+TEST(Command, WarnsOfTheFlashesOnATerminalUnlessGentle) {
+    Case c;
+    write_file(c.dir.file("song.wav"), tone_wav(0.3));
+    std::vector<std::string> env = c.env;
+    env.push_back("SDL_AUDIODRIVER=no-such-driver");
+    const struct {
+        std::string args;
+        bool terminal, warned;
+    } cases[] = {{"song.wav", true, true},
+                 {"--gentle song.wav", true, false},
+                 {"song.wav 2>err", true, false},
+                 {"song.wav", false, false}};
+    for (const auto& k : cases) {
+        // script(1) runs the command on a terminal of its own and copies what it shows there.
+        const std::string line = "'" + kCommand + "' " + k.args;
+        const ProcessResult r =
+            k.terminal
+                ? run_program({"/usr/bin/script", "-qec", line, "/dev/null"}, c.dir.path, env)
+                : run_program({"/bin/sh", "-c", line}, c.dir.path, env);
+        const std::string seen = r.out + r.err;
+        EXPECT_EQ(r.exit_code, 255) << k.args << ": " << seen;
+        const size_t warning = seen.find(
+            "starglobe: WARNING: starglobe contains fast flashing "
+            "lights and patterns, which can trigger seizures");
+        EXPECT_EQ(warning != std::string::npos, k.warned) << k.args << ": " << seen;
+        if (k.warned) {  // one line, before SDL's about the sound device
+            EXPECT_LT(seen.find('\n', warning), seen.find("audio", warning)) << seen;
+        }
+    }
+}
+
 // Ctrl-C as a terminal sends it: SIGINT to the whole foreground process group. The command
 // and the demo end through its ordinary shutdown within a second, by that signal, and leave
 // no temporary folder.
