@@ -143,8 +143,9 @@ TEST(Command, WarnsOfTheFlashesOnATerminalUnlessGentle) {
 }
 
 // Ctrl-C as a terminal sends it: SIGINT to the whole foreground process group. The command
-// and the demo end through its ordinary shutdown within a second, by that signal, and leave
-// no temporary folder.
+// and the demo end through its ordinary shutdown at once (in a fraction of a second; the
+// deadline below allows for a busy machine, still far short of the music's 30 s and the
+// stand-in ffmpeg's minute), by that signal, and leave no temporary folder.
 TEST(Command, CtrlCInATerminalEndsItDuringTheConversionAndDuringPlay) {
     Case c;
     write_file(c.dir.file("long.wav"), tone_wav(30.0));
@@ -165,7 +166,7 @@ TEST(Command, CtrlCInATerminalEndsItDuringTheConversionAndDuringPlay) {
         kill(-p.pid, SIGINT);  // the process group, as the terminal does
         const ProcessResult r = finish_program(p, 30.0);
         EXPECT_EQ(r.exit_code, 128 + SIGINT) << name << ": " << r.err;
-        EXPECT_LT(monotonic_seconds() - sent, 1.0) << name;
+        EXPECT_LT(monotonic_seconds() - sent, 10.0) << name;
         EXPECT_TRUE(c.temp_empty()) << name;
     }
 }
@@ -192,8 +193,8 @@ TEST(Command, AStopSignalWhileAHugeSoundtrackIsReadStopsTheDemoAtOnce) {
     const ProcessResult r = finish_program(demo, 30.0);
     EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.out << r.err;
     // Reading it all took 17 s; what is left to do after the signal takes a moment, longer
-    // under the sanitizers, which also have the 4 GB to hand back.
-    EXPECT_LT(monotonic_seconds() - sent, 3.0);
+    // under the sanitizers, which also have the 4 GB to hand back, or on a busy machine.
+    EXPECT_LT(monotonic_seconds() - sent, 8.0);
     EXPECT_EQ(r.out, "");
 }
 
