@@ -93,11 +93,8 @@ protected:
         XWindowAttributes attributes{};
         const bool viewable =
             XGetWindowAttributes(x, w, &attributes) && attributes.map_state == IsViewable;
-        for (size_t i = 0; i < names.size(); ++i)
-            *seen += (i ? " and '" : "[window '") + names[i] + "'" +
-                     (i + 1 < names.size() ? ""
-                      : viewable           ? "] "
-                                           : ", not viewable] ");
+        for (const std::string& name : names) *seen += "'" + name + "' ";
+        if (!names.empty()) *seen += viewable ? "(viewable); " : "(not viewable); ";
         if (viewable && !names.empty() &&
             std::all_of(names.begin(), names.end(), [](auto& n) { return n == kCaption; }))
             return w;
