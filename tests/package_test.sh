@@ -49,17 +49,27 @@ for case in "${cases[@]}"; do
     echo $! >"$work/$name.pid"
 done
 
-# With no file, the installed soundtrack plays until stopped: by SIGTERM to the command, and by
-# Ctrl-C as a terminal sends it, to the whole process group. Either ends the demo cleanly.
+# The menu entry's gentle action, its command line run below as a desktop runs it.
+entry=$usr/share/applications/io.github.starglobe.Starglobe.desktop
+action() { sed -n "/^\[Desktop Action gentle\]$/,/^\[/s/^$1=//p" "$entry"; }
+[[ $(sed -n 's/^Actions=//p' "$entry") == *gentle\;* && $(action Name) == "Play gentle" ]] ||
+    fail "the desktop entry has no \"Play gentle\" action"
+read -ra gentle <<<"$(action Exec)"
+
+# With no file, the installed soundtrack plays until stopped: by SIGTERM to the command (as the
+# gentle action starts it), and by Ctrl-C as a terminal sends it, to the whole process group.
+# Either ends the demo cleanly, and neither prints a word where no terminal is.
 playing() {  # the command has become the demo and opened the sound device (a second thread)
     [[ $(readlink "/proc/$1/exe") == "$usr/lib/games/starglobe/starglobe" ]] &&
         (($(ls "/proc/$1/task" | wc -l) > 1))
 }
 for signal in TERM INT; do
     # A script's background job ignores INT unless told otherwise; a terminal's does not.
-    setsid env --default-signal=INT "$usr/games/starglobe" >"$work/stop.out" 2>&1 &
+    run=("$usr/games/starglobe")
+    [[ $signal == TERM ]] && run=("${gentle[@]}")
+    PATH=$usr/games:$PATH setsid env --default-signal=INT "${run[@]}" >"$work/stop.out" 2>&1 &
     command=$!
-    for ((tries = 0; tries < 100; tries++)); do playing "$command" && break; sleep 0.1; done
+    for ((tries = 0; tries < 300; tries++)); do playing "$command" && break; sleep 0.1; done
     playing "$command" || fail "the demo did not start: $(cat "$work/stop.out")"
     if [[ $signal == INT ]]; then kill -INT -- "-$command"; else kill -TERM "$command"; fi
     status=0 && wait "$command" || status=$?

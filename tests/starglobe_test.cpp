@@ -111,13 +111,14 @@ TEST(Demo, PlaysThenHoldsTheCardForTenSecondsAlsoWithoutAWholeSampleFrame) {
             continue;
         }
         EXPECT_GT(closed[i] - opened[i], kCardSeconds - 0.3) << i;
-        EXPECT_LT(closed[i] - opened[i], kCardSeconds + 0.7) << i;
+        EXPECT_LT(closed[i] - opened[i], kCardSeconds + 2.0) << i;  // a busy machine's delays
     }
 }
 
 TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem) {
     // SDL would turn them into a quit event, which the demo ignores like a window-close request.
-    const std::vector<uint8_t> music = tone_wav(8.0), card_only = short_data_wav(0);
+    // Music that outlasts any start-up, so that only the signal can end its run early.
+    const std::vector<uint8_t> music = tone_wav(2 * kStartSeconds), card_only = short_data_wav(0);
     std::deque<DemoRun> runs;
     runs.emplace_back(&music);
     runs.emplace_back(&music);
@@ -125,6 +126,7 @@ TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem)
     ASSERT_TRUE(wait_until(
         [&] { return sound_open(runs[0]) && sound_open(runs[1]) && sound_open(runs[2]); },
         kStartSeconds));
+    const double sent = monotonic_seconds();
     kill(runs[0].process.pid, SIGTERM);  // during the music
     kill(runs[1].process.pid, SIGHUP);
     kill(runs[2].process.pid, SIGTERM);  // during the card, ignored as the parent left it
@@ -135,7 +137,8 @@ TEST(Demo, StopSignalsEndItThroughTheOrdinaryShutdownUnlessTheParentIgnoresThem)
         const ProcessResult r = finish_program(runs.front().process);
         runs.pop_front();
         EXPECT_EQ(r.exit_code, 128 + signal) << "ends by the signal, for the caller to see";
-        EXPECT_LT(r.seconds, 5.0) << "neither the rest of the music nor the card may follow";
+        EXPECT_LT(monotonic_seconds() - sent, kStartSeconds)
+            << "neither the rest of the music nor the card may follow";
         EXPECT_EQ(r.out, "");
     }
 }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 
 namespace {
 
+constexpr size_t kUsageColumns = 82;  // as wide as the hand-laid lines of --help
 constexpr const char* kX11Driver = "x11";
 constexpr const char* kX11SocketFolder = "/tmp/.X11-unix/X";  // a local display's socket: + N
 
@@ -24,7 +26,26 @@ int local_display_number(const std::string& display) {
     return std::atoi(rest.c_str() + 1);
 }
 
+// Words laid out in lines of at most `width` columns, each ending in a newline.
+std::string wrapped(std::string_view text, size_t width) {
+    std::string lines, line;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find(' ', start), text.size());
+        const std::string_view word = text.substr(start, end - start);
+        if (!line.empty() && line.size() + 1 + word.size() > width) lines += line + "\n", line = "";
+        line += (line.empty() ? "" : " ") + std::string(word);
+    }
+    return line.empty() ? lines : lines + line + "\n";
+}
+
 }  // namespace
+
+std::string flash_warning() {
+    return "WARNING: starglobe contains fast flashing lights and patterns, which can trigger "
+           "seizures in people with photosensitive epilepsy. --gentle smooths the picture over "
+           "time and holds still what would flash more than three times a second; use it "
+           "whenever in doubt.";
+}
 
 std::string parse_demo_command(int argc, const char* const* argv, const char* soundtrack,
                                DemoCommand* command) {
@@ -81,11 +102,8 @@ std::string demo_usage() {
            "       starglobe [--gentle] --listen [SOURCE]\n"
            "Plays the starglobe demo full screen with its own soundtrack, or with the music in\n"
            "FILE, or following whatever the computer plays.\n"
-           "\n"
-           "WARNING: starglobe contains fast flashing lights and patterns, which can trigger\n"
-           "seizures in people with photosensitive epilepsy. --gentle smooths the picture over\n"
-           "time and holds still what would flash more than three times a second; use it\n"
-           "whenever in doubt.\n"
+           "\n" +
+           wrapped(flash_warning(), kUsageColumns) +
            "\n"
            "FILE may be any audio file ffmpeg can read (MP3, Ogg, FLAC, WAV, ...). A WAV in\n"
            "the demo's own layout (" + layout_in_words() + ")\n"

@@ -35,6 +35,10 @@ std::string parse_demo_command(int argc, const char* const* argv, const char* so
 // The --help text, ending in a newline.
 std::string demo_usage();
 
+// The warning about the picture's flashes, as one line: a paragraph of --help, and what the
+// demo says on a terminal before it starts as it is (not gentle).
+std::string flash_warning();
+
 // Picks SDL's video driver so that SDL 1.2 never falls back to drawing ASCII art into the
 // terminal: with SDL_VIDEODRIVER unset, X11 when there is a DISPLAY. Returns "" or, for the
 // command, why there is no display to show the demo on (no DISPLAY at all, or a local one

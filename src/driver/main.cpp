@@ -5,6 +5,8 @@
 //
 // Start-up failures print one line (SDL's error, or our own) on standard output and end with
 // status 255; the command's own lines go to standard error after "starglobe: ".
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +71,10 @@ int main(int argc, char** argv) {
         say(problem);
         return kExitFailure;
     }
+
+    // Said where a person reads it before the picture starts flashing: standard error on a
+    // terminal. Not in the plain demo, which prints only its own lines, nor into a log or pipe.
+    if (!command.gentle && !command.plain_demo && isatty(STDERR_FILENO)) say(flash_warning());
 
     DemoEnd end;
     if (command.listen) {
