@@ -4,8 +4,9 @@
 // here touches the browser.
 //
 // Page start-up:   web_facts for the numbers the page needs; web_stage + web_decode_picture
-//                  for each picture; web_stage + web_accept_built_in for the soundtrack the
-//                  synthesizer made in a worker.
+//                  for each picture; web_stage + web_accept_built_in for the soundtrack as
+//                  soon as its header is in, the rest written into web_built_in_wav as it is
+//                  made in a worker or read back.
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
 // Your own music:  web_stage(size), the file's bytes, web_accept_wav; or, for audio the
@@ -48,7 +49,7 @@ constexpr uint64_t kMaxFileBytes = kWavHeaderBytes + uint64_t(kMaxSeconds) * kWa
 constexpr size_t kListenSamples = size_t{kSampleRateHz} * kWavChannels;
 
 struct WebDemo {
-    WavFile built_in;                   // synthesized from the score at start-up (synth_worker.cpp)
+    WavFile built_in;                   // synthesized from the score (synth_worker.cpp), or kept
     WavFile own;                        // the last music the user gave that was accepted
     WavFile refused;                    // the last file refused, for describing why
     std::unique_ptr<uint8_t[]> staged;  // a file the page is handing over
@@ -124,6 +125,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
         {"pictures", whole(kPictureCount)},
         {"sampleRate", whole(kSampleRateHz)},
         {"channels", whole(kWavChannels)},
+        {"wavHeaderBytes", whole(kWavHeaderBytes)},
         {"sampleSpan", whole(kSampleSpan)},
         {"fullScale", whole(kFullScaleSample)},
         {"msPerSecond", whole(kMsPerSecond)},
@@ -165,10 +167,12 @@ EMSCRIPTEN_KEEPALIVE int32_t web_decode_picture(int32_t index) {
 }
 
 // Takes the staged WAV file, the soundtrack synthesized from its score, as the built-in
-// soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
+// soundtrack, and plays it from then on; the page may go on writing its samples in place.
+// Returns the loader's verdict (0 is ok).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() { return accept_staged_wav(&demo.built_in); }
 
-// The bytes of the synthesized WAV file, for checking them against the native build's.
+// The bytes of the built-in WAV file, where the page writes its samples as they come, and for
+// checking them against the native build's.
 EMSCRIPTEN_KEEPALIVE const uint8_t* web_built_in_wav() { return demo.built_in.bytes.get(); }
 EMSCRIPTEN_KEEPALIVE int32_t web_built_in_wav_size() {
     return static_cast<int32_t>(demo.built_in.size);

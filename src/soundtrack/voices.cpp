@@ -230,7 +230,7 @@ namespace {
 // where 2^k steps take the state with only bit j set.
 using BitMatrix = std::array<uint64_t, 64>;
 
-uint64_t apply(const BitMatrix& m, uint64_t state) {
+uint64_t times(const BitMatrix& m, uint64_t state) {
     uint64_t out = 0;
     for (int j = 0; state; ++j, state >>= 1)
         if (state & 1) out ^= m[j];
@@ -246,7 +246,7 @@ const std::array<BitMatrix, 64>& jumps() {
             t[0][j] = one.state;
         }
         for (int k = 1; k < 64; ++k)
-            for (int j = 0; j < 64; ++j) t[k][j] = apply(t[k - 1], t[k - 1][j]);
+            for (int j = 0; j < 64; ++j) t[k][j] = times(t[k - 1], t[k - 1][j]);
         return t;
     }();
     return table;
@@ -256,7 +256,7 @@ const std::array<BitMatrix, 64>& jumps() {
 
 void Rng::skip(uint64_t count) {
     for (int k = 0; count; ++k, count >>= 1)
-        if (count & 1) state = apply(jumps()[k], state);
+        if (count & 1) state = times(jumps()[k], state);
 }
 
 double saturate(double x) {
