@@ -7,12 +7,13 @@
 // the rest of the soundtrack follows while it shows (soundtrack.js). After the first visit a
 // service worker (sw.js) keeps the whole site, so the page opens at once, with no network too.
 //
-// window.starglobe = { state, passes, gentle, facts, readyMs, soundtrack, clickToFirstFrameMs,
-// digests() }: state is "loading", "ready" (the start screen), "playing", "card" (the end card
-// after the music), "listening" or "captured"; passes counts the passes run since the page
-// opened; gentle tells whether the Gentle switch is on; facts are the core's numbers; readyMs is
-// when the start screen first came, in ms since the page was opened; soundtrack tells where the
-// built-in soundtrack comes from ("kept" or "made"), its pieces so far, and whether it is whole;
+// window.starglobe = { state, passes, gentle, facts, readyMs, soundtrack, kept,
+// clickToFirstFrameMs, digests() }: state is "loading", "ready" (the start screen), "playing",
+// "card" (the end card after the music), "listening" or "captured"; passes counts the passes
+// run since the page opened; gentle tells whether the Gentle switch is on; facts are the core's
+// numbers; readyMs is when the start screen first came, in ms since the page was opened;
+// soundtrack tells where the built-in soundtrack comes from ("kept" or "made"), its pieces so
+// far, and whether it is whole; kept settles once what the next visit reads back is kept;
 // clickToFirstFrameMs, once a run has started, is the time from the gesture to its first frame
 // on the canvas (painted at the next screen refresh); digests() gives the SHA-256 of the
 // built-in soundtrack, of the decoded pictures and of the samples the next run plays.
@@ -184,6 +185,8 @@ async function load() {
     console.error(error);
   });
   takeTrack();
+  // Kept for the next visit once the soundtrack is whole; status.kept tells when.
+  status.kept = rest.then(keepPictures).catch(() => {});
   const query = new URLSearchParams(location.search);
   if (query.has('fps') || query.has('frames')) {
     await rest;  // the frames follow the whole soundtrack at once, not as it plays
@@ -192,7 +195,6 @@ async function load() {
   } else {
     toStartScreen();
   }
-  await keepPictures();
 }
 
 // Capture mode: the renderer's timeline without sound, one pass per frame, pass k at
