@@ -1,25 +1,23 @@
 # Run at build time (cmake -P) once the site is built: writes soundtrack.json, the SHA-256 and
 # size of the soundtrack the synthesizer makes (WAV), which the page holds its soundtrack
-# against; pictures.json, the pictures' paths in the image bank's order (PICTURES) and a digest
-# of their files, under which the page keeps them decoded; and then sw.js from its template
-# (TEMPLATE) with every file of the site (SITE) and a version made of their digests.
+# against; pictures.json, the sizes of the PNG files (PICTURES, in the image bank's order) in
+# pictures.bin and its digest, under which the page keeps them decoded; and then sw.js from its
+# template (TEMPLATE) with every other file of the site (FILES, in SITE) and a version made of
+# their digests.
 file(SHA256 ${WAV} sha256)
 file(SIZE ${WAV} bytes)
 file(WRITE ${SITE}/soundtrack.json "{\"sha256\": \"${sha256}\", \"bytes\": ${bytes}}\n")
 
-set(digests "")
-set(paths "")
-foreach(name ${PICTURES})
-  file(SHA256 ${SITE}/${name} digest)
-  string(APPEND digests "${digest} ${name}\n")
-  list(APPEND paths "\"${name}\"")
+set(sizes "")
+foreach(file ${PICTURES})
+  file(SIZE ${file} size)
+  list(APPEND sizes ${size})
 endforeach()
-string(SHA256 digest "${digests}")
-list(JOIN paths ", " paths)
-file(WRITE ${SITE}/pictures.json "{\"paths\": [${paths}], \"digest\": \"${digest}\"}\n")
+list(JOIN sizes ", " sizes)
+file(SHA256 ${SITE}/pictures.bin digest)
+file(WRITE ${SITE}/pictures.json "{\"sizes\": [${sizes}], \"digest\": \"${digest}\"}\n")
 
-file(GLOB_RECURSE files RELATIVE ${SITE} ${SITE}/*)
-list(REMOVE_ITEM files sw.js)
+set(files ${FILES})
 list(SORT files)
 set(digests "")
 set(names "")

@@ -128,35 +128,40 @@ async function fetchBytes(path) {
   return new Uint8Array(await response.arrayBuffer());
 }
 
-// The pictures' files, in the order the core's bank numbers them (pictures.json, from the
-// build, with the digest of the files), fetched while the core opens; or instead the pictures
-// as an earlier visit decoded them, kept under that digest.
+// The pictures' PNG files, in the order the core's bank numbers them, back to back in one file
+// (pictures.bin, with their sizes and its digest in pictures.json, from the build), fetched
+// while the core opens; or instead the pictures as an earlier visit decoded them, kept under
+// that digest.
 async function fetchPictures() {
-  const { paths, digest } = JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
+  const { sizes, digest } =
+    JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
   const name = `pictures-${digest}.bin`;
   const kept = await readKept(kPicturesCache, name);
-  if (kept) return { paths, name, kept: new Uint8Array(await kept.arrayBuffer()) };
-  return { paths, name, files: Promise.all(paths.map(fetchBytes)) };
+  if (kept) return { sizes, name, kept: new Uint8Array(await kept.arrayBuffer()) };
+  return { sizes, name, files: fetchBytes('pictures.bin') };
 }
 
 // Puts the pictures into the core's bank, decoding them unless they were kept. Returns what
 // keeps them decoded for the next visit, if they were not.
 async function loadPictures(fetched) {
-  const { paths, name, kept } = await fetched;
+  const { sizes, name, kept, files } = await fetched;
   const at = core._web_pictures();
   const size = facts.pictures * facts.width * facts.height * facts.bytesPerPixel;
   if (kept?.length === size) {
     core.HEAPU8.set(kept, at);
     return () => {};
   }
-  if (paths.length !== facts.pictures) {
-    throw new Error(`pictures.json lists ${paths.length} pictures, the core has ${facts.pictures}`);
+  if (sizes.length !== facts.pictures) {
+    throw new Error(`pictures.json lists ${sizes.length} pictures, the core has ${facts.pictures}`);
   }
-  const files = await ((await fetched).files ?? Promise.all(paths.map(fetchBytes)));
-  files.forEach((bytes, index) => {
-    if (!stage(bytes) || !core._web_decode_picture(index)) {
-      throw new Error(`${paths[index]} is not a ${facts.width} × ${facts.height} PNG`);
+  const bytes = await (files ?? fetchBytes('pictures.bin'));
+  let from = 0;
+  sizes.forEach((length, index) => {
+    if (!stage(bytes.subarray(from, from + length)) || !core._web_decode_picture(index)) {
+      throw new Error(`picture ${index} of pictures.bin is not a ${facts.width} × ` +
+        `${facts.height} PNG`);
     }
+    from += length;
   });
   return () => keep(kPicturesCache, name, core.HEAPU8.slice(at, at + size));
 }
