@@ -1,23 +1,54 @@
-// What the page keeps in Cache Storage from one visit to the next, each thing under a name
-// that says which build's it is (a digest), in a cache of its own that holds only the latest.
-// Where the browser keeps nothing (storage refused or full), everything is simply made again.
+// What the page keeps in IndexedDB from one visit to the next (read back as a Blob, which both
+// browsers read faster than a response from Cache Storage): one thing per slot, under a name
+// that says which build's it is (a digest), so a slot holds only the latest. Where the browser
+// keeps nothing (storage refused or full, or no IndexedDB), everything is simply made again.
+const kDatabase = 'starglobe';
+const kStore = 'kept';
 
-// The response kept under `name`, or null.
-export async function readKept(cacheName, name) {
+function request(what) {
+  return new Promise((resolve, reject) => {
+    what.onsuccess = () => resolve(what.result);
+    what.onerror = () => reject(what.error);
+  });
+}
+
+let database = null;
+function open() {
+  database ??= (async () => {
+    const opening = indexedDB.open(kDatabase, 1);
+    opening.onupgradeneeded = () => opening.result.createObjectStore(kStore);
+    return request(opening);
+  })();
+  return database;
+}
+
+// The Blob kept in `slot` under `name`, or null.
+export async function readKept(slot, name) {
   try {
-    return await (await caches.open(cacheName)).match(name) ?? null;
+    const kept = await request((await open()).transaction(kStore).objectStore(kStore).get(slot));
+    return kept?.name === name ? kept.blob : null;
   } catch {
     return null;
   }
 }
 
-// Keeps `bytes` under `name`, then lets go of anything else in the cache.
-export async function keep(cacheName, name, bytes) {
+// Keeps `bytes` in `slot` under `name`, in place of what was there.
+export async function keep(slot, name, bytes) {
   try {
-    const cache = await caches.open(cacheName);
-    await cache.put(name, new Response(bytes));
-    for (const request of await cache.keys()) {
-      if (!request.url.endsWith(`/${name}`)) await cache.delete(request);
-    }
+    const writing = (await open()).transaction(kStore, 'readwrite');
+    writing.objectStore(kStore).put({ name, blob: new Blob([bytes]) }, slot);
+    await new Promise((resolve, reject) => {
+      writing.oncomplete = resolve;
+      writing.onerror = () => reject(writing.error);
+      writing.onabort = () => reject(writing.error);
+    });
   } catch { /* not kept: made again next time */ }
+}
+
+// Lets go of what `slot` holds.
+export async function forget(slot) {
+  try {
+    await request((await open()).transaction(kStore, 'readwrite').objectStore(kStore)
+      .delete(slot));
+  } catch { /* nothing to let go */ }
 }

@@ -28,7 +28,7 @@ import { openSoundtrack, soundtrack } from './soundtrack.js';
 // frame is 16.7 ms and the browser needs the rest to paint.
 const kPassBudgetMs = 12;
 const kGentleKey = 'starglobe.gentle';  // localStorage: "1" or "0", the switch's last setting
-const kPicturesCache = 'starglobe-pictures';  // Cache Storage: the pictures decoded, for later
+const kPicturesSlot = 'pictures';  // where the pictures are kept decoded for later (kept.js)
 
 const status = { state: 'loading', passes: 0, soundtrack };
 window.starglobe = status;
@@ -136,7 +136,7 @@ async function fetchPictures() {
   const { sizes, digest } =
     JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
   const name = `pictures-${digest}.bin`;
-  const kept = await readKept(kPicturesCache, name);
+  const kept = await readKept(kPicturesSlot, name);
   if (kept) return { sizes, name, kept: new Uint8Array(await kept.arrayBuffer()) };
   return { sizes, name, files: fetchBytes('pictures.bin') };
 }
@@ -163,7 +163,7 @@ async function loadPictures(fetched) {
     }
     from += length;
   });
-  return () => keep(kPicturesCache, name, core.HEAPU8.slice(at, at + size));
+  return () => keep(kPicturesSlot, name, core.HEAPU8.slice(at, at + size));
 }
 
 async function load() {

@@ -1,14 +1,14 @@
-// The built-in soundtrack, "Tessaloon", as it comes in: read back from Cache Storage where an
-// earlier visit kept it, or else made from its score by the synthesizer in a worker
+// The built-in soundtrack, "Tessaloon", as it comes in: read back where an earlier visit kept
+// it (kept.js), or else made from its score by the synthesizer in a worker
 // (synth_worker.js), a slice at a time. Its bytes go straight into the core's WAV file as they
 // arrive, so the analyzer has them, and every few seconds of them become an AudioBuffer that the
 // page schedules after the one before. Once whole, the file is held against its SHA-256, which
 // the build computed (soundtrack.json): made here, it is then kept; read back and wrong, it is
 // thrown away and made again.
 import { core, facts, kWavOk } from './core.js';
-import { keep, readKept } from './kept.js';
+import { forget, keep, readKept } from './kept.js';
 
-const kCacheName = 'starglobe-soundtrack';
+const kSlot = 'soundtrack';  // where it is kept
 const kFirstPieceSeconds = 1;  // the page offers to play once it has this much
 const kPieceSeconds = 5;       // then an AudioBuffer every five seconds of sound
 
@@ -127,22 +127,22 @@ export async function openSoundtrack(opened, then, onPiece) {
   let firstIn = () => {};
   const first = new Promise((resolve) => { firstIn = resolve; });
   const rest = (async () => {
-    const kept = await readKept(kCacheName, keptName());
+    const kept = await readKept(kSlot, keptName());
     if (kept) {
       soundtrack.source = 'kept';
-      if (await pour(kept.body.getReader(), onPiece, firstIn)) {
+      if (await pour(kept.stream().getReader(), onPiece, firstIn)) {
         soundtrack.whole = true;
         return;
       }
       console.warn('The kept soundtrack was not the one this page makes: making it again.');
-      await caches.delete(kCacheName).catch(() => {});
+      await forget(kSlot);
     }
     soundtrack.source = 'made';
     if (!await pour(makeHere(), onPiece, firstIn)) {
       throw new Error('the soundtrack made here is not the one the build made');
     }
     soundtrack.whole = true;
-    await keep(kCacheName, keptName(), core.HEAPU8.slice(wav, wav + filled));
+    await keep(kSlot, keptName(), core.HEAPU8.slice(wav, wav + filled));
   })();
   await Promise.race([first, rest]);
   return { rest };
