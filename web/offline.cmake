@@ -1,21 +1,14 @@
 # Run at build time (cmake -P) once the site is built: writes soundtrack.json, the SHA-256 and
 # size of the soundtrack the synthesizer makes (WAV), which the page holds its soundtrack
-# against; pictures.json, the sizes of the PNG files (PICTURES, in the image bank's order) in
-# pictures.bin and its digest, under which the page keeps them decoded; and then sw.js from its
-# template (TEMPLATE) with every other file of the site (FILES, in SITE) and a version made of
-# their digests.
+# against; pictures.json, the digest of pictures.bin, which names the pictures the page keeps;
+# and then sw.js from its template (TEMPLATE) with every other file of the site (FILES, in
+# SITE) and a version made of their digests.
 file(SHA256 ${WAV} sha256)
 file(SIZE ${WAV} bytes)
 file(WRITE ${SITE}/soundtrack.json "{\"sha256\": \"${sha256}\", \"bytes\": ${bytes}}\n")
 
-set(sizes "")
-foreach(file ${PICTURES})
-  file(SIZE ${file} size)
-  list(APPEND sizes ${size})
-endforeach()
-list(JOIN sizes ", " sizes)
 file(SHA256 ${SITE}/pictures.bin digest)
-file(WRITE ${SITE}/pictures.json "{\"sizes\": [${sizes}], \"digest\": \"${digest}\"}\n")
+file(WRITE ${SITE}/pictures.json "{\"digest\": \"${digest}\"}\n")
 
 set(files ${FILES})
 list(SORT files)

@@ -17,7 +17,7 @@
 // clickToFirstFrameMs, once a run has started, is the time from the gesture to its first frame
 // on the canvas (painted at the next screen refresh); digests() gives the SHA-256 of the
 // built-in soundtrack, of the decoded pictures and of the samples the next run plays.
-import { core, facts, openCore, stage } from './core.js';
+import { core, facts, openCore } from './core.js';
 import { canListen, canListenToTab, openSound, refusalText, stopSound, tapSound }
   from './listen.js';
 import { takeFile, tooLarge, tooLargeText } from './music.js';
@@ -128,42 +128,40 @@ async function fetchBytes(path) {
   return new Uint8Array(await response.arrayBuffer());
 }
 
-// The pictures' PNG files, in the order the core's bank numbers them, back to back in one file
-// (pictures.bin, with their sizes and its digest in pictures.json, from the build), fetched
-// while the core opens; or instead the pictures as an earlier visit decoded them, kept under
-// that digest.
+// The pictures as the image bank holds them, streamed as they come: kept from an earlier visit,
+// or else pictures.bin from the build, gzip-compressed, inflated on the way. pictures.json has
+// its digest, which names what is kept.
 async function fetchPictures() {
-  const { sizes, digest } =
-    JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
+  const { digest } = JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
   const name = `pictures-${digest}.bin`;
   const kept = await readKept(kPicturesSlot, name);
-  if (kept) return { sizes, name, kept: new Uint8Array(await kept.arrayBuffer()) };
-  return { sizes, name, files: fetchBytes('pictures.bin') };
+  if (kept) return { name, kept: true, stream: kept.stream() };
+  const response = await fetch('pictures.bin');
+  if (!response.ok) throw new Error(`pictures.bin: HTTP ${response.status}`);
+  return { name, kept: false, stream: response.body.pipeThrough(new DecompressionStream('gzip')) };
 }
 
-// Puts the pictures into the core's bank, decoding them unless they were kept. Returns what
-// keeps them decoded for the next visit, if they were not.
+// Puts the pictures into the core's bank as they come. Returns what keeps them for the next
+// visit, if they were not kept.
 async function loadPictures(fetched) {
-  const { sizes, name, kept, files } = await fetched;
+  const { name, kept, stream } = await fetched;
   const at = core._web_pictures();
   const size = facts.pictures * facts.width * facts.height * facts.bytesPerPixel;
-  if (kept?.length === size) {
-    core.HEAPU8.set(kept, at);
-    return () => {};
-  }
-  if (sizes.length !== facts.pictures) {
-    throw new Error(`pictures.json lists ${sizes.length} pictures, the core has ${facts.pictures}`);
-  }
-  const bytes = await (files ?? fetchBytes('pictures.bin'));
-  let from = 0;
-  sizes.forEach((length, index) => {
-    if (!stage(bytes.subarray(from, from + length)) || !core._web_decode_picture(index)) {
-      throw new Error(`picture ${index} of pictures.bin is not a ${facts.width} × ` +
-        `${facts.height} PNG`);
+  const reader = stream.getReader();
+  let filled = 0;
+  for (let part; !(part = await reader.read()).done; filled += part.value.length) {
+    if (filled + part.value.length > size) {
+      filled = Infinity;  // more than the bank holds
+      break;
     }
-    from += length;
-  });
-  return () => keep(kPicturesSlot, name, core.HEAPU8.slice(at, at + size));
+    core.HEAPU8.set(part.value, at + filled);
+  }
+  if (filled !== size) {
+    reader.cancel().catch(() => {});
+    throw new Error(`the pictures are not the core's ${facts.pictures} pictures of ` +
+      `${facts.width} × ${facts.height}`);
+  }
+  return kept ? () => {} : () => keep(kPicturesSlot, name, core.HEAPU8.slice(at, at + size));
 }
 
 async function load() {
