@@ -22,11 +22,12 @@ function open() {
   return database;
 }
 
-// The Blob kept in `slot` under `name`, or null.
+// The Blob kept in `slot` under `name`, or null. `name` may be a promise: the slot is read
+// meanwhile.
 export async function readKept(slot, name) {
   try {
-    const kept = await request((await open()).transaction(kStore).objectStore(kStore).get(slot));
-    return kept?.name === name ? kept.blob : null;
+    const kept = request((await open()).transaction(kStore).objectStore(kStore).get(slot));
+    return (await kept)?.name === await name ? (await kept).blob : null;
   } catch {
     return null;
   }

@@ -132,9 +132,10 @@ async function fetchBytes(path) {
 // or else pictures.bin from the build, gzip-compressed, inflated on the way. pictures.json has
 // its digest, which names what is kept.
 async function fetchPictures() {
-  const { digest } = JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
-  const name = `pictures-${digest}.bin`;
-  const kept = await readKept(kPicturesSlot, name);
+  const listed = fetchBytes('pictures.json').then((bytes) =>
+    `pictures-${JSON.parse(new TextDecoder().decode(bytes)).digest}.bin`);
+  const kept = await readKept(kPicturesSlot, listed);  // read while the list comes
+  const name = await listed;
   if (kept) return { name, kept: true, stream: kept.stream() };
   const response = await fetch('pictures.bin');
   if (!response.ok) throw new Error(`pictures.bin: HTTP ${response.status}`);

@@ -66,7 +66,7 @@ function take(bytes, onPiece) {
   if (filled === expected.bytes && pieceStart < filled) cutPiece(filled, onPiece);
 }
 
-const keptName = () => `tessaloon-${expected.sha256}.wav`;
+const keptName = ({ sha256 }) => `tessaloon-${sha256}.wav`;  // of soundtrack.json
 
 // The synthesizer's bytes, as a reader of them.
 function makeHere() {
@@ -121,13 +121,16 @@ async function pour(reader, onPiece, onFirst) {
 export async function openSoundtrack(opened, then, onPiece) {
   coreOpen = opened;
   goOn = then;
-  const response = await fetch('soundtrack.json');
-  if (!response.ok) throw new Error(`soundtrack.json: HTTP ${response.status}`);
-  expected = await response.json();
+  const listed = fetch('soundtrack.json').then((response) => {
+    if (!response.ok) throw new Error(`soundtrack.json: HTTP ${response.status}`);
+    return response.json();
+  });
+  const readBack = readKept(kSlot, listed.then(keptName));  // read while the list comes
+  expected = await listed;
   let firstIn = () => {};
   const first = new Promise((resolve) => { firstIn = resolve; });
   const rest = (async () => {
-    const kept = await readKept(kSlot, keptName());
+    const kept = await readBack;
     if (kept) {
       soundtrack.source = 'kept';
       if (await pour(kept.stream().getReader(), onPiece, firstIn)) {
@@ -142,7 +145,7 @@ export async function openSoundtrack(opened, then, onPiece) {
       throw new Error('the soundtrack made here is not the one the build made');
     }
     soundtrack.whole = true;
-    await keep(kSlot, keptName(), core.HEAPU8.slice(wav, wav + filled));
+    await keep(kSlot, keptName(expected), core.HEAPU8.slice(wav, wav + filled));
   })();
   await Promise.race([first, rest]);
   return { rest };
