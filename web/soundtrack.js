@@ -133,7 +133,8 @@ export async function openSoundtrack(opened, then, onPiece) {
     const kept = await readBack;
     if (kept) {
       soundtrack.source = 'kept';
-      if (await pour(kept.stream().getReader(), onPiece, firstIn)) {
+      // Not all there, or not the build's: made again.
+      if (await pour(kept.stream().getReader(), onPiece, firstIn).catch(() => false)) {
         soundtrack.whole = true;
         return;
       }
