@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing and builds the demo's web page into build-web/site/: index.html and
-# everything it loads (the WebAssembly core, its loader, the page's script and style, and the
-# 45 PNG pictures). Serve that folder from any plain web server; ./run.sh web does.
+# everything it loads (the WebAssembly core, its loader, the page's scripts and style, the 45
+# PNG pictures in one file), its manifest and icons, and the service worker that keeps it all.
+# Serve that folder from any plain web server; ./run.sh web does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh web

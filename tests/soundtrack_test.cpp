@@ -8,6 +8,7 @@
 #include <set>
 
 #include "audio/wav_loader.h"
+#include "soundtrack/arrangement.h"
 #include "support/test_support.h"
 
 using namespace test_support;
@@ -49,6 +50,24 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
         EXPECT_EQ(r.exit_code, 1);
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     }
+}
+
+// Slice by slice, as the web page has it made, the very samples of the whole piece: slices of
+// odd sizes cut notes, kicks and the curves' steps anywhere; and the peak that scaled them held.
+TEST(Soundtrack, RendersSliceBySliceAsTheWhole) {
+    const std::vector<uint8_t> built = read_file(kWav);
+    ASSERT_EQ(built.size(), 44 + 4 * soundtrack::tessaloon_frames());
+    soundtrack::Rendering r = soundtrack::tessaloon_start();
+    std::vector<int16_t> slice(2 * 99991);
+    size_t done = 0, wrong = 0;
+    for (size_t frames = 1, n; (n = soundtrack::tessaloon_render(&r, frames, slice.data()));
+         frames = slice.size() / 2) {
+        for (size_t i = 0; i < 2 * n; ++i, ++done)
+            wrong += slice[i] != int16_t(built[44 + 2 * done] | built[45 + 2 * done] << 8);
+    }
+    EXPECT_EQ(done, 2 * soundtrack::tessaloon_frames());
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_TRUE(soundtrack::tessaloon_peak_held(r));
 }
 
 // Over the whole track, at the demo's rate and far above it, the share of frames at each mark

@@ -3,24 +3,34 @@
 // end card, the user's own music (music.js), listening (listen.js), and capture mode
 // (index.html?fps=F&frames=N, with &gentle=1 for the gentle view) for the tests.
 //
-// window.starglobe = { state, passes, gentle, facts, clickToFirstFrameMs, digests() }: state is
-// "loading", "ready" (the start screen), "playing", "card" (the end card after the music),
-// "listening" or "captured"; passes counts the passes run since the page opened; gentle tells
-// whether the Gentle switch is on; facts are the core's numbers; clickToFirstFrameMs, once a
-// run has started, is the time from the gesture to its first frame on the canvas (painted at
-// the next screen refresh); digests() gives the SHA-256 of the synthesized soundtrack, of the
-// decoded pictures and of the samples the next run plays.
-import { core, facts, kWavOk, openCore, stage } from './core.js';
+// The start screen comes as soon as the pictures and the first second of the soundtrack are in;
+// the rest of the soundtrack follows while it shows (soundtrack.js). After the first visit a
+// service worker (sw.js) keeps the whole site, so the page opens at once, with no network too.
+//
+// window.starglobe = { state, passes, gentle, facts, readyMs, soundtrack, kept,
+// clickToFirstFrameMs, digests() }: state is "loading", "ready" (the start screen), "playing",
+// "card" (the end card after the music), "listening" or "captured"; passes counts the passes
+// run since the page opened; gentle tells whether the Gentle switch is on; facts are the core's
+// numbers; readyMs is when the start screen first came, in ms since the page was opened;
+// soundtrack tells where the built-in soundtrack comes from ("kept" or "made"), its pieces so
+// far, and whether it is whole; kept settles once what the next visit reads back is kept;
+// clickToFirstFrameMs, once a run has started, is the time from the gesture to its first frame
+// on the canvas (painted at the next screen refresh); digests() gives the SHA-256 of the
+// built-in soundtrack, of the decoded pictures and of the samples the next run plays.
+import { core, facts, openCore } from './core.js';
 import { canListen, canListenToTab, openSound, refusalText, stopSound, tapSound }
   from './listen.js';
 import { takeFile, tooLarge, tooLargeText } from './music.js';
+import { keep, readKept } from './kept.js';
+import { openSoundtrack, soundtrack } from './soundtrack.js';
 
 // Passes run per painted frame until this much of it is used (at least one pass); a 60 Hz
 // frame is 16.7 ms and the browser needs the rest to paint.
 const kPassBudgetMs = 12;
 const kGentleKey = 'starglobe.gentle';  // localStorage: "1" or "0", the switch's last setting
+const kPicturesSlot = 'pictures';  // where the pictures are kept decoded for later (kept.js)
 
-const status = { state: 'loading', passes: 0 };
+const status = { state: 'loading', passes: 0, soundtrack };
 window.starglobe = status;
 const canvas = document.getElementById('screen');
 const screen = canvas.getContext('2d');
@@ -32,7 +42,8 @@ const listenButton = document.getElementById('listen');
 const listenTabButton = document.getElementById('listen-tab');
 Object.defineProperty(status, 'gentle', { enumerable: true, get: () => gentleSwitch.checked });
 
-let music = null;      // AudioBuffer of the soundtrack the next run plays (null: no samples)
+let music = null;      // the soundtrack the next run plays, as { frame, buffer: AudioBuffer }
+                       // pieces in order, more to come for the built-in one (null: no samples)
 let trackMs = 0;       // its length: the run plays while the clock is below it
 let audio = null;      // AudioContext for playing and listening, made on a gesture
 let run = null;        // the run in progress: its sound and its clock
@@ -41,6 +52,7 @@ let listening = null;  // the listening in progress: its stream, its tap and its
 let taking = false;    // a file of the user's is being read, decoded or handed over
 
 function setState(state) {
+  if (state === 'ready' && status.readyMs === undefined) status.readyMs = performance.now();
   status.state = state;
   document.body.dataset.state = state;
 }
@@ -59,19 +71,25 @@ function show(pointer) {
   screen.putImageData(new ImageData(pixels, width, height), 0, 0);
 }
 
-// The soundtrack's samples as Web Audio plays them: the very samples the analyzer reads.
+// The soundtrack's samples as Web Audio plays them: the very samples the analyzer reads. The
+// built-in one comes in pieces as they are made (soundtrack.js).
 function takeTrack() {
-  const { sampleRate, channels, msPerSecond, sampleSpan } = facts;
+  const { sampleRate, channels, msPerSecond, sampleSpan, wavHeaderBytes } = facts;
   const frames = core._web_track_frames();
   trackMs = frames * msPerSecond / sampleRate;
   music = null;
   if (frames === 0) return;
-  music = new AudioBuffer({ numberOfChannels: channels, length: frames, sampleRate });
+  if (core._web_track_samples() === core._web_built_in_wav() + wavHeaderBytes) {
+    music = soundtrack.pieces;
+    return;
+  }
+  const buffer = new AudioBuffer({ numberOfChannels: channels, length: frames, sampleRate });
   const samples = new Int16Array(core.HEAPU8.buffer, core._web_track_samples(), frames * channels);
   for (let c = 0; c < channels; ++c) {
-    const out = music.getChannelData(c);
+    const out = buffer.getChannelData(c);
     for (let i = 0; i < frames; ++i) out[i] = samples[channels * i + c] / sampleSpan;
   }
+  music = [{ frame: 0, buffer }];
 }
 
 async function sha256(pointer, size) {
@@ -104,58 +122,78 @@ function passesWithinBudget(pass) {
   return passes;
 }
 
-// The soundtrack, made from its score in a worker while the page loads the rest.
-function synthesize() {
-  return new Promise((resolve, reject) => {
-    const worker = new Worker('synth_worker.js');
-    worker.onmessage = ({ data }) => {
-      worker.terminate();
-      if (data.wav) resolve(data.wav);
-      else reject(new Error(`the soundtrack did not synthesize: ${data.error}`));
-    };
-    worker.onerror = (event) => {
-      worker.terminate();
-      reject(new Error(`the soundtrack did not synthesize: ${event.message}`));
-    };
-  });
-}
-
 async function fetchBytes(path) {
   const response = await fetch(path);
   if (!response.ok) throw new Error(`${path}: HTTP ${response.status}`);
   return new Uint8Array(await response.arrayBuffer());
 }
 
-// The pictures, in the order the core's bank numbers them (pictures.json, from the build).
-async function loadPictures() {
-  const paths = JSON.parse(new TextDecoder().decode(await fetchBytes('pictures.json')));
-  if (paths.length !== facts.pictures) {
-    throw new Error(`pictures.json lists ${paths.length} pictures, the core has ${facts.pictures}`);
-  }
-  const files = await Promise.all(paths.map(fetchBytes));
-  files.forEach((bytes, index) => {
-    if (!stage(bytes) || !core._web_decode_picture(index)) {
-      throw new Error(`${paths[index]} is not a ${facts.width} × ${facts.height} PNG`);
+// The pictures as the image bank holds them, streamed as they come: kept from an earlier visit,
+// or else pictures.bin from the build, gzip-compressed, inflated on the way. pictures.json has
+// its digest, which names what is kept.
+async function fetchPictures() {
+  const listed = fetchBytes('pictures.json').then((bytes) =>
+    `pictures-${JSON.parse(new TextDecoder().decode(bytes)).digest}.bin`);
+  const kept = await readKept(kPicturesSlot, listed);  // read while the list comes
+  const name = await listed;
+  if (kept) return { name, kept: true, stream: kept.stream() };
+  const response = await fetch('pictures.bin');
+  if (!response.ok) throw new Error(`pictures.bin: HTTP ${response.status}`);
+  return { name, kept: false, stream: response.body.pipeThrough(new DecompressionStream('gzip')) };
+}
+
+// Puts the pictures into the core's bank as they come. Returns what keeps them for the next
+// visit, if they were not kept.
+async function loadPictures(fetched) {
+  const { name, kept, stream } = await fetched;
+  const at = core._web_pictures();
+  const size = facts.pictures * facts.width * facts.height * facts.bytesPerPixel;
+  const reader = stream.getReader();
+  let filled = 0;
+  for (let part; !(part = await reader.read()).done; filled += part.value.length) {
+    if (filled + part.value.length > size) {
+      filled = Infinity;  // more than the bank holds
+      break;
     }
-  });
+    core.HEAPU8.set(part.value, at + filled);
+  }
+  if (filled !== size) {
+    reader.cancel().catch(() => {});
+    throw new Error(`the pictures are not the core's ${facts.pictures} pictures of ` +
+      `${facts.width} × ${facts.height}`);
+  }
+  return kept ? () => {} : () => keep(kPicturesSlot, name, core.HEAPU8.slice(at, at + size));
 }
 
 async function load() {
-  const soundtrack = synthesize();
-  soundtrack.catch(() => {});  // reported where it is awaited, unless loading fails first
-  await openCore();
+  const coreOpen = openCore();
+  const pictures = fetchPictures();
+  pictures.catch(() => {});  // reported where it is awaited, unless loading fails first
+  let picturesIn = () => {};
+  // Read back or made while the core opens and the pictures come; the first second is enough
+  // to start, and each piece after it joins a run that plays the built-in soundtrack.
+  const sound = openSoundtrack(coreOpen, new Promise((resolve) => { picturesIn = resolve; }),
+    () => scheduleMusic());
+  sound.catch(() => {});
+  await coreOpen;
   status.facts = facts;
   canvas.width = facts.width;
   canvas.height = facts.height;
-  await loadPictures();
+  const keepPictures = await loadPictures(pictures);
+  picturesIn();
   show(core._web_end_card_rgba());
   prompt.textContent = 'Making the music…';
-  if (!stage(await soundtrack) || core._web_accept_built_in() !== kWavOk) {
-    throw new Error('the soundtrack was refused');
-  }
+  const { rest } = await sound;
+  rest.catch((error) => {
+    say(`The music stopped coming: ${error.message}.`);
+    console.error(error);
+  });
   takeTrack();
+  // Kept for the next visit once the soundtrack is whole; status.kept tells when.
+  status.kept = rest.then(keepPictures).catch(() => {});
   const query = new URLSearchParams(location.search);
   if (query.has('fps') || query.has('frames')) {
+    await rest;  // the frames follow the whole soundtrack at once, not as it plays
     await capture(Number(query.get('fps')), Number(query.get('frames')),
       query.get('gentle') === '1');
   } else {
@@ -185,7 +223,11 @@ async function capture(fps, frames, gentle) {
 function toStartScreen() {
   show(core._web_end_card_rgba());
   prompt.textContent = 'Click or press a key to play (with sound). Escape stops.';
+  const first = status.readyMs === undefined;
   setState('ready');
+  // Once the page is up, a service worker keeps the whole site for the next visits and for
+  // when there is no network; where none can be had, the page simply loads each time.
+  if (first) navigator.serviceWorker?.register('sw.js').catch(() => {});
 }
 
 // One context for playing and listening, at the demo's rate so that neither resamples;
@@ -210,7 +252,7 @@ function fullScreen() {
 // sound; it never goes back, so it waits for the sound to catch up (the music opens with two
 // quiet seconds).
 function elapsedMs() {
-  if (!run.anchored && run.source) {
+  if (!run.anchored && run.sources) {
     const heard = audio.getOutputTimestamp?.() ?? {};  // Safari has none
     if (heard.performanceTime > 0 && heard.contextTime >= run.contextStart) {
       run.origin = heard.performanceTime -
@@ -225,8 +267,8 @@ function elapsedMs() {
 function start(gestureMs) {
   if (status.state !== 'ready' || taking) return;
   fullScreen();
-  run = { source: null, contextStart: 0, origin: gestureMs, anchored: false, lastMs: 0,
-          gestureMs, painted: false };
+  run = { sources: null, music, startFrame: 0, contextStart: 0, origin: gestureMs,
+          anchored: false, lastMs: 0, gestureMs, painted: false };
   core._web_start(status.gentle ? 1 : 0);
   prompt.textContent = '';
   message.replaceChildren();
@@ -239,21 +281,38 @@ function start(gestureMs) {
 }
 
 function startSound(thisRun) {
-  if (run !== thisRun || !music) return;
+  if (run !== thisRun || !run.music) return;
   audioContext();
-  run.source = new AudioBufferSourceNode(audio, { buffer: music });
-  run.source.connect(audio.destination);
-  run.contextStart = audio.currentTime;
-  run.source.start(run.contextStart);
+  // On a whole sample frame of the context's clock, so that every piece starts on one too.
+  run.startFrame = Math.round(audio.currentTime * facts.sampleRate);
+  run.contextStart = run.startFrame / facts.sampleRate;
+  run.sources = [];
+  scheduleMusic();
   // Until the sound is heard: from now, plus the delay to the speakers the context reports.
   run.origin = performance.now() +
     (audio.outputLatency || audio.baseLatency || 0) * facts.msPerSecond;
 }
 
+// Schedules the pieces of the run's music that are in and not yet scheduled, each to start on
+// the sample frame after the one before ends: they play as one sound. A piece in after its
+// moment (the synthesizer outrun) plays from where the clock is.
+function scheduleMusic() {
+  if (!run?.sources) return;
+  while (run.sources.length < run.music.length) {
+    const { frame, buffer } = run.music[run.sources.length];
+    const source = new AudioBufferSourceNode(audio, { buffer });
+    source.connect(audio.destination);
+    const when = (run.startFrame + frame) / facts.sampleRate;
+    const late = Math.max(0, audio.currentTime - when);
+    source.start(when + late, late);
+    run.sources.push(source);
+  }
+}
+
 function silence() {
-  if (run?.source) {
-    run.source.stop();
-    run.source.disconnect();
+  for (const source of run?.sources ?? []) {
+    source.stop();
+    source.disconnect();
   }
   run = null;
 }

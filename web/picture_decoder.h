@@ -1,7 +1,7 @@
-// The image bank's pictures on the web: the page cannot carry the native build's 16.2 MB blob
-// of raw pictures, so it fetches the committed PNGs (3.9 MB) and decodes them here, with
-// stb_image, into the bank's run-time store (visuals/picture_store.h). Decoding is exact: the
-// bytes equal the native blob's.
+// The image bank's pictures for the web: the web build decodes the committed PNGs here, with
+// stb_image, into the bank's run-time store (visuals/picture_store.h), at build time under node
+// (pack_pictures.cpp), and the page gets the store compressed. Decoding is exact: the bytes
+// equal the native blob's.
 #pragma once
 #include <cstddef>
 #include <cstdint>

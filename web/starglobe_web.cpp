@@ -3,9 +3,11 @@
 // (web/page.js) through the functions below, which are the module's whole interface. Nothing
 // here touches the browser.
 //
-// Page start-up:   web_facts for the numbers the page needs; web_stage + web_decode_picture
-//                  for each picture; web_stage + web_accept_built_in for the soundtrack the
-//                  synthesizer made in a worker.
+// Page start-up:   web_facts for the numbers the page needs; web_pictures, where the page
+//                  writes the pictures the build decoded; web_stage + web_accept_built_in for
+//                  the soundtrack as
+//                  soon as its header is in, the rest written into web_built_in_wav as it is
+//                  made in a worker or read back.
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
 // Your own music:  web_stage(size), the file's bytes, web_accept_wav; or, for audio the
@@ -32,9 +34,9 @@
 #include "common/wav_format.h"
 #include "frame/frame_pass.h"
 #include "frame/view.h"
-#include "picture_decoder.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
+#include "visuals/picture_store.h"
 
 namespace {
 
@@ -48,7 +50,7 @@ constexpr uint64_t kMaxFileBytes = kWavHeaderBytes + uint64_t(kMaxSeconds) * kWa
 constexpr size_t kListenSamples = size_t{kSampleRateHz} * kWavChannels;
 
 struct WebDemo {
-    WavFile built_in;                   // synthesized from the score at start-up (synth_worker.cpp)
+    WavFile built_in;                   // synthesized from the score (synth_worker.cpp), or kept
     WavFile own;                        // the last music the user gave that was accepted
     WavFile refused;                    // the last file refused, for describing why
     std::unique_ptr<uint8_t[]> staged;  // a file the page is handing over
@@ -124,6 +126,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
         {"pictures", whole(kPictureCount)},
         {"sampleRate", whole(kSampleRateHz)},
         {"channels", whole(kWavChannels)},
+        {"wavHeaderBytes", whole(kWavHeaderBytes)},
         {"sampleSpan", whole(kSampleSpan)},
         {"fullScale", whole(kFullScaleSample)},
         {"msPerSecond", whole(kMsPerSecond)},
@@ -138,9 +141,9 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
     return hand_out(json + "}");
 }
 
-// A buffer of `size` bytes for a file the page hands over (a picture, the soundtrack, the
-// user's music), valid until the next call that takes it; null when there is no room. The
-// user's previous music is let go first, so that a new file never needs room for both.
+// A buffer of `size` bytes for a file the page hands over (the soundtrack, the user's music),
+// valid until the next call that takes it; null when there is no room. The user's previous
+// music is let go first, so that a new file never needs room for both.
 EMSCRIPTEN_KEEPALIVE uint8_t* web_stage(double size, int32_t for_music) {
     if (for_music) {
         if (demo.playing == &demo.own)
@@ -156,26 +159,21 @@ EMSCRIPTEN_KEEPALIVE uint8_t* web_stage(double size, int32_t for_music) {
     return demo.staged.get();
 }
 
-// Decodes the staged PNG into picture `index` (the bank's order). Returns whether it was a
-// 400 x 300 picture that decoded.
-EMSCRIPTEN_KEEPALIVE int32_t web_decode_picture(int32_t index) {
-    size_t size = 0;
-    const std::unique_ptr<uint8_t[]> png = take_staged(&size);
-    return decode_picture(index, png.get(), size) ? 1 : 0;
-}
-
 // Takes the staged WAV file, the soundtrack synthesized from its score, as the built-in
-// soundtrack, and plays it from then on. Returns the loader's verdict (0 is ok).
+// soundtrack, and plays it from then on; the page may go on writing its samples in place.
+// Returns the loader's verdict (0 is ok).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_built_in() { return accept_staged_wav(&demo.built_in); }
 
-// The bytes of the synthesized WAV file, for checking them against the native build's.
+// The bytes of the built-in WAV file, where the page writes its samples as they come, and for
+// checking them against the native build's.
 EMSCRIPTEN_KEEPALIVE const uint8_t* web_built_in_wav() { return demo.built_in.bytes.get(); }
 EMSCRIPTEN_KEEPALIVE int32_t web_built_in_wav_size() {
     return static_cast<int32_t>(demo.built_in.size);
 }
 
-// All the pictures back to back (the bank's order), for the same check.
-EMSCRIPTEN_KEEPALIVE const uint8_t* web_pictures() { return star_frames[0]->bgr; }
+// All the pictures back to back (the bank's order): where the page writes them at start-up,
+// and for the same check.
+EMSCRIPTEN_KEEPALIVE uint8_t* web_pictures() { return starglobe_pictures[0].bgr; }
 
 // Checks the staged WAV with the loader; when it is accepted it becomes the soundtrack.
 // Returns the WavStatus as a number (0 ok, 1 unreadable, 2 corrupted, 3 unsupported).

@@ -408,11 +408,68 @@ struct DcBlocker {
     }
 };
 
+// The drive per section: louder sections are driven harder into the saturation.
+const Curve& drive_level() {
+    static const Curve curve{{{0, 1.0},
+                              {kBuildBar, 1.0},
+                              {kMainBar - 0.01, 1.8},
+                              {kMainBar, 2.4},
+                              {kBreakBar - 0.01, 2.4},
+                              {kBreakBar, 1.0},
+                              {kRebuildBar, 1.0},
+                              {kFinaleBar - 0.01, 2.0},
+                              {kFinaleBar, 4.0},
+                              {kOutroBar, 4.0},
+                              {kCadenceBar, 1.6},
+                              {kEndBar, 1.6}}};
+    return curve;
+}
+
+// The two full stops before the drops, gated to silence.
+const Curve& gate_level() {
+    static const double ramp = kGateRampS * kSampleRate / kBar;  // in bars
+    static const double stop1 = kMainBar - 0.25, stop2 = kFinaleBar - 0.5;
+    static const Curve curve{{{stop1, 1.0},
+                              {stop1 + ramp, 0.0},
+                              {kMainBar - ramp, 0.0},
+                              {kMainBar, 1.0},
+                              {stop2, 1.0},
+                              {stop2 + ramp, 0.0},
+                              {kFinaleBar - ramp, 0.0},
+                              {kFinaleBar, 1.0}}};
+    return curve;
+}
+
+// The peak of the mastered mix over the whole piece, before scaling: what scales every slice
+// to kPeakTarget, so that a slice need not wait for the whole. tessaloon-synth checks it on
+// every build.
+constexpr double kMixPeak = 0x1.1b640ddd1fe68p+0;
+
 }  // namespace
 
-std::vector<int16_t> render_tessaloon() {
-    const size_t frames = at(kEndBar);
-    Parts p{make_bus(frames), Sends{Samples(frames), Samples(frames)}, {}, {}, Rng{}};
+struct Master {
+    PingPongDelay echo = make_delay(kDelay, kDelayFeedback);
+    Reverb room = make_reverb(kReverbFeedback, kReverbDamping);
+    CurveReader drive_gain{&drive_level()}, gate_gain{&gate_level()};
+    size_t duck_cursor = 0;
+    DcBlocker dc_in[2], dc_out[2];
+};
+
+size_t tessaloon_frames() { return at(kEndBar); }
+
+Rendering tessaloon_start() { return Rendering{0, 0.0, std::make_shared<Master>()}; }
+
+size_t tessaloon_render(Rendering* r, size_t frames, int16_t* pcm) {
+    const size_t begin = r->done, end = std::min(tessaloon_frames(), begin + frames);
+    if (begin >= end) return 0;
+    // The whole score, every slice: notes outside the slice cost next to nothing, and notes
+    // into it are written in the score's order, so each sample sums the same floats in the
+    // same order as in the whole piece.
+    Parts p{make_bus(begin, end, tessaloon_frames()),
+            Sends{Samples(end - begin), Samples(end - begin)},
+            {},
+            {},
+            Rng{}};
     write_drums(p);
     p.duck = make_sidechain(p.kicks, kDuckDepth, kDuckAttackS, kDuckReleaseS);
     write_bass(p);
@@ -421,66 +478,46 @@ std::vector<int16_t> render_tessaloon() {
     write_lead(p);
     write_bells(p);
 
-    // Drive per section.
-    const Curve drive{{{0, 1.0},
-                       {kBuildBar, 1.0},
-                       {kMainBar - 0.01, 1.8},
-                       {kMainBar, 2.4},
-                       {kBreakBar - 0.01, 2.4},
-                       {kBreakBar, 1.0},
-                       {kRebuildBar, 1.0},
-                       {kFinaleBar - 0.01, 2.0},
-                       {kFinaleBar, 4.0},
-                       {kOutroBar, 4.0},
-                       {kCadenceBar, 1.6},
-                       {kEndBar, 1.6}}};
-    // The two full stops before the drops are gated to silence.
-    const double ramp = kGateRampS * kSampleRate / kBar;  // in bars
-    const double stop1 = kMainBar - 0.25, stop2 = kFinaleBar - 0.5;
-    const Curve gate{{{stop1, 1.0},
-                      {stop1 + ramp, 0.0},
-                      {kMainBar - ramp, 0.0},
-                      {kMainBar, 1.0},
-                      {stop2, 1.0},
-                      {stop2 + ramp, 0.0},
-                      {kFinaleBar - ramp, 0.0},
-                      {kFinaleBar, 1.0}}};
-    CurveReader drive_gain{&drive}, gate_gain{&gate};
-
-    PingPongDelay echo = make_delay(kDelay, kDelayFeedback);
-    Reverb room = make_reverb(kReverbFeedback, kReverbDamping);
-    size_t duck_cursor = 0;
-    DcBlocker dc_in[2], dc_out[2];
-
-    // The mastered result replaces the mix as it is read.
-    Bus& out = p.mix;
-    double peak = 0.0;
-    for (size_t i = 0; i < frames; ++i) {
+    Master& m = *r->master;
+    const double scale = kPeakTarget / kMixPeak;
+    for (size_t i = begin; i < end; ++i) {
+        const size_t k = i - begin;
         double echo_l = 0.0, echo_r = 0.0, room_l = 0.0, room_r = 0.0;
-        echo.step(p.sends.echo[i], &echo_l, &echo_r);
-        room.step(p.sends.room[i] + kEchoRoom * (echo_l + echo_r), &room_l, &room_r);
-        const double d = p.duck.gain(i, &duck_cursor);
+        m.echo.step(p.sends.echo[k], &echo_l, &echo_r);
+        m.room.step(p.sends.room[k] + kEchoRoom * (echo_l + echo_r), &room_l, &room_r);
+        const double d = p.duck.gain(i, &m.duck_cursor);
         const double wet_l = d * (echo_l + kReverbSend * room_l);
         const double wet_r = d * (echo_r + kReverbSend * room_r);
-        const double g = drive_gain.at(i), open = gate_gain.at(i);
-        const double l = dc_out[0].step(saturate(g * dc_in[0].step(out.left[i] + wet_l)) * open);
-        const double r = dc_out[1].step(saturate(g * dc_in[1].step(out.right[i] + wet_r)) * open);
-        out.left[i] = static_cast<float>(l);
-        out.right[i] = static_cast<float>(r);
-        peak = std::max({peak, std::fabs(l), std::fabs(r)});
+        const double g = m.drive_gain.at(i), open = m.gate_gain.at(i);
+        const double l =
+            m.dc_out[0].step(saturate(g * m.dc_in[0].step(p.mix.left[k] + wet_l)) * open);
+        const double rr =
+            m.dc_out[1].step(saturate(g * m.dc_in[1].step(p.mix.right[k] + wet_r)) * open);
+        r->peak = std::max({r->peak, std::fabs(l), std::fabs(rr)});
+        // Through single precision, as the mix is held.
+        pcm[2 * k] = static_cast<int16_t>(std::lround(static_cast<float>(l) * scale * 32767.0));
+        pcm[2 * k + 1] =
+            static_cast<int16_t>(std::lround(static_cast<float>(rr) * scale * 32767.0));
     }
+    r->done = end;
+    return end - begin;
+}
 
-    const double scale = peak > 0.0 ? kPeakTarget / peak : 0.0;
-    std::vector<int16_t> pcm(2 * frames);
-    for (size_t i = 0; i < frames; ++i) {
-        pcm[2 * i] = static_cast<int16_t>(std::lround(out.left[i] * scale * 32767.0));
-        pcm[2 * i + 1] = static_cast<int16_t>(std::lround(out.right[i] * scale * 32767.0));
-    }
+bool tessaloon_peak_held(const Rendering& r) {
+    return r.done == tessaloon_frames() && r.peak == kMixPeak;
+}
+
+std::vector<int16_t> render_tessaloon() {
+    Rendering r = tessaloon_start();
+    std::vector<int16_t> pcm(2 * tessaloon_frames());
+    tessaloon_render(&r, tessaloon_frames(), pcm.data());
+    if (!tessaloon_peak_held(r)) pcm.clear();
     return pcm;
 }
 
 std::vector<uint8_t> render_tessaloon_wav() {
     const std::vector<int16_t> pcm = render_tessaloon();
+    if (pcm.empty()) return {};
     const auto data_bytes = static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
     std::vector<uint8_t> wav(kWavHeaderBytes + data_bytes);
     uint8_t header[kWavHeaderBytes];

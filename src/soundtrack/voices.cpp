@@ -140,33 +140,42 @@ void pan_gains(double pan, double* left, double* right) {
     *right = std::sin(angle) * std::sqrt(2.0);
 }
 
-// Writes one note into its target: `n` samples from `at`, as many as fit.
+// Writes one note into its target from `at`: the voice computes its first `n` samples, up to
+// the end of the bus's slice (none when the note misses the slice), and puts those within it.
+// `past` counts the note's samples after them, up to the end of the piece, whose noise a
+// noisy voice skips so that the next note draws what it would draw after the whole note.
 struct Writer {
     const Target& to;
     size_t at;
     size_t n;
+    size_t past;
     size_t cursor;  // into the target's sidechain
 
     void put(size_t i, double left, double right) {
+        const Bus& bus = *to.dry;
+        if (at + i < bus.begin) return;  // before the slice: computed for its state only
+        const size_t k = at + i - bus.begin;
         if (to.duck) {
             const double g = to.duck->gain(at + i, &cursor);
             left *= g;
             right *= g;
         }
-        to.dry->left[at + i] += static_cast<float>(left);
-        to.dry->right[at + i] += static_cast<float>(right);
+        to.dry->left[k] += static_cast<float>(left);
+        to.dry->right[k] += static_cast<float>(right);
         if (to.sends) {
             const double mono = 0.5 * (left + right);
-            to.sends->room[at + i] += static_cast<float>(mono * to.room);
-            to.sends->echo[at + i] += static_cast<float>(mono * to.echo);
+            to.sends->room[k] += static_cast<float>(mono * to.room);
+            to.sends->echo[k] += static_cast<float>(mono * to.echo);
         }
     }
 };
 
 Writer writer(const Target& to, size_t at, size_t length) {
-    const size_t size = to.dry->left.size();
-    const size_t n = at >= size ? 0 : std::min(length, size - at);
-    return Writer{to, at, n, to.duck ? to.duck->cursor_at(at) : 0};
+    const Bus& bus = *to.dry;
+    const size_t whole = at >= bus.piece_frames ? 0 : std::min(length, bus.piece_frames - at);
+    const size_t end = bus.begin + bus.left.size();
+    const size_t n = at >= end || at + whole <= bus.begin ? 0 : std::min(whole, end - at);
+    return Writer{to, at, n, whole - n, to.duck ? to.duck->cursor_at(at) : 0};
 }
 
 }  // namespace
@@ -202,7 +211,9 @@ Sidechain make_sidechain(std::vector<size_t> kicks, double depth, double attack_
     return s;
 }
 
-Bus make_bus(size_t frames) { return Bus{Samples(frames), Samples(frames)}; }
+Bus make_bus(size_t begin, size_t end, size_t piece_frames) {
+    return Bus{Samples(end - begin), Samples(end - begin), begin, piece_frames};
+}
 
 double Rng::next() {
     state ^= state >> 12;
@@ -210,6 +221,42 @@ double Rng::next() {
     state ^= state >> 27;
     const uint64_t bits = (state * 0x2545F4914F6CDD1Dull) >> 11;  // 53 random bits
     return static_cast<double>(bits) * (2.0 / 9007199254740992.0) - 1.0;
+}
+
+namespace {
+
+// The generator's step is linear over the bits of its state, so n steps are one 64 x 64 bit
+// matrix, and any count a product of the matrices for its binary digits. jump[k][j] is
+// where 2^k steps take the state with only bit j set.
+using BitMatrix = std::array<uint64_t, 64>;
+
+uint64_t times(const BitMatrix& m, uint64_t state) {
+    uint64_t out = 0;
+    for (int j = 0; state; ++j, state >>= 1)
+        if (state & 1) out ^= m[j];
+    return out;
+}
+
+const std::array<BitMatrix, 64>& jumps() {
+    static const std::array<BitMatrix, 64> table = [] {
+        std::array<BitMatrix, 64> t{};
+        for (int j = 0; j < 64; ++j) {
+            Rng one{uint64_t{1} << j};
+            one.next();
+            t[0][j] = one.state;
+        }
+        for (int k = 1; k < 64; ++k)
+            for (int j = 0; j < 64; ++j) t[k][j] = times(t[k - 1], t[k - 1][j]);
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+void Rng::skip(uint64_t count) {
+    for (int k = 0; count; ++k, count >>= 1)
+        if (count & 1) state = times(jumps()[k], state);
 }
 
 double saturate(double x) {
@@ -267,6 +314,7 @@ void add_clap(const Target& to, size_t at, double gain, Rng& rng) {
         const double g = gain * shape * edge.next() * 2.0;
         out.put(i, bl * g, br * g);
     }
+    rng.skip(3 * out.past);  // three noise values a sample, for the rest of the note
 }
 
 void add_snare(const Target& to, size_t at, double gain, Rng& rng) {
@@ -285,6 +333,7 @@ void add_snare(const Target& to, size_t at, double gain, Rng& rng) {
         const double v = gain * edge.next() * (0.5 * tone + 0.8 * high * noise_fall.next());
         out.put(i, v, v);
     }
+    rng.skip(out.past);  // a noise value a sample, for the rest of the note
 }
 
 void add_hat(const Target& to, size_t at, double gain, bool open, double pan, Rng& rng) {
@@ -307,6 +356,7 @@ void add_hat(const Target& to, size_t at, double gain, bool open, double pan, Rn
         const double v = gain * env.next() * (high + 0.6 * band);
         out.put(i, v * gl, v * gr);
     }
+    rng.skip(out.past);  // a noise value a sample, for the rest of the note
 }
 
 void add_crash(const Target& to, size_t at, double gain, Rng& rng) {
@@ -324,6 +374,7 @@ void add_crash(const Target& to, size_t at, double gain, Rng& rng) {
         const double g = gain * env.next();
         out.put(i, l * g, r * g);
     }
+    rng.skip(2 * out.past);  // two noise values a sample, for the rest of the note
 }
 
 void add_riser(const Target& to, size_t at, size_t length, double gain, Rng& rng) {
@@ -345,6 +396,7 @@ void add_riser(const Target& to, size_t at, size_t length, double gain, Rng& rng
         const double g = gain * x * x * edge.next();
         out.put(i, l * g, r * g);
     }
+    rng.skip(2 * out.past);  // two noise values a sample, for the rest of the note
 }
 
 void add_boom(const Target& to, size_t at, double gain, double to_hz, double decay_s) {

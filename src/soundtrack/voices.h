@@ -1,10 +1,11 @@
 // Instruments and effects of the soundtrack synthesizer.
 //
 // Every instrument adds one note or hit into a stereo bus (and the effect sends), starting at a
-// sample index; writes past the end of the bus are dropped. Every note has an attack of at least a
-// millisecond and a release that ends exactly at zero, so no note edge clicks. Noise comes from a
-// seeded xorshift generator, never from the standard library's distributions, so that the same
-// source gives the same bytes everywhere.
+// sample index of the piece; a bus may hold only a slice of the piece, and what falls outside
+// it is not computed, yet each sample inside comes out exactly as if the bus held the whole. Every
+// note has an attack of at least a millisecond and a release that ends exactly at zero, so no note
+// edge clicks. Noise comes from a seeded xorshift generator, never from the standard library's
+// distributions, so that the same source gives the same bytes everywhere.
 //
 //     Bus drums = make_bus(frames);
 //     add_kick(Target{&drums}, at, 0.9);
@@ -51,16 +52,19 @@ struct ZeroedAllocator {
 // One channel of samples.
 using Samples = std::vector<float, ZeroedAllocator<float>>;
 
-// A stereo signal, full scale ±1 per channel. Single precision: the piece is a few minutes
-// long and lives in memory whole, and 24 bits of mantissa are plenty for a 16-bit result.
+// A stereo signal, full scale ±1 per channel, over frames [begin, begin + size) of a piece of
+// `piece_frames`. Single precision: 24 bits of mantissa are plenty for a 16-bit result.
 struct Bus {
     Samples left;
     Samples right;
+    size_t begin = 0;
+    size_t piece_frames = 0;
 };
 
-Bus make_bus(size_t frames);
+// A bus for frames [begin, end) of a piece of `piece_frames`.
+Bus make_bus(size_t begin, size_t end, size_t piece_frames);
 
-// Mono inputs of the two shared effects.
+// Mono inputs of the two shared effects, over the same frames as the bus beside them.
 struct Sends {
     Samples room;  // into the reverb
     Samples echo;  // into the ping-pong delay
@@ -94,7 +98,8 @@ struct Target {
 // xorshift64*: a fixed stream of white noise per seed.
 struct Rng {
     uint64_t state = 0x9E3779B97F4A7C15ull;
-    double next();  // uniform in [-1, 1)
+    double next();              // uniform in [-1, 1)
+    void skip(uint64_t count);  // as `count` calls of next() would leave it, at once
 };
 
 double note_hz(double midi_note);  // equal temperament, A4 = MIDI 69 = 440 Hz

@@ -4,8 +4,8 @@
 //
 // Natively the build packs assets/ into one blob that image_bank_data.S embeds read-only: the
 // pictures are constant data, used in place. Built with STARGLOBE_RUNTIME_PICTURES (the web
-// page, which cannot carry 16 MB of raw pictures), the store is writable memory that the page
-// fills once at start-up by decoding the committed PNGs, before the first frame.
+// page), the store is writable memory that the page fills once at start-up, before the first
+// frame, with the pictures the web build decoded from the committed PNGs.
 #pragma once
 #include "common/picture.h"
 

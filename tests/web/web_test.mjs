@@ -1,4 +1,6 @@
-// The web page in Debian's Chromium and Firefox ESR, headless: capture frames (plain and
+// The web page in Debian's Chromium and Firefox ESR, headless: it opens before the whole
+// soundtrack is made and plays its pieces back to back, opens from what it kept on a later
+// visit and with the server gone, within the weight bound; capture frames (plain and
 // gentle) equal the native renderer's, the synthesized soundtrack and decoded pictures are the
 // native build's bytes, the Gentle switch follows the reduced-motion setting and is
 // remembered, keys in the controls start nothing, the live page plays and stops on Escape,
@@ -55,7 +57,7 @@ const files = {
     'repeat', '5'),
 };
 writeFileSync(files.corrupted, Buffer.concat([Buffer.from('RIFX'), Buffer.alloc(96)]));
-copyFileSync(join(site, 'assets/end_card.png'), files.picture);
+copyFileSync(new URL('../../assets/end_card.png', import.meta.url), files.picture);
 // ffmpeg writes a LIST chunk of metadata by default: the same samples in another layout.
 files.listed = make('ffmpeg', 'tone-listed.wav', '-i', files.tone, '-c:a', 'pcm_s16le');
 files.mp3 = make('ffmpeg', 'tone.mp3', '-f', 'lavfi', '-i', 'sine=frequency=440:duration=0.5',
@@ -223,17 +225,82 @@ async function checkGentleSwitch(browser, url, prefer) {
   await page.close();
 }
 
-async function checkLivePage(browser, url, { weigh }, figures) {
-  const weight = { bytes: 0 };
-  const page = await open(browser, url, async (p) => weigh?.(p, weight));
-  await state(page, 'ready');
-  if (weigh) {
-    assert.ok(weight.bytes <= kWeightLimit, `${weight.bytes} bytes transferred before ready`);
-    figures.push(`weight before ready: ${weight.bytes} bytes`);
+const soundtrackBytes = () => sha256(readFileSync(join(native, 'tessaloon.wav')));
+const whole = (page) => page.waitForFunction(() => window.starglobe.soundtrack.whole);
+
+// A first visit on a server of its own (nothing kept, no HTTP cache), a later one, and one with
+// the server gone: each opens, says where its soundtrack came from, and plays. On the first,
+// the page is ready before the soundtrack is whole, and the pieces of a run started at once
+// are scheduled back to back, each on the sample frame after the one before.
+async function checkOpening(launch, { weigh, installable }, figures) {
+  const { server, url } = await serve();
+  const browser = await launch();
+  const shown = [];
+  try {
+    for (const visit of ['first', 'later', 'offline']) {
+      if (visit === 'offline') {
+        server.kill();
+        await new Promise((resolve) => server.on('exit', resolve));
+      }
+      const weight = { bytes: 0 };
+      const page = await open(browser, url, async (p) => {
+        if (visit === 'first') await weigh?.(p, weight);
+        else await p.setCacheEnabled(true);
+        await p.evaluateOnNewDocument(() => {
+          const start = AudioBufferSourceNode.prototype.start;
+          AudioBufferSourceNode.prototype.start = function noted(when, offset = 0) {
+            (window.starts ??= []).push({ at: when - offset, frames: this.buffer.length });
+            return start.call(this, when, offset);
+          };
+        });
+      });
+      await state(page, 'ready');
+      const { readyMs, soundtrack, served } = await page.evaluate(() => ({
+        readyMs: window.starglobe.readyMs, served: Boolean(navigator.serviceWorker.controller),
+        soundtrack: { source: window.starglobe.soundtrack.source,
+          whole: window.starglobe.soundtrack.whole } }));
+      shown.push(`${visit} visit ${readyMs.toFixed(0)} ms`);
+      assert.equal(soundtrack.source, visit === 'first' ? 'made' : 'kept', `${visit} visit`);
+      assert.equal(served, visit !== 'first', `${visit} visit served by the service worker`);
+      if (visit === 'later' && installable) {
+        assert.deepEqual(await installable(page), [], 'a browser would not offer to install it');
+      }
+      if (visit === 'first') {
+        assert.ok(!soundtrack.whole, 'ready only once the whole soundtrack was made');
+        assert.ok(weight.bytes <= kWeightLimit, `${weight.bytes} bytes transferred before ready`);
+        if (weigh) shown.push(`weight before ready ${weight.bytes} bytes`);
+      }
+      await page.click('#screen');
+      await page.waitForFunction(() => window.starts?.length >= 2 && window.starglobe.passes > 0);
+      await page.keyboard.press('Escape');
+      await whole(page);
+      const { starts, rate } = await page.evaluate(() =>
+        ({ starts: window.starts, rate: window.starglobe.facts.sampleRate }));
+      for (let i = 1; i < starts.length; ++i) {
+        const gap = (starts[i].at - starts[i - 1].at) * rate - starts[i - 1].frames;
+        assert.ok(Math.abs(gap) < 1e-6, `piece ${i} starts ${gap} frames off the one before`);
+      }
+      assert.equal((await page.evaluate(() => window.starglobe.digests())).wav,
+        soundtrackBytes(), `soundtrack bytes, ${visit} visit`);
+      // Kept, and the service worker ready (or not, seen on the next visit), before that visit.
+      await page.evaluate((ms) => Promise.all([window.starglobe.kept, Promise.race([
+        navigator.serviceWorker.ready, new Promise((resolve) => setTimeout(resolve, ms))])]),
+      kDeadlineMs / 3);
+      await page.close();
+    }
+  } finally {
+    server.kill();
+    await browser.close();
   }
+  figures.push(`ready: ${shown.join(', ')}`);
+}
+
+async function checkLivePage(browser, url, figures) {
+  const page = await open(browser, url);
+  await state(page, 'ready');
+  await whole(page);
   const digests = await page.evaluate(() => window.starglobe.digests());
-  assert.equal(digests.wav, sha256(readFileSync(join(native, 'tessaloon.wav'))),
-    'soundtrack bytes');
+  assert.equal(digests.wav, soundtrackBytes(), 'soundtrack bytes');
   assert.equal(digests.pictures, sha256(readFileSync(join(native, 'src/visuals/image_bank.bin'))),
     'picture bytes');
 
@@ -435,12 +502,13 @@ async function named(label, check) {
 async function checkBrowser(name, browser, expected, url) {
   const figures = [];
   const begin = Date.now();
+  await named(`${name}, opening`, () => checkOpening(browser.launch, browser, figures));
   const main = await browser.launch();
   try {
     await named(`${name}, captures`, () => checkCaptures(main, url, expected, figures));
     await named(`${name}, gentle switch`, () => checkGentleSwitch(main, url, browser.prefer));
     const page = await named(`${name}, live page`,
-      () => checkLivePage(main, url, browser, figures));
+      () => checkLivePage(main, url, figures));
     await named(`${name}, refusals`, () => checkRefusals(page));
     await named(`${name}, music`, () => checkMusic(page, figures));
     figures.push(`listening refused: ${await named(`${name}, listening refused`,
@@ -516,6 +584,8 @@ const chromium = {
     await cdp.send('Network.enable');
     cdp.on('Network.loadingFinished', (e) => { weight.bytes += e.encodedDataLength; });
   },
+  installable: async (page) => (await (await page.createCDPSession())
+    .send('Page.getInstallabilityErrors')).installabilityErrors,
   cannot: [],
 };
 
@@ -538,7 +608,7 @@ const firefox = {
     return () => player.kill();
   },
   prefer: async (page, reduce) => reduce,
-  cannot: ['weight: not measured (network byte counts need CDP, Chromium only)',
+  cannot: ['weight and installability: not measured (they need CDP, Chromium only)',
     'Gentle without reduced motion: not checked (media emulation needs CDP)'],
 };
 

@@ -23,6 +23,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::vector<uint8_t> wav = soundtrack::render_tessaloon_wav();
+    if (wav.empty()) {
+        std::fprintf(stderr,
+                     "tessaloon-synth: the mix no longer peaks where the score says "
+                     "(kMixPeak in src/soundtrack/arrangement.cpp): restate it\n");
+        std::fclose(file);
+        std::remove(argv[1]);
+        return 1;
+    }
     const bool written = std::fwrite(wav.data(), 1, wav.size(), file) == wav.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
