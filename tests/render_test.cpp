@@ -231,10 +231,20 @@ TEST(RenderProgram, TakesAnyAudioThroughFfmpegAndTheDemosLayoutAsItIs) {
     EXPECT_EQ(text.err,
               "starglobe-render: notes.txt: not audio ffmpeg can read: not a WAV file "
               "(it starts with xxxx, not RIFF)\n");
-    // The advice people are given converts for real, whatever the name.
-    const std::string advice = conversion_advice("my song (live).mp3");
+    // Probed as audio (by its name) but holding none: said so, not in ffmpeg's words alone.
+    test_support::write_file(dir.file("zeros.mp3"), Bytes(1 << 20, 0));
+    const auto zeros = render_in(dir, {"--wav", "zeros.mp3", "--controls", "-"});
+    EXPECT_EQ(zeros.exit_code, 1);
+    EXPECT_NE(zeros.err.find("\nstarglobe-render: ffmpeg could not convert 'zeros.mp3': no "
+                             "audio could be decoded from it ("),
+              std::string::npos)
+        << zeros.err;
+    // The advice people are given converts for real, whatever the name (a dash first, a colon
+    // that would make a protocol of it).
+    fs::rename(dir.file("my song (live).mp3"), dir.file("-my:song (live).mp3"));
+    const std::string advice = conversion_advice("-my:song (live).mp3");
     ASSERT_EQ(shell_in(dir, advice + " </dev/null 2>/dev/null").exit_code, 0) << advice;
-    EXPECT_EQ(load_wav(dir.file("my song (live).wav").c_str()).status, WavStatus::ok) << advice;
+    EXPECT_EQ(load_wav(dir.file("-my:song (live).wav").c_str()).status, WavStatus::ok) << advice;
 }
 
 // The frames the demo composes at `fps`, one pass per frame, from the analysis, the picture

@@ -2,6 +2,7 @@
 // other audio the browser decodes (MP3, Ogg, FLAC, AAC, WAV of another layout) is converted
 // here to 16-bit stereo at the demo's rate and handed over as samples.
 import { core, facts, kWavOk, stage, text, toSample } from './core.js';
+import { musicSeconds } from './length.js';
 
 const kPcmOk = 0;  // web_accept_pcm's verdict for accepted samples
 const kBytesPerMegabyte = 1e6;
@@ -54,7 +55,15 @@ function acceptPcm(sound) {
   return core._web_accept_pcm() === kPcmOk;
 }
 
-// The core's ffmpeg command for a file called `name`, handed in as a C string.
+// "song.flac lasts 7 hours, longer than the hour the page takes."
+function tooLongText(name, seconds) {
+  const limit = facts.maxLength.replace(/^1 /, '');  // "the hour", "the 2 hours"
+  return `${name} lasts ${text(core._web_length(seconds))}, longer than the ${limit} the page ` +
+    'takes.';
+}
+
+// The core's ffmpeg command for the file called `name` just refused, handed in as a C string;
+// '' when its first bytes are not those of sound.
 function advice(name) {
   const pointer = stage(new TextEncoder().encode(`${name}\0`));
   return pointer ? text(core._web_advice(pointer)) : '';
@@ -65,6 +74,9 @@ function advice(name) {
 export async function takeFile(file) {
   const { name } = file;
   const noRoom = `There is no room in this browser's memory for ${name}.`;
+  // Known before a byte is decoded, where the container tells: the browser decodes whole.
+  const seconds = await musicSeconds(file).catch(() => null);
+  if (seconds > facts.maxSeconds) return [tooLongText(name, seconds)];
   const bytes = await file.arrayBuffer();
   const asIs = acceptWav(bytes);
   if (asIs === null) return [noRoom];
@@ -74,13 +86,15 @@ export async function takeFile(file) {
   try {
     decoded = await decode(bytes);
   } catch {
-    const undecoded = `${name} cannot be played: ${why}, and this browser cannot decode it as audio.`;
-    // ffmpeg's advice only for what calls itself audio: a picture or a text has no sound in it.
-    if (!file.type.startsWith('audio/')) return [undecoded];
-    return [`${undecoded} This command makes it into a file the demo plays:`, advice(name)];
+    // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
+    const command = advice(name);
+    const cannot = `${name} cannot be played: ${why}, and`;
+    if (!command) return [`${cannot} ${facts.noAudioDecoded}.`];
+    return [`${cannot} this browser cannot decode it. This command makes it into a file the ` +
+      'demo plays:', command];
   }
   if (decoded.length > facts.maxSeconds * facts.sampleRate) {
-    return [`${name} is longer than the ${facts.maxLength} of music the page takes.`];
+    return [tooLongText(name, decoded.length / facts.sampleRate)];
   }
   if (!acceptPcm(await toChannels(decoded))) return [noRoom];
   return [`${name} plays from the next start. The browser converted it, as it was not in the ` +

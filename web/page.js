@@ -39,6 +39,7 @@ let run = null;        // the run in progress: its sound and its clock
 let cardTimer = 0;     // the end card's way back to the start screen
 let listening = null;  // the listening in progress: its stream, its tap and its clock
 let taking = false;    // a file of the user's is being read, decoded or handed over
+let chosen = null;     // a file chosen while the page was busy: taken on the start screen
 
 function setState(state) {
   status.state = state;
@@ -186,6 +187,7 @@ function toStartScreen() {
   show(core._web_end_card_rgba());
   prompt.textContent = 'Click or press a key to play (with sound). Escape stops.';
   setState('ready');
+  if (chosen) takeMusic(chosen);
 }
 
 // One context for playing and listening, at the demo's rate so that neither resamples;
@@ -346,9 +348,17 @@ function stop() {
   toStartScreen();
 }
 
+// The user's file becomes the next run's music. Chosen while the page loads, plays, listens
+// or reads another file, it waits for the start screen (the newest choice wins).
 async function takeMusic(file) {
-  if (!file || status.state !== 'ready' || taking) return;
+  if (!file) return;
   picker.value = '';  // the same file chosen again is news again
+  chosen = file;
+  if (status.state !== 'ready' || taking) {
+    say(`${file.name} will be read once the page is free.`);
+    return;
+  }
+  chosen = null;
   if (tooLarge(file)) {
     say(tooLargeText(file));
     return;

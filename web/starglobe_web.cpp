@@ -131,6 +131,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
         {"maxSeconds", whole(kMaxSeconds)},
         {"maxFileBytes", std::to_string(kMaxFileBytes)},
         {"maxLength", "\"" + hours_and_minutes(kMaxSeconds) + "\""},
+        {"noAudioDecoded", "\"" + std::string(kNoAudioDecoded) + "\""},
         {"listenSamples", std::to_string(kListenSamples)}};
     std::string json;
     for (const auto& [name, value] : facts)
@@ -206,9 +207,15 @@ EMSCRIPTEN_KEEPALIVE const char* web_describe_refused() {
     return hand_out(describe_wav(demo.refused));
 }
 
-// How a person makes the file called `name` into one the demo plays as it is.
+// How a person makes the file called `name`, the last refused, into one the demo plays as it
+// is; "" when its first bytes are not those of sound, which no conversion helps.
 EMSCRIPTEN_KEEPALIVE const char* web_advice(const char* name) {
-    return hand_out(conversion_advice(name));
+    return hand_out(wav_looks_like_audio(demo.refused) ? conversion_advice(name) : "");
+}
+
+// A length for people: "7 hours", "59 minutes".
+EMSCRIPTEN_KEEPALIVE const char* web_length(double seconds) {
+    return hand_out(hours_and_minutes(seconds));
 }
 
 // The soundtrack's samples (interleaved left, right) and its length in frames, for playback.

@@ -136,13 +136,18 @@ Outcome prepare_soundtrack(const std::string& file, ScratchFolder* scratch, cons
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
     if (stopped) return interrupted();
+    struct stat converted;
+    const bool made = stat(ready->path.c_str(), &converted) == 0;
     if (!end.ok) {
         const std::string why = end.last_log_line();
+        // Probed as audio, yet no sample came out (zero bytes named .mp3 end with "Error
+        // configuring filter graph"): the reason first, ffmpeg's own words after it.
+        if (!made || uint64_t(converted.st_size) <= kWavHeaderBytes)
+            return failed("ffmpeg could not convert " + quoted(file) + ": " + kNoAudioDecoded +
+                          (why.empty() ? "" : " (" + why + ")"));
         return failed("ffmpeg could not convert " + quoted(file) + (why.empty() ? "" : ": " + why));
     }
-    struct stat converted;
-    if (stat(ready->path.c_str(), &converted) == 0 &&
-        uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
+    if (made && uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
         return failed(quoted(file) + " lasts longer than the " + hours_and_minutes(kWavMaxSeconds) +
                       " of music the demo plays at most");
     return {};

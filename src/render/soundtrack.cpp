@@ -37,7 +37,8 @@ Outcome load_soundtrack(const std::string& name, const Say& say, Soundtrack* sou
         return failed(name + ": not audio ffmpeg can read: " + describe_wav(soundtrack->wav));
     if (ready.converted)
         return failed(name + ": ffmpeg's copy of it was refused: " + describe_wav(soundtrack->wav));
-    // Changed since it was looked at: the loader's reason, and the way out.
-    return failed(name + ": " + describe_wav(soundtrack->wav) +
-                  "\nconvert it with: " + conversion_advice(name));
+    // Changed since it was looked at: the loader's reason, and the way out where sound is.
+    const std::string why = name + ": " + describe_wav(soundtrack->wav);
+    if (!wav_looks_like_audio(soundtrack->wav)) return failed(why);
+    return failed(why + "\nconvert it with: " + conversion_advice(name));
 }
