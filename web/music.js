@@ -19,9 +19,16 @@ export function tooLargeText(file) {
     `up to ${facts.maxLength} long, ${megabytes} MB as a WAV file.`;
 }
 
+let handedOver = 0;  // how many files went to the core, each letting the previous music go
+
+// A count that changes whenever the core's music may have: only then need the page make a new
+// copy of it to play (an hour of it is 1.3 GB as Web Audio's floats).
+export const handOvers = () => handedOver;
+
 // Hands the file's bytes to the loader; true when it took them as they are, null when the core
 // has no room. The user's previous music is let go either way.
 function acceptWav(bytes) {
+  ++handedOver;
   return stage(new Uint8Array(bytes), true) ? core._web_accept_wav() === kWavOk : null;
 }
 
@@ -41,13 +48,14 @@ function toChannels(decoded) {
   return mixer.startRendering();
 }
 
-// Hands the sound over as interleaved 16-bit samples; true when the core took them.
+// Hands the sound over as interleaved 16-bit samples after room for the WAV header the core
+// writes; true when the core took them.
 function acceptPcm(sound) {
-  const { channels } = facts;
+  const { channels, wavHeaderBytes } = facts;
   const count = sound.length * channels;
-  const pointer = core._web_stage(count * Int16Array.BYTES_PER_ELEMENT, 1);
+  const pointer = core._web_stage(wavHeaderBytes + count * Int16Array.BYTES_PER_ELEMENT, 1);
   if (!pointer) return false;
-  const samples = new Int16Array(core.HEAPU8.buffer, pointer, count);
+  const samples = new Int16Array(core.HEAPU8.buffer, pointer + wavHeaderBytes, count);
   for (let c = 0; c < channels; ++c) {
     const data = sound.getChannelData(c);
     for (let i = 0, at = c; i < data.length; ++i, at += channels) samples[at] = toSample(data[i]);

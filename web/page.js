@@ -13,7 +13,7 @@
 import { core, facts, kWavOk, openCore, stage } from './core.js';
 import { canListen, canListenToTab, openSound, refusalText, stopSound, tapSound }
   from './listen.js';
-import { takeFile, tooLarge, tooLargeText } from './music.js';
+import { handOvers, takeFile, tooLarge, tooLargeText } from './music.js';
 
 // Passes run per painted frame until this much of it is used (at least one pass); a 60 Hz
 // frame is 16.7 ms and the browser needs the rest to paint.
@@ -365,12 +365,14 @@ async function takeMusic(file) {
   }
   taking = true;
   prompt.textContent = `Reading ${file.name}…`;
+  const handedOver = handOvers();
   try {
     say(...await takeFile(file));
   } catch (error) {
     say(`${file.name} could not be read (${error.message}).`);
   } finally {
-    takeTrack();  // the music the core plays now, whatever became of the file
+    // The music the core plays now, whatever became of the file.
+    if (handOvers() !== handedOver) takeTrack();
     taking = false;
     toStartScreen();
   }
