@@ -39,7 +39,7 @@ function wavSeconds(view, fileSize) {
   for (let at = 12; at + 8 <= view.byteLength;) {
     const id = ascii(view, at, 4);
     const size = view.getUint32(at + 4, true);
-    if (id === 'fmt ' && at + 16 <= view.byteLength) byteRate = view.getUint32(at + 16, true);
+    if (id === 'fmt ' && at + 20 <= view.byteLength) byteRate = view.getUint32(at + 16, true);
     if (id === 'data') {
       // A streamed or RF64 file leaves the size at its largest or 0: the rest of the file.
       const rest = fileSize - at - 8;
@@ -133,8 +133,10 @@ async function mp3Seconds(file, start, head) {
     const frame = mp3Frame(head, at);
     return frame && mp3Frame(head, at + frame.bytes)?.rate === frame.rate ? frame : null;
   };
+  // Without an ID3 tag the first frame starts the file (as the loader's description has it);
+  // after one, padding may come first.
   let at = 0;
-  while (at + 4 <= head.byteLength && !framesAt(at)) ++at;
+  while (start > 0 && at + 4 <= head.byteLength && !framesAt(at)) ++at;
   const first = framesAt(at);
   if (!first) return null;
   const xing = at + 4 + first.sideInfo;
@@ -151,8 +153,8 @@ async function mp3Seconds(file, start, head) {
     bits += frame.bytes * 8;
     seconds += frame.samples / frame.rate;
   }
-  const end = file.size - (ascii(await bytesAt(file, file.size - kId3v1Bytes, file.size), 0, 3) ===
-    'TAG' ? kId3v1Bytes : 0);
+  const tail = await bytesAt(file, Math.max(0, file.size - kId3v1Bytes), file.size);
+  const end = file.size - (ascii(tail, 0, 3) === 'TAG' ? kId3v1Bytes : 0);
   return (end - start - at) * 8 * seconds / bits;
 }
 
