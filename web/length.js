@@ -51,14 +51,66 @@ function wavSeconds(view, fileSize) {
   return null;
 }
 
-// STREAMINFO at `at`: the sample rate (20 bits) and the total of samples (36 bits, 0 when
-// unknown).
-function flacStreamInfo(view, at) {
-  if (at + 18 > view.byteLength) return null;
-  const rate = (view.getUint8(at + 10) << 12) | (view.getUint8(at + 11) << 4) |
-    (view.getUint8(at + 12) >> 4);
-  const total = (view.getUint8(at + 13) & 0x0F) * 2 ** 32 + view.getUint32(at + 14);
-  return rate > 0 && total > 0 ? total / rate : null;
+// FLAC's CRC-8 (polynomial x^8 + x^2 + x + 1) of `length` bytes at `at`.
+function crc8(view, at, length) {
+  let crc = 0;
+  for (let i = 0; i < length; ++i) {
+    crc ^= view.getUint8(at + i);
+    for (let bit = 0; bit < 8; ++bit) crc = crc & 0x80 ? ((crc << 1) ^ 0x07) & 0xFF : crc << 1;
+  }
+  return crc;
+}
+
+// The FLAC frame header at `at` (checked by its CRC-8): the first sample it holds and how many,
+// or null. `fixedBlock`: the stream's block size, by which a frame's number counts.
+function flacFrame(view, at, fixedBlock) {
+  if (at + 5 > view.byteLength || view.getUint8(at) !== 0xFF) return null;
+  const variable = view.getUint8(at + 1) === 0xF9;
+  const blockCode = view.getUint8(at + 2) >> 4;
+  const rateCode = view.getUint8(at + 2) & 0x0F;
+  if ((!variable && view.getUint8(at + 1) !== 0xF8) || blockCode === 0 || rateCode === 15 ||
+      view.getUint8(at + 3) & 1) return null;
+  // The frame's (or first sample's) number, UTF-8 style in 1 to 7 bytes.
+  const lead = view.getUint8(at + 4);
+  const extra = lead < 0x80 ? 0 : lead >= 0xC0 && lead <= 0xFE ? Math.clz32(~(lead << 24)) - 1 : -1;
+  if (extra < 0 || at + 5 + extra + 1 > view.byteLength) return null;
+  let number = lead & (0x7F >> extra);
+  let next = at + 5;
+  for (let i = 0; i < extra; ++i, ++next) {
+    if ((view.getUint8(next) & 0xC0) !== 0x80) return null;
+    number = number * 64 + (view.getUint8(next) & 0x3F);
+  }
+  let block = blockCode === 1 ? 192 : blockCode <= 5 ? 576 << (blockCode - 2)
+    : 256 << (blockCode - 8);
+  next += blockCode === 6 ? 1 : blockCode === 7 ? 2 : 0;
+  next += rateCode === 12 ? 1 : rateCode === 13 || rateCode === 14 ? 2 : 0;
+  if (next >= view.byteLength || crc8(view, at, next - at) !== view.getUint8(next)) return null;
+  if (blockCode === 6) block = view.getUint8(at + 5 + extra) + 1;
+  if (blockCode === 7) block = view.getUint16(at + 5 + extra) + 1;
+  return { first: variable ? number : number * fixedBlock, samples: block };
+}
+
+// FLAC: STREAMINFO's total of samples (36 bits) over its rate (20 bits); where it is 0 (as a
+// FLAC written to a pipe leaves it), the end of the last frame: the last header in the tail
+// that its predecessor leads up to (a lone header may be chance bytes in the audio).
+async function flacSeconds(file, head) {
+  if (head.byteLength < 26) return null;
+  const rate = (head.getUint8(18) << 12) | (head.getUint8(19) << 4) | (head.getUint8(20) >> 4);
+  const total = (head.getUint8(21) & 0x0F) * 2 ** 32 + head.getUint32(22);
+  if (!(rate > 0)) return null;
+  if (total > 0) return total / rate;
+  const fixedBlock = head.getUint16(10);  // the largest block: every block but the last
+  const tail = await bytesAt(file, Math.max(0, file.size - kTailBytes), file.size);
+  let later = null;
+  for (let at = tail.byteLength - 5; at >= 0; --at) {
+    const frame = flacFrame(tail, at, fixedBlock);
+    if (!frame) continue;
+    if (later && frame.first + frame.samples === later.first) {
+      return (later.first + later.samples) / rate;
+    }
+    later = frame;
+  }
+  return null;
 }
 
 // Ogg: the granule position of the stream's last page, in the codec's units (Vorbis: samples
@@ -199,7 +251,7 @@ export async function musicSeconds(file) {
   if ((id === 'RIFF' || id === 'RF64') && ascii(head, 8, 4) === 'WAVE') {
     return wavSeconds(head, file.size - start);
   }
-  if (id === 'fLaC') return flacStreamInfo(head, 8);
+  if (id === 'fLaC') return flacSeconds(file, head);
   if (id === 'OggS') return oggSeconds(file, head);
   if (ascii(head, 4, 4) === 'ftyp') return mp4Seconds(file);
   return mp3Seconds(file, start, head);

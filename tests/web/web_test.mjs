@@ -69,9 +69,13 @@ files.mp3 = make('ffmpeg', 'tone.mp3', '-f', 'lavfi', '-i', 'sine=frequency=440:
 files.ogg = make('ffmpeg', 'tone.ogg', '-f', 'lavfi',
   '-i', 'sine=frequency=440:duration=0.5:sample_rate=48000', '-c:a', 'libvorbis');
 // Longer than the hour the page takes, yet small: seven hours of FLAC (the browser would decode
-// them into gigabytes) and an hour and a minute of 8-bit WAV.
-files.long = make('ffmpeg', 'long.flac', '-f', 'lavfi', '-i', 'anullsrc=r=2000:cl=mono',
-  '-t', '25200');
+// them into gigabytes), also written to a pipe (its header then gives no length), and an hour
+// and a minute of 8-bit WAV.
+const sevenHours = ['-f', 'lavfi', '-i', 'anullsrc=r=2000:cl=mono', '-t', '25200'];
+files.long = make('ffmpeg', 'long.flac', ...sevenHours);
+files.longPiped = join(work, 'long-piped.flac');
+writeFileSync(files.longPiped, execFileSync('ffmpeg', ['-v', 'error', ...sevenHours, '-f', 'flac',
+  'pipe:1'], { maxBuffer: 1 << 26 }));
 files.longWav = make('ffmpeg', 'long.wav', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
   '-t', '3660', '-c:a', 'pcm_u8');
 const toneSamples = sha256(readFileSync(files.tone).subarray(44));
@@ -301,7 +305,8 @@ async function checkRefusals(page) {
     window.decode = BaseAudioContext.prototype.decodeAudioData;
     BaseAudioContext.prototype.decodeAudioData = () => Promise.reject(new Error('decoded'));
   });
-  for (const [file, length] of [[files.long, '7 hours'], [files.longWav, '1 hour 1 minute']]) {
+  for (const [file, length] of [[files.long, '7 hours'], [files.longPiped, '7 hours'],
+    [files.longWav, '1 hour 1 minute']]) {
     text = await give(page, file);
     assert.equal(text,
       `${basename(file)} lasts ${length}, longer than the hour the page takes.`);
