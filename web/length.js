@@ -5,9 +5,10 @@
 //     const seconds = await musicSeconds(file);  // null: the container does not tell
 //
 // Reads at most a few small slices of the file (its head, its tail, and box headers for MP4),
-// never the whole of it. Knows WAV (RIFF, RF64), FLAC, Ogg (Vorbis, Opus, FLAC), MP3 (Xing,
-// Info or VBRI header, otherwise the frames' bit rate over the file's size) and MP4/M4A (mvhd);
-// an ID3v2 tag before the music is skipped.
+// never the whole of it. Knows WAV (RIFF, RF64), FLAC (its header, or its last frames where
+// they say more), Ogg (Vorbis, Opus, FLAC), MP3 (Xing, Info or VBRI header, otherwise the
+// frames' bit rate over the file's size) and MP4/M4A (mvhd); an ID3v2 tag before the music is
+// skipped.
 
 const kHeadBytes = 64 * 1024;
 // The longest Ogg page is 65,307 bytes: the last one starts within this much of the end.
@@ -90,15 +91,15 @@ function flacFrame(view, at, fixedBlock) {
   return { first: variable ? number : number * fixedBlock, samples: block };
 }
 
-// FLAC: STREAMINFO's total of samples (36 bits) over its rate (20 bits); where it is 0 (as a
-// FLAC written to a pipe leaves it), the end of the last frame: the last header in the tail
-// that its predecessor leads up to (a lone header may be chance bytes in the audio).
+// FLAC: STREAMINFO's total of samples (36 bits) over its rate (20 bits), or the end of the
+// last frame where that is later (a header that understates, or gives 0 as a FLAC written to a
+// pipe leaves it): the last frame header in the tail that its predecessor leads up to (a lone
+// header may be chance bytes in the audio).
 async function flacSeconds(file, head) {
   if (head.byteLength < 26) return null;
   const rate = (head.getUint8(18) << 12) | (head.getUint8(19) << 4) | (head.getUint8(20) >> 4);
   const total = (head.getUint8(21) & 0x0F) * 2 ** 32 + head.getUint32(22);
   if (!(rate > 0)) return null;
-  if (total > 0) return total / rate;
   const fixedBlock = head.getUint16(10);  // the largest block: every block but the last
   const tail = await bytesAt(file, Math.max(0, file.size - kTailBytes), file.size);
   let later = null;
@@ -106,11 +107,11 @@ async function flacSeconds(file, head) {
     const frame = flacFrame(tail, at, fixedBlock);
     if (!frame) continue;
     if (later && frame.first + frame.samples === later.first) {
-      return (later.first + later.samples) / rate;
+      return Math.max(total, later.first + later.samples) / rate;
     }
     later = frame;
   }
-  return null;
+  return total > 0 ? total / rate : null;
 }
 
 // Ogg: the granule position of the stream's last page, in the codec's units (Vorbis: samples
