@@ -2,6 +2,7 @@
 // other audio the browser decodes (MP3, Ogg, FLAC, AAC, WAV of another layout) is converted
 // here to 16-bit stereo at the demo's rate and handed over as samples.
 import { core, facts, kWavOk, stage, text, toSample } from './core.js';
+import { musicSeconds } from './length.js';
 
 const kPcmOk = 0;  // web_accept_pcm's verdict for accepted samples
 const kBytesPerMegabyte = 1e6;
@@ -18,9 +19,16 @@ export function tooLargeText(file) {
     `up to ${facts.maxLength} long, ${megabytes} MB as a WAV file.`;
 }
 
+let handedOver = 0;  // how many files went to the core, each letting the previous music go
+
+// A count that changes whenever the core's music may have: only then need the page make a new
+// copy of it to play (an hour of it is 1.3 GB as Web Audio's floats).
+export const handOvers = () => handedOver;
+
 // Hands the file's bytes to the loader; true when it took them as they are, null when the core
 // has no room. The user's previous music is let go either way.
 function acceptWav(bytes) {
+  ++handedOver;
   return stage(new Uint8Array(bytes), true) ? core._web_accept_wav() === kWavOk : null;
 }
 
@@ -40,13 +48,14 @@ function toChannels(decoded) {
   return mixer.startRendering();
 }
 
-// Hands the sound over as interleaved 16-bit samples; true when the core took them.
+// Hands the sound over as interleaved 16-bit samples after room for the WAV header the core
+// writes; true when the core took them.
 function acceptPcm(sound) {
-  const { channels } = facts;
+  const { channels, wavHeaderBytes } = facts;
   const count = sound.length * channels;
-  const pointer = core._web_stage(count * Int16Array.BYTES_PER_ELEMENT, 1);
+  const pointer = core._web_stage(wavHeaderBytes + count * Int16Array.BYTES_PER_ELEMENT, 1);
   if (!pointer) return false;
-  const samples = new Int16Array(core.HEAPU8.buffer, pointer, count);
+  const samples = new Int16Array(core.HEAPU8.buffer, pointer + wavHeaderBytes, count);
   for (let c = 0; c < channels; ++c) {
     const data = sound.getChannelData(c);
     for (let i = 0, at = c; i < data.length; ++i, at += channels) samples[at] = toSample(data[i]);
@@ -54,7 +63,15 @@ function acceptPcm(sound) {
   return core._web_accept_pcm() === kPcmOk;
 }
 
-// The core's ffmpeg command for a file called `name`, handed in as a C string.
+// "song.flac lasts 7 hours, longer than the hour the page takes."
+function tooLongText(name, seconds) {
+  const limit = facts.maxLength.replace(/^1 /, '');  // "the hour", "the 2 hours"
+  return `${name} lasts ${text(core._web_length(seconds))}, longer than the ${limit} the page ` +
+    'takes.';
+}
+
+// The core's ffmpeg command for the file called `name` just refused, handed in as a C string;
+// '' when its first bytes are not those of sound.
 function advice(name) {
   const pointer = stage(new TextEncoder().encode(`${name}\0`));
   return pointer ? text(core._web_advice(pointer)) : '';
@@ -65,6 +82,9 @@ function advice(name) {
 export async function takeFile(file) {
   const { name } = file;
   const noRoom = `There is no room in this browser's memory for ${name}.`;
+  // Known before a byte is decoded, where the container tells: the browser decodes whole.
+  const seconds = await musicSeconds(file).catch(() => null);
+  if (seconds > facts.maxSeconds) return [tooLongText(name, seconds)];
   const bytes = await file.arrayBuffer();
   const asIs = acceptWav(bytes);
   if (asIs === null) return [noRoom];
@@ -74,13 +94,15 @@ export async function takeFile(file) {
   try {
     decoded = await decode(bytes);
   } catch {
-    const undecoded = `${name} cannot be played: ${why}, and this browser cannot decode it as audio.`;
-    // ffmpeg's advice only for what calls itself audio: a picture or a text has no sound in it.
-    if (!file.type.startsWith('audio/')) return [undecoded];
-    return [`${undecoded} This command makes it into a file the demo plays:`, advice(name)];
+    // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
+    const command = advice(name);
+    const cannot = `${name} cannot be played: ${why}, and`;
+    if (!command) return [`${cannot} ${facts.noAudioDecoded}.`];
+    return [`${cannot} this browser cannot decode it. This command makes it into a file the ` +
+      'demo plays:', command];
   }
   if (decoded.length > facts.maxSeconds * facts.sampleRate) {
-    return [`${name} is longer than the ${facts.maxLength} of music the page takes.`];
+    return [tooLongText(name, decoded.length / facts.sampleRate)];
   }
   if (!acceptPcm(await toChannels(decoded))) return [noRoom];
   return [`${name} plays from the next start. The browser converted it, as it was not in the ` +

@@ -20,7 +20,7 @@
 import { core, facts, openCore } from './core.js';
 import { canListen, canListenToTab, openSound, refusalText, stopSound, tapSound }
   from './listen.js';
-import { takeFile, tooLarge, tooLargeText } from './music.js';
+import { handOvers, takeFile, tooLarge, tooLargeText } from './music.js';
 import { keep, readKept } from './kept.js';
 import { openSoundtrack, soundtrack } from './soundtrack.js';
 
@@ -50,6 +50,7 @@ let run = null;        // the run in progress: its sound and its clock
 let cardTimer = 0;     // the end card's way back to the start screen
 let listening = null;  // the listening in progress: its stream, its tap and its clock
 let taking = false;    // a file of the user's is being read, decoded or handed over
+let chosen = null;     // a file chosen while the page was busy: taken on the start screen
 
 function setState(state) {
   if (state === 'ready' && status.readyMs === undefined) status.readyMs = performance.now();
@@ -228,6 +229,7 @@ function toStartScreen() {
   // Once the page is up, a service worker keeps the whole site for the next visits and for
   // when there is no network; where none can be had, the page simply loads each time.
   if (first) navigator.serviceWorker?.register('sw.js').catch(() => {});
+  if (chosen) takeMusic(chosen);
 }
 
 // One context for playing and listening, at the demo's rate so that neither resamples;
@@ -405,21 +407,31 @@ function stop() {
   toStartScreen();
 }
 
+// The user's file becomes the next run's music. Chosen while the page loads, plays, listens
+// or reads another file, it waits for the start screen (the newest choice wins).
 async function takeMusic(file) {
-  if (!file || status.state !== 'ready' || taking) return;
+  if (!file) return;
   picker.value = '';  // the same file chosen again is news again
+  chosen = file;
+  if (status.state !== 'ready' || taking) {
+    say(`${file.name} will be read once the page is free.`);
+    return;
+  }
+  chosen = null;
   if (tooLarge(file)) {
     say(tooLargeText(file));
     return;
   }
   taking = true;
   prompt.textContent = `Reading ${file.name}…`;
+  const handedOver = handOvers();
   try {
     say(...await takeFile(file));
   } catch (error) {
     say(`${file.name} could not be read (${error.message}).`);
   } finally {
-    takeTrack();  // the music the core plays now, whatever became of the file
+    // The music the core plays now, whatever became of the file.
+    if (handOvers() !== handedOver) takeTrack();
     taking = false;
     toStartScreen();
   }

@@ -11,8 +11,8 @@
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
 // Your own music:  web_stage(size), the file's bytes, web_accept_wav; or, for audio the
-//                  browser decoded, web_stage(bytes of 16-bit stereo samples) and
-//                  web_accept_pcm.
+//                  browser decoded, web_stage(44 + bytes of 16-bit stereo samples), the
+//                  samples from byte 44 on, and web_accept_pcm.
 // Listening:       web_listen_stage(count) for the newest samples, web_listen_push(count),
 //                  and web_listen_pass per pass.
 #include <emscripten/emscripten.h>
@@ -133,7 +133,9 @@ EMSCRIPTEN_KEEPALIVE const char* web_facts() {
         {"endCardMs", whole(kEndCardMs)},
         {"maxSeconds", whole(kMaxSeconds)},
         {"maxFileBytes", std::to_string(kMaxFileBytes)},
+        {"wavHeaderBytes", whole(kWavHeaderBytes)},
         {"maxLength", "\"" + hours_and_minutes(kMaxSeconds) + "\""},
+        {"noAudioDecoded", "\"" + std::string(kNoAudioDecoded) + "\""},
         {"listenSamples", std::to_string(kListenSamples)}};
     std::string json;
     for (const auto& [name, value] : facts)
@@ -179,23 +181,15 @@ EMSCRIPTEN_KEEPALIVE uint8_t* web_pictures() { return starglobe_pictures[0].bgr;
 // Returns the WavStatus as a number (0 ok, 1 unreadable, 2 corrupted, 3 unsupported).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() { return accept_staged_wav(&demo.own); }
 
-// Takes the staged bytes as 16-bit stereo samples at 44,100 Hz, little-endian, that the
-// browser decoded from the user's file, and plays them from then on: as a WAV in the demo's
-// layout, through the same loader. Returns 0 when it took them, 1 when there was no room.
+// Takes the staged bytes as a WAV in the demo's layout whose header the page left blank: 16-bit
+// stereo samples at 44,100 Hz, little-endian, from byte 44 on, that the browser decoded from the
+// user's file. Writes the header in place (an hour of music is not copied) and plays them from
+// then on, through the same loader. Returns 0 when it took them, 1 when there was no room.
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm() {
-    size_t size = 0;
-    std::unique_ptr<uint8_t[]> samples = take_staged(&size);
-    std::unique_ptr<uint8_t[]> wav(size <= kMaxFileBytes - kWavHeaderBytes
-                                       ? new (std::nothrow) uint8_t[kWavHeaderBytes + size]
-                                       : nullptr);
-    if (!wav) return 1;
+    if (!demo.staged || demo.staged_size < kWavHeaderBytes) return 1;
     uint8_t header[kWavHeaderBytes];
-    wav_write_header(header, static_cast<uint32_t>(size));
-    std::memcpy(wav.get(), header, kWavHeaderBytes);
-    std::memcpy(wav.get() + kWavHeaderBytes, samples.get(), size);
-    samples.reset();
-    demo.staged = std::move(wav);
-    demo.staged_size = kWavHeaderBytes + size;
+    wav_write_header(header, static_cast<uint32_t>(demo.staged_size - kWavHeaderBytes));
+    std::memcpy(demo.staged.get(), header, kWavHeaderBytes);
     return accept_staged_wav(&demo.own) == 0 ? 0 : 1;
 }
 
@@ -204,9 +198,15 @@ EMSCRIPTEN_KEEPALIVE const char* web_describe_refused() {
     return hand_out(describe_wav(demo.refused));
 }
 
-// How a person makes the file called `name` into one the demo plays as it is.
+// How a person makes the file called `name`, the last refused, into one the demo plays as it
+// is; "" when its first bytes are not those of sound, which no conversion helps.
 EMSCRIPTEN_KEEPALIVE const char* web_advice(const char* name) {
-    return hand_out(conversion_advice(name));
+    return hand_out(wav_looks_like_audio(demo.refused) ? conversion_advice(name) : "");
+}
+
+// A length for people: "7 hours", "59 minutes".
+EMSCRIPTEN_KEEPALIVE const char* web_length(double seconds) {
+    return hand_out(hours_and_minutes(seconds));
 }
 
 // The soundtrack's samples (interleaved left, right) and its length in frames, for playback.

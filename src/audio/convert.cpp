@@ -26,6 +26,14 @@ std::string counted(long n, const char* unit) {
 // holds (a colon, a leading dash).
 std::string file_url(const std::string& path) { return "file:" + path; }
 
+// The same protection for a command people type, where "file:" would puzzle: "./" before a
+// relative name that ffmpeg would take for an option ("-bad.wav") or a protocol ("a:b.mp3").
+std::string path_for_people(const std::string& path) {
+    const bool option = !path.empty() && path[0] == '-';
+    const bool protocol = path.find(':') < path.find('/');
+    return option || protocol ? "./" + path : path;
+}
+
 // `input` with its extension replaced by .wav (or .wav added), for the advice's output name.
 std::string wav_name_for(const std::string& input) {
     const size_t slash = input.find_last_of('/');
@@ -45,14 +53,14 @@ std::vector<std::string> conversion_arguments(const std::string& input, const st
     if (!for_people) args.insert(args.end(), {"-nostdin", "-v", "error"});
     args.insert(
         args.end(),
-        {"-i", for_people ? input : file_url(input),
+        {"-i", for_people ? path_for_people(input) : file_url(input),
          // The first audio stream only; cover pictures and the like stay behind.
          "-map", "0:a:0",
          // No LIST chunk of metadata between "fmt " and "data", which the demo refuses.
          "-fflags", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1", "-c:a",
          "pcm_s16le", "-ac", std::to_string(kWavChannels), "-ar", std::to_string(kSampleRateHz)});
     if (!for_people) args.insert(args.end(), {"-f", "wav"});
-    args.push_back(for_people ? output : file_url(output));
+    args.push_back(for_people ? path_for_people(output) : file_url(output));
     return args;
 }
 

@@ -14,10 +14,15 @@ constexpr const char* kFfmpegProgram = "ffmpeg";
 constexpr const char* kFfprobeProgram = "ffprobe";
 constexpr const char* kFfmpegPackage = "ffmpeg";
 
+// Why a file that looked like sound gave none: ffmpeg probed it as audio (or the browser took
+// it) but decoding it gave no samples.
+constexpr const char* kNoAudioDecoded = "no audio could be decoded from it";
+
 // ffmpeg's command line that writes the first audio stream of `input` to `output` as 16-bit
 // stereo PCM at 44,100 Hz with the plain 44-byte header: no metadata chunk, nothing else.
 // Program name first. For people (`for_people`) without the options that only keep a program's
-// run quiet, and with plain names instead of ffmpeg's file: URLs.
+// run quiet, and with plain names instead of ffmpeg's file: URLs ("./" before a name ffmpeg
+// would read as an option or a protocol: "./-bad.wav").
 std::vector<std::string> conversion_arguments(const std::string& input, const std::string& output,
                                               bool for_people = false);
 

@@ -179,17 +179,22 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
     bool stopped = false;
     const ChildEnd end = child_wait(&child, &stopped);
     if (stopped) return interrupted();
+    struct stat converted;
+    const bool made = stat(ready->path.c_str(), &converted) == 0;
     if (!end.ok) {
         // ffmpeg names the input by the name it was given, ours for the descriptor; the message
         // names the file already.
         std::string why = end.last_log_line();
         const std::string input = "file:" + passed_file() + ": ";
         if (why.rfind(input, 0) == 0) why.erase(0, input.size());
+        // Probed as audio, yet no sample came out (zero bytes named .mp3 end with "Error
+        // configuring filter graph"): the reason first, ffmpeg's own words after it.
+        if (!made || uint64_t(converted.st_size) <= kWavHeaderBytes)
+            return failed("ffmpeg could not convert " + quoted(file) + ": " + kNoAudioDecoded +
+                          (why.empty() ? "" : " (" + why + ")"));
         return failed("ffmpeg could not convert " + quoted(file) + (why.empty() ? "" : ": " + why));
     }
-    struct stat converted;
-    if (!span && stat(ready->path.c_str(), &converted) == 0 &&
-        uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
+    if (!span && made && uint64_t(converted.st_size) > kWavHeaderBytes + kWavMaxDataBytes)
         return failed(quoted(file) + " lasts longer than the " + hours_and_minutes(kWavMaxSeconds) +
                       " of music the demo plays at most");
     return {};

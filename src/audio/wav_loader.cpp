@@ -101,18 +101,46 @@ std::string format_text(uint16_t tag) {
     return "format " + std::to_string(tag);
 }
 
+// What a file's first bytes say it is ("an MP3 file, not a WAV file"), and
+// whether it is sound, which ffmpeg may convert, or something else, which no conversion helps.
+struct Signature {
+    const char* magic;
+    size_t at;  // where the magic sits in the file
+    const char* kind;
+    bool audio;
+};
+constexpr Signature kSignatures[] = {
+    {"RIFF", 0, "a RIFF file, not a WAV file", true},
+    {"RIFX", 0, "a big-endian WAV file (RIFX); needs little-endian RIFF", true},
+    {"RF64", 0, "a 64-bit WAV file (RF64); needs RIFF", true},
+    {"ID3", 0, "an MP3 file, not a WAV file", true},
+    {"OggS", 0, "an Ogg file, not a WAV file", true},
+    {"fLaC", 0, "a FLAC file, not a WAV file", true},
+    {"ftyp", 4, "an MP4 or M4A file, not a WAV file", true},
+    {"FORM", 0, "an AIFF file, not a WAV file", true},
+    {"\x1A\x45\xDF\xA3", 0, "a WebM or Matroska file, not a WAV file", true},
+    {"\x89PNG", 0, "a PNG picture, not a WAV file", false},
+    {"\xFF\xD8\xFF", 0, "a JPEG picture, not a WAV file", false},
+};
+
+const Signature* signature_of(const uint8_t* bytes, size_t size) {
+    for (const Signature& s : kSignatures) {
+        const size_t length = std::strlen(s.magic);
+        if (size >= s.at + length && std::memcmp(bytes + s.at, s.magic, length) == 0) return &s;
+    }
+    return nullptr;
+}
+
+// An MPEG audio frame's sync (MP3, or AAC in ADTS), where no ID3 tag comes first.
+bool mpeg_sync(const uint8_t* bytes, size_t size) {
+    return size >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0;
+}
+
 // What a file that is not a WAV at all looks like, from its first bytes.
 std::string not_wav(const uint8_t* bytes, size_t size) {
-    const auto starts = [&](const char* magic) {
-        return size >= std::strlen(magic) && std::memcmp(bytes, magic, std::strlen(magic)) == 0;
-    };
-    if (starts("ID3") || (size >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0))
-        return "an MP3 file, not a WAV file";
-    if (starts("OggS")) return "an Ogg file, not a WAV file";
-    if (starts("fLaC")) return "a FLAC file, not a WAV file";
-    if (starts("\x89PNG")) return "a PNG picture, not a WAV file";
-    if (starts("\xFF\xD8\xFF")) return "a JPEG picture, not a WAV file";
-    if (starts("RIFX")) return "a big-endian WAV file (RIFX); needs little-endian RIFF";
+    const Signature* s = signature_of(bytes, size);
+    if (s) return s->kind;
+    if (mpeg_sync(bytes, size)) return "an MP3 file, not a WAV file";
     return "not a WAV file (it starts with " + id_text(bytes) + ", not RIFF)";
 }
 
@@ -212,6 +240,11 @@ WavFile wav_from_bytes(std::unique_ptr<uint8_t[]> bytes, size_t size) {
     wav.bytes = std::move(bytes);
     wav.size = size;
     return wav;
+}
+
+bool wav_looks_like_audio(const WavFile& wav) {
+    const Signature* s = signature_of(wav.header, wav.header_bytes);
+    return s ? s->audio : mpeg_sync(wav.header, wav.header_bytes);
 }
 
 std::string describe_wav(const WavFile& wav) {

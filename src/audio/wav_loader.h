@@ -72,3 +72,8 @@ WavFile wav_from_bytes(std::unique_ptr<uint8_t[]> bytes, size_t size);
 // and data (as ffmpeg writes by default)", "48000 Hz mono 16-bit PCM, needs 44100 Hz stereo
 // 16-bit PCM", "an MP3 file, not a WAV file".
 std::string describe_wav(const WavFile& wav);
+
+// Whether a refused file's first bytes are those of sound in some container (MP3, Ogg, FLAC,
+// MP4, AIFF, WebM, a WAV of another layout) rather than of something else (a picture, a
+// text, nothing at all): only sound is worth converting.
+bool wav_looks_like_audio(const WavFile& wav);

@@ -48,6 +48,7 @@ Outcome load_soundtrack(const std::string& name, double needed_s, const Say& say
     }
     const std::string why = refusal_line(name, ready, soundtrack->wav);
     if (ready.not_audio || ready.converted) return failed(why);
-    // Changed since it was looked at: the loader's reason, and the way out.
+    // Changed since it was looked at: the loader's reason, and the way out where sound is.
+    if (!wav_looks_like_audio(soundtrack->wav)) return failed(why);
     return failed(why + "\nconvert it with: " + conversion_advice(name));
 }

@@ -4,11 +4,12 @@
 // gentle) equal the native renderer's, the synthesized soundtrack and decoded pictures are the
 // native build's bytes, the Gentle switch follows the reduced-motion setting and is
 // remembered, keys in the controls start nothing, the live page plays and stops on Escape,
-// music of any kind the browser decodes plays (a WAV in the demo's layout sample for sample)
-// and what is not music is refused with a plain message, a file over the size limit is refused
-// unread, listening is refused plainly where it is not allowed and otherwise follows what the
-// microphone hears and stops on Escape, all within the weight bound and without a console
-// error. Prints the figures each browser shows.
+// music of any kind the browser decodes plays (a WAV in the demo's layout sample for sample),
+// also when chosen during a run, what is not music is refused with a plain message and no
+// ffmpeg advice, a file over the size limit is refused unread and one too long refused before
+// it is decoded, listening is refused plainly where it is not allowed and otherwise follows
+// what the microphone hears and stops on Escape, all within the weight bound and without a
+// console error. Prints the figures each browser shows.
 //
 // Both browsers play to and listen from a private sound server (pulseaudio with a null sink).
 // Chromium's microphone is its fake device playing a file; Firefox has none, so it listens to
@@ -46,8 +47,10 @@ function make(tool, name, ...args) {
 }
 
 const files = {
-  corrupted: join(work, 'corrupted.wav'),
-  picture: join(work, 'picture.png'),  // a file that is not audio at all
+  corrupted: join(work, '-corrupted.wav'),  // a name ffmpeg would read as an option
+  picture: join(work, 'picture.mp3'),  // files that are not audio at all, named as if they were
+  empty: join(work, 'empty.mp3'),
+  zeros: join(work, 'zeros.mp3'),
   short: make('sox', 'short.wav', 'trim', '0', '0.5'),  // half a second of silence
   // Different tones left and right, so that swapped or mixed channels change the samples.
   tone: make('sox', 'tone.wav', 'synth', '1', 'sine', '440', 'sine', '550', 'gain', '-6'),
@@ -57,6 +60,8 @@ const files = {
     'repeat', '5'),
 };
 writeFileSync(files.corrupted, Buffer.concat([Buffer.from('RIFX'), Buffer.alloc(96)]));
+writeFileSync(files.empty, '');
+writeFileSync(files.zeros, Buffer.alloc(1 << 20));
 copyFileSync(new URL('../../assets/end_card.png', import.meta.url), files.picture);
 // ffmpeg writes a LIST chunk of metadata by default: the same samples in another layout.
 files.listed = make('ffmpeg', 'tone-listed.wav', '-i', files.tone, '-c:a', 'pcm_s16le');
@@ -65,6 +70,16 @@ files.mp3 = make('ffmpeg', 'tone.mp3', '-f', 'lavfi', '-i', 'sine=frequency=440:
 // Mono at 48 kHz: the page must both mix and resample it.
 files.ogg = make('ffmpeg', 'tone.ogg', '-f', 'lavfi',
   '-i', 'sine=frequency=440:duration=0.5:sample_rate=48000', '-c:a', 'libvorbis');
+// Longer than the hour the page takes, yet small: seven hours of FLAC (the browser would decode
+// them into gigabytes), also written to a pipe (its header then gives no length), and an hour
+// and a minute of 8-bit WAV.
+const sevenHours = ['-f', 'lavfi', '-i', 'anullsrc=r=2000:cl=mono', '-t', '25200'];
+files.long = make('ffmpeg', 'long.flac', ...sevenHours);
+files.longPiped = join(work, 'long-piped.flac');
+writeFileSync(files.longPiped, execFileSync('ffmpeg', ['-v', 'error', ...sevenHours, '-f', 'flac',
+  'pipe:1'], { maxBuffer: 1 << 26 }));
+files.longWav = make('ffmpeg', 'long.wav', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
+  '-t', '3660', '-c:a', 'pcm_u8');
 const toneSamples = sha256(readFileSync(files.tone).subarray(44));
 
 // ---- The native oracle and the server.
@@ -341,11 +356,29 @@ async function checkLivePage(browser, url, figures) {
 async function checkRefusals(page) {
   let text = await give(page, files.corrupted);
   assert.match(text, /big-endian WAV file \(RIFX\)/, 'the refusal does not say why');
-  assert.match(text, /ffmpeg -i corrupted\.wav .*corrupted-converted\.wav$/,
-    'no conversion advice');
-  text = await give(page, files.picture);
-  assert.match(text, /picture\.png cannot be played: a PNG picture, not a WAV file/, text);
-  assert.doesNotMatch(text, /ffmpeg/, 'conversion advice for a picture');
+  assert.match(text, /ffmpeg -i \.\/-corrupted\.wav .* \.\/-corrupted-converted\.wav$/,
+    `no conversion advice, or names ffmpeg takes for options: ${text}`);
+  // ffmpeg's advice only for what starts as sound, whatever the name says.
+  for (const [file, why] of [[files.picture, 'a PNG picture, not a WAV file'],
+    [files.empty, 'only 0 bytes, too short for a WAV file'],
+    [files.zeros, 'not a WAV file (it starts with bytes 00 00 00 00, not RIFF)']]) {
+    text = await give(page, file);
+    assert.equal(text, `${basename(file)} cannot be played: ${why}, and no audio could be ` +
+      'decoded from it.');
+  }
+
+  // Music too long is refused by its header, not by decoding gigabytes first.
+  await page.evaluate(() => {
+    window.decode = BaseAudioContext.prototype.decodeAudioData;
+    BaseAudioContext.prototype.decodeAudioData = () => Promise.reject(new Error('decoded'));
+  });
+  for (const [file, length] of [[files.long, '7 hours'], [files.longPiped, '7 hours'],
+    [files.longWav, '1 hour 1 minute']]) {
+    text = await give(page, file);
+    assert.equal(text,
+      `${basename(file)} lasts ${length}, longer than the hour the page takes.`);
+  }
+  await page.evaluate(() => { BaseAudioContext.prototype.decodeAudioData = window.decode; });
 
   // One byte over the limit, made of one megabyte over and over (nothing is copied); reading
   // any file that large is noted instead.
@@ -389,7 +422,11 @@ async function checkMusic(page, figures) {
     assert.match(text, /plays from the next start\. The browser converted it/, text);
     await page.click('#screen');
     await state(page, 'card');
-    await page.keyboard.press('Escape');  // leaves the end card at once
+    // Escape leaves the end card at once, long before its timer would; where the page was
+    // granted full screen, the browser takes the key and the page hears it leave full screen.
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => window.starglobe.state === 'ready', { timeout: 5000 })
+      .catch(() => {});
     assert.equal(await page.evaluate(() => window.starglobe.state), 'ready', 'Escape on the card');
   }
 
@@ -408,6 +445,17 @@ async function checkMusic(page, figures) {
   figures.push(`change over two frames of loud music: ${change[false].toFixed(1)} plain, ` +
     `${change[true].toFixed(1)} gentle`);
   assert.ok(change[false] > 40 && change[true] < 20, 'the run does not follow the Gentle switch');
+
+  // A file chosen during a run is taken once it stops, and the picker is clear for the next.
+  await page.click('#screen');
+  await state(page, 'playing');
+  await (await page.$('input#soundtrack')).uploadFile(files.tone);
+  assert.equal(await page.$eval('#soundtrack', (p) => p.value), '', 'the picker keeps the file');
+  await page.keyboard.press('Escape');
+  const taken = 'tone.wav plays from the next start.';
+  await page.waitForFunction((t) => document.getElementById('message').textContent === t,
+    { timeout: 20000 }, taken).catch(() => {});
+  assert.equal(await page.$eval('#message', (m) => m.textContent), taken);
 
   // A short WAV plays, then the end card, then the start screen again.
   await give(page, files.short);
