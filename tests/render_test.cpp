@@ -344,11 +344,18 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
     const std::vector<Bytes> soft = gentle_frames(want, 25);
     for (int k = 0; k < 50; ++k)
         ASSERT_EQ(frame_of(Bytes(gentle.out.begin(), gentle.out.end()), k), soft[k]) << k;
-    const auto late = render_in(dir, {"--wav", "t.wav", "--fps", "25", "--loop-fps", "25",
-                                      "--start", "1", "--frames", "3", "--gentle", "--raw", "-"});
-    ASSERT_EQ(late.out.size(), 3 * kImageBytes);
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(frame_of(Bytes(late.out.begin(), late.out.end()), k), soft[25 + k]) << k;
+    // From a late start, plainly and gently: frame for frame the whole render's.
+    for (const bool gently : {false, true}) {
+        Names args = {"--wav",   "t.wav", "--fps",    "25", "--loop-fps", "25",
+                      "--start", "1",     "--frames", "3",  "--raw",      "-"};
+        if (gently) args.push_back("--gentle");
+        const auto late = render_in(dir, args);
+        ASSERT_EQ(late.out.size(), 3 * kImageBytes);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(frame_of(Bytes(late.out.begin(), late.out.end()), k),
+                      gently ? soft[25 + k] : want[25 + k])
+                << k << (gently ? " gently" : "");
+    }
 }
 
 TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPipes) {
