@@ -23,6 +23,7 @@
 #include "audio/analyzer.h"
 #include "audio/convert.h"
 #include "common/build_info.h"
+#include "common/wav_format.h"
 #include "frame/view.h"
 #include "render/framing.h"
 #include "support/reference_compositor.h"
@@ -430,6 +431,30 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
                                  "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
     EXPECT_EQ(closed.out, "frame 141\n");
     EXPECT_EQ(closed.err, "");
+}
+
+TEST(RenderProgram, AnHourOfMusicHoldsNoMoreMemoryThanAMinute) {
+    // An hour of silence, a sparse file: the analysis and the plot read all of it.
+    TempDir dir;
+    const uint32_t data = 3600 * kWavByteRate;
+    Bytes wav = test_support::canonical_wav({});
+    test_support::put_u32(wav, 4, static_cast<uint32_t>(wav.size()) - 8 + data);
+    test_support::put_u32(wav, 40, data);
+    test_support::write_file(dir.file("long.wav"), wav);
+    ASSERT_EQ(truncate(dir.file("long.wav").c_str(), off_t{44} + data), 0);
+    const std::string peak =
+        "import resource, subprocess, sys\n"
+        "status = subprocess.run(sys.argv[1:]).returncode\n"
+        "print(status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n";
+    const auto run = test_support::run_program(
+        {"/usr/bin/env", "python3", "-c", peak, kRender, "--wav", "long.wav", "--loop-fps", "10",
+         "--controls", "/dev/null", "--plot", "p.svg"},
+        dir.path);
+    long status = -1, kib = 0;
+    ASSERT_EQ(std::sscanf(run.out.c_str(), "%ld %ld", &status, &kib), 2) << run.out << run.err;
+    EXPECT_EQ(status, 0) << run.err;
+    EXPECT_LT(kib, 300 * 1024) << "KiB resident at the peak, of " << (off_t{44} + data) / 1024
+                               << " KiB of music";
 }
 
 TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) {

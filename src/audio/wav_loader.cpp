@@ -1,6 +1,7 @@
 #include "audio/wav_loader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "audio/convert.h"
 #include "common/stop_signal.h"
+#include "common/timeline.h"
 
 static_assert(std::endian::native == std::endian::little,
               "samples are handed out in place and must be little-endian like the file");
@@ -23,9 +24,13 @@ namespace {
 constexpr const char* kCorrupted = "wav is corrupted";
 constexpr const char* kUnsupported = "wav is unsupported";
 
-// Samples are read this much at a time, so that a stop signal is heard within a moment even
-// while a file of gigabytes comes in.
+// Reads come in pieces of at most this, so that a stop signal is heard within a moment.
 constexpr size_t kReadPiece = size_t{4} << 20;
+
+// Behind the analysis, samples are let go of this many frames at a time (16 MiB, about a
+// minute and a half of music), and the last second is kept.
+constexpr int64_t kLetGoFrames = int64_t{1} << 22;
+constexpr int64_t kKeepBehindSeconds = 1;
 
 // For describing refusals: offsets inside a "fmt " chunk's body, and two format tags.
 constexpr size_t kChunkHeaderBytes = 8;  // identifier and size
@@ -49,6 +54,7 @@ WavFile refused(WavFile wav, WavStatus status, int error = 0) {
     wav.status = status;
     wav.error = error;
     wav.bytes.reset();
+    wav.mapped = MappedBytes{};
     wav.size = 0;
     wav.track = {};
     return wav;
@@ -117,6 +123,41 @@ std::string not_wav(const uint8_t* bytes, size_t size) {
 }
 
 }  // namespace
+
+void wav_let_go(const PcmTrack& track, int64_t first, int64_t end) {
+    first = std::max<int64_t>(first, 0);
+    end = std::min<int64_t>(end, track.frames);
+    if (!track.mapped || end <= first) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = reinterpret_cast<uintptr_t>(track.samples + first * kWavChannels);
+    const auto to = reinterpret_cast<uintptr_t>(track.samples + end * kWavChannels);
+    const uintptr_t whole_from = (from + page - 1) / page * page, whole_to = to / page * page;
+    if (whole_to > whole_from)
+        madvise(reinterpret_cast<void*>(whole_from), whole_to - whole_from, MADV_DONTNEED);
+}
+
+void wav_let_go_behind(const PcmTrack& track, double elapsed_ms, int64_t* held_from) {
+    const auto behind = static_cast<int64_t>(elapsed_ms * kSampleRateHz / kMsPerSecond) -
+                        int64_t{kSampleRateHz} * kKeepBehindSeconds;
+    if (!track.mapped || behind - *held_from < kLetGoFrames) return;
+    wav_let_go(track, *held_from, behind);
+    *held_from = behind;
+}
+
+MappedBytes::MappedBytes(MappedBytes&& other) noexcept { *this = std::move(other); }
+
+MappedBytes& MappedBytes::operator=(MappedBytes&& other) noexcept {
+    if (this != &other) {
+        if (at) munmap(const_cast<uint8_t*>(at), size);
+        at = std::exchange(other.at, nullptr);
+        size = std::exchange(other.size, 0);
+    }
+    return *this;
+}
+
+MappedBytes::~MappedBytes() {
+    if (at) munmap(const_cast<uint8_t*>(at), size);
+}
 
 WavStatus check_wav_header(const uint8_t (&header)[kWavHeaderBytes], uint64_t file_size,
                            uint32_t* data_bytes) {
@@ -187,16 +228,17 @@ WavFile load_wav(const char* path) {
     if (checked != WavStatus::ok) return refused(std::move(wav), checked);
 
     // Only the samples the data chunk holds; bytes after it are allowed and never needed.
-    wav.size = kWavHeaderBytes + size_t{data_bytes};
-    wav.bytes.reset(new (std::nothrow) uint8_t[wav.size]);
-    if (!wav.bytes) return refused(std::move(wav), WavStatus::unreadable, ENOMEM);
-    std::memcpy(wav.bytes.get(), wav.header, kWavHeaderBytes);
-    size_t got = 0;
-    const WavStatus read =
-        read_fully(file.fd, wav.bytes.get() + kWavHeaderBytes, data_bytes, &got, &error);
-    if (read != WavStatus::ok) return refused(std::move(wav), read, error);
-    wav.track.samples = reinterpret_cast<const int16_t*>(wav.bytes.get() + kWavHeaderBytes);
+    if (stop_signal() != 0) return refused(std::move(wav), WavStatus::interrupted);
+    const size_t size = kWavHeaderBytes + size_t{data_bytes};
+    void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.fd, 0);
+    if (at == MAP_FAILED) return refused(std::move(wav), WavStatus::unreadable, errno);
+    wav.mapped.at = static_cast<const uint8_t*>(at);
+    wav.mapped.size = wav.size = size;
+    // The analysis reads forward, a sample here and there: read ahead generously.
+    madvise(at, size, MADV_SEQUENTIAL);
+    wav.track.samples = reinterpret_cast<const int16_t*>(wav.mapped.at + kWavHeaderBytes);
     wav.track.frames = data_bytes / kWavFrameBytes;
+    wav.track.mapped = true;
     wav.status = WavStatus::ok;
     return wav;
 }

@@ -82,6 +82,7 @@ DemoEnd play_demo(const PlayRequest& request) {
 
     // The analysis copy, held until the end of the run; the loader's own verdict first.
     const WavFile soundtrack = load_wav(request.soundtrack.c_str());
+    int64_t held_from = 0;  // its first sample frame still held in memory
     if (soundtrack.status == WavStatus::interrupted) {
         Mix_CloseAudio();
         display_close(&display);
@@ -121,6 +122,7 @@ DemoEnd play_demo(const PlayRequest& request) {
         }
         uint8_t* screen = display_lock(&display);
         frame_pass(&analyzer, soundtrack.track, elapsed_ms, &noise, view_target(&view, screen));
+        wav_let_go_behind(soundtrack.track, elapsed_ms, &held_from);
         view_show(&view, elapsed_ms, screen);
         display_present(&display);
     }

@@ -40,6 +40,7 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
     // As in the demo: the noise sequence is rand()'s unseeded one, from the first pass.
     NoiseSource noise = noise_source_checked();
     int64_t skipped_draws = 0;  // noise values owed by passes not composed
+    int64_t held_from = 0;      // the music's first sample frame still held in memory
     Outcome result;
     int64_t frame = plan.first_frame;  // the next output frame
     for (int64_t j = 0; j < plan.passes && result; ++j) {
@@ -58,6 +59,7 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
             pictures && (seen || options.gentle) ? view_target(&view, pixels.data()) : nullptr;
         if (into && skipped_draws > 0) noise.skip(std::exchange(skipped_draws, 0));
         pass.made = frame_pass(&analyzer, track, pass.elapsed_ms, into ? &noise : nullptr, into);
+        wav_let_go_behind(track, pass.elapsed_ms, &held_from);
         if (pictures && !into)
             skipped_draws += frame_draws(kImageWidth, kImageHeight, pass.made.controls);
         if (!seen) progress_skip(&progress, j + 1, plan.first_pass);
