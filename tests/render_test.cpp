@@ -536,6 +536,26 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     const auto run = test_support::finish_program(late, 60.0);
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(file_text(dir, "p.png"), "old");
+
+    // Music cut short while it is read fails the run like any failure, not by a bus error.
+    test_support::write_file(dir.file("cut.wav"), test_support::tone_wav(600.0));
+    test_support::Process cut = test_support::start_program(
+        {kRender, "--wav", "cut.wav", "--raw", "cut.raw", "--fps", "5", "--loop-fps", "25"},
+        dir.path);
+    ASSERT_TRUE(test_support::wait_until(
+        [&] {
+            for (const std::string& name : names_in(dir.path))
+                if (name.rfind("cut.raw.partial-", 0) == 0) return true;
+            return false;
+        },
+        20.0));
+    ASSERT_EQ(truncate(dir.file("cut.wav").c_str(), 44), 0);
+    const auto shrunk = test_support::finish_program(cut, 60.0);
+    EXPECT_EQ(shrunk.exit_code, 1) << shrunk.err;
+    EXPECT_NE(shrunk.err.find("cut.wav: the file was cut short while it was read"),
+              std::string::npos)
+        << shrunk.err;
+    EXPECT_FALSE(fs::exists(dir.file("cut.raw")));
 }
 
 TEST(RenderOutputs, AStopSignalEndsARunWhoseReaderKeepsThePipeButNeverReads) {

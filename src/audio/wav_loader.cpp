@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -41,6 +43,55 @@ constexpr size_t kFmtByteRate = 8;
 constexpr size_t kFmtBits = 14;
 constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// The mappings of files the program reads, for the bus-error handler: a file cut short under
+// its mapping faults when a page it lost is read. Slots with an end of 0 are free.
+constexpr int kMappingSlots = 8;
+std::atomic<uintptr_t> g_mapped_begin[kMappingSlots];
+std::atomic<uintptr_t> g_mapped_end[kMappingSlots];
+volatile std::sig_atomic_t g_cut_short = 0;
+uintptr_t g_page_bytes = 0;
+
+void on_bus_error(int signal_number, siginfo_t* info, void*) {
+    const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (at < g_mapped_begin[i].load() || at >= g_mapped_end[i].load()) continue;
+        // Silence in place of the page the file lost; the loops see the flag and stop.
+        void* page = reinterpret_cast<void*>(at / g_page_bytes * g_page_bytes);
+        if (mmap(page, g_page_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+            MAP_FAILED) {
+            g_cut_short = 1;
+            return;
+        }
+    }
+    std::signal(signal_number, SIG_DFL);  // not ours: it faults again and ends as it would have
+}
+
+void note_mapping(const void* at, size_t size) {
+    if (g_page_bytes == 0) {
+        g_page_bytes = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = on_bus_error;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, nullptr);
+    }
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (g_mapped_end[i].load() != 0) continue;
+        g_mapped_begin[i] = reinterpret_cast<uintptr_t>(at);
+        g_mapped_end[i] = reinterpret_cast<uintptr_t>(at) + size;
+        return;
+    }
+}
+
+void forget_mapping(const void* at) {
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (g_mapped_begin[i].load() != reinterpret_cast<uintptr_t>(at)) continue;
+        g_mapped_end[i] = 0;
+        g_mapped_begin[i] = 0;
+    }
+}
 
 // Owns a file descriptor.
 struct Fd {
@@ -148,7 +199,7 @@ MappedBytes::MappedBytes(MappedBytes&& other) noexcept { *this = std::move(other
 
 MappedBytes& MappedBytes::operator=(MappedBytes&& other) noexcept {
     if (this != &other) {
-        if (at) munmap(const_cast<uint8_t*>(at), size);
+        if (at) forget_mapping(at), munmap(const_cast<uint8_t*>(at), size);
         at = std::exchange(other.at, nullptr);
         size = std::exchange(other.size, 0);
     }
@@ -156,8 +207,10 @@ MappedBytes& MappedBytes::operator=(MappedBytes&& other) noexcept {
 }
 
 MappedBytes::~MappedBytes() {
-    if (at) munmap(const_cast<uint8_t*>(at), size);
+    if (at) forget_mapping(at), munmap(const_cast<uint8_t*>(at), size);
 }
+
+bool wav_cut_short() { return g_cut_short != 0; }
 
 WavStatus check_wav_header(const uint8_t (&header)[kWavHeaderBytes], uint64_t file_size,
                            uint32_t* data_bytes) {
@@ -232,6 +285,7 @@ WavFile load_wav(const char* path) {
     const size_t size = kWavHeaderBytes + size_t{data_bytes};
     void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.fd, 0);
     if (at == MAP_FAILED) return refused(std::move(wav), WavStatus::unreadable, errno);
+    note_mapping(at, size);
     wav.mapped.at = static_cast<const uint8_t*>(at);
     wav.mapped.size = wav.size = size;
     // The analysis reads forward, a sample here and there: read ahead generously.

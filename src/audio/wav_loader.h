@@ -37,6 +37,11 @@ void wav_let_go(const PcmTrack& track, int64_t first, int64_t end);
 // held: 0 at the start, kept by the caller from call to call.
 void wav_let_go_behind(const PcmTrack& track, double elapsed_ms, int64_t* held_from);
 
+// Whether a mapped file has been cut short since it was loaded (somebody truncated or
+// rewrote it). Its lost samples then read as silence rather than ending the program with a
+// bus error, and the program decides what becomes of its run. load_wav sets this watch up.
+bool wav_cut_short();
+
 // A read-only mapping of a file's first `size` bytes, unmapped when it goes.
 struct MappedBytes {
     const uint8_t* at = nullptr;

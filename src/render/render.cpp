@@ -48,6 +48,7 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
             result = interrupted();
             break;
         }
+        if (wav_cut_short()) break;  // said below
         PassView pass;
         pass.index = j;
         pass.elapsed_ms = frame_time_ms(j, plan.pass_rate);
@@ -78,6 +79,8 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
             progress_update(&progress, frame + 1 - plan.first_frame);
         }
     }
+    if (result && wav_cut_short())
+        result = failed(soundtrack.name + ": the file was cut short while it was read");
     // After the music, the end card, as the demo shows it: no analysis and no noise.
     for (int64_t c = 0; c < plan.card_frames && result; ++c, ++frame) {
         if (stop_signal() != 0) {
