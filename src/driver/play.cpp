@@ -80,7 +80,8 @@ DemoEnd play_demo(const PlayRequest& request) {
     if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)
         return fail(SDL_GetError(), request, DemoFailure::sound_device);
 
-    // The analysis copy, held until the end of the run; the loader's own verdict first.
+    // The analysis copy, mapped for the run and let go of behind the music; the loader's own
+    // verdict first.
     const WavFile soundtrack = load_wav(request.soundtrack.c_str());
     int64_t held_from = 0;  // its first sample frame still held in memory
     if (soundtrack.status == WavStatus::interrupted) {
