@@ -9,7 +9,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: long_music.sh BUILD_DIR [TMPDIR]}" && pwd)
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/long_music.XXXXXX")
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 render=$build/starglobe-render
 seconds=24240  # 6 h 44 min: 4,275,936,000 bytes of samples, under the layout's 4 GiB
 
