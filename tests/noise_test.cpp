@@ -35,6 +35,16 @@ TEST(NoiseGenerator, MatchesGlibcForMillionsOfValuesWhateverTheRequestSizes) {
             g.fill(values.data() + values.size() - size, size);
         }
     EXPECT_EQ(values, glibc_sequence(values.size()));
+    // Jumps, short and across whole frames, land where drawing would.
+    size_t at = values.size();
+    for (uint64_t jump : {0, 1, 30, 31, 32, 65535, 120021, 9876543}) {
+        g.jump(jump);
+        at += jump;
+        int32_t next[40];
+        g.fill(next, 40);
+        ASSERT_EQ(std::vector<int32_t>(next, next + 40), glibc_sequence(40, at)) << jump;
+        at += 40;
+    }
 }
 
 TEST(NoiseSource, DrawsTheSequenceFromItsStartOrFallsBackToRandWhenTheCLibraryDiffers) {
@@ -44,6 +54,8 @@ TEST(NoiseSource, DrawsTheSequenceFromItsStartOrFallsBackToRandWhenTheCLibraryDi
     noise.draw(nullptr, -5);
     EXPECT_EQ(drawn(&noise, 400), glibc_sequence(400));
     EXPECT_EQ(drawn(&noise, 600), glibc_sequence(600, 400));
+    noise.skip(200000);  // as a frame not composed moves it on
+    EXPECT_EQ(drawn(&noise, 10), glibc_sequence(10, 201000));
     for (int32_t value : glibc_sequence(5)) EXPECT_EQ(std::rand(), value) << "rand() untouched";
     NoiseSource unseeded = noise_source_unseeded();  // whatever the C library
     EXPECT_EQ(drawn(&unseeded, 10), glibc_sequence(10));

@@ -23,6 +23,9 @@ TEST(ProgressLine, ShowsFramesRateAndTimeLeftOnceTheRateSettles) {
     // 10 of 1,000,000 in 1 s: 99,999 s left, 27 h 46 min 39 s.
     EXPECT_NE(progress_line(10, 1000000, 1.0).find("27:46:39 left"), std::string::npos);
     EXPECT_EQ(progress_line(0, 0, 0.0).substr(0, 26), "[########################]");
+    // Passes run unseen before a late --start.
+    EXPECT_EQ(progress_skip_line(1950, 7800),
+              "[######..................]  skipping to --start  25%");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // command line must not get out of it.
 #include "render/render.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
@@ -22,6 +23,7 @@
 #include "audio/analyzer.h"
 #include "audio/convert.h"
 #include "common/build_info.h"
+#include "common/wav_format.h"
 #include "frame/view.h"
 #include "render/framing.h"
 #include "support/reference_compositor.h"
@@ -188,6 +190,13 @@ TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
         {{"--wav", "v.wav", "--controls", "./a.csv", "--raw", "a.csv"}, 2, "name the same file"},
         {{"--wav", "v.wav", "--controls", "-", "--raw", "/dev/stdout"}, 2, "standard output"},
         // A named pipe nobody writes to, a folder: refused at once, never waited on.
+        // No frame to render is refused alike for every output, by the options or the music.
+        {{"--wav", "v.wav", "--png", "p", "--seconds", "0"}, 2, "this span holds no frame"},
+        {{"--wav", "v.wav", "--controls", "c.csv", "--frames", "0"}, 2, "this span holds no frame"},
+        {{"--wav", "v.wav", "--video", "v.mp4", "--frames", "0"}, 2, "this span holds no frame"},
+        {{"--wav", "v.wav", "--start", "0.01", "--seconds", "0.001", "--flashes", "f.csv"},
+         2,
+         "this span holds no frame"},
         {{"--wav", "pipe.wav", "--controls", "c.csv"}, 1, "'pipe.wav': not a regular file"},
         {{"--wav", "sub", "--controls", "c.csv"}, 1, "'sub': not a regular file"},
         {{"--controls", "c.csv"},
@@ -202,6 +211,14 @@ TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
     }
     EXPECT_EQ(test_support::read_file(dir.file("v.wav")), test_support::tone_wav(0.2));
     EXPECT_EQ(names_in(dir.path), (Names{"pipe.wav", "sub", "v.wav"}));
+    // Binary data for a terminal is refused, saying how to send it elsewhere.
+    for (const std::string output : {"--video -", "--raw /dev/stdout"}) {
+        const auto tty = shell_in(
+            dir, "script -qec '\"$RENDER\" --wav v.wav --frames 1 " + output + "' /dev/null");
+        EXPECT_EQ(tty.exit_code, 2) << output;
+        EXPECT_NE(tty.out.find("onto the terminal; redirect standard output"), std::string::npos)
+            << tty.out;
+    }
     // Help and version that cannot be written are failures, not successes.
     for (const char* option : {"--help", "--version"}) {
         EXPECT_EQ(shell_in(dir, "\"$RENDER\" " + std::string(option) + " >/dev/full").exit_code, 1)
@@ -385,11 +402,18 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
     const std::vector<Bytes> soft = gentle_frames(want, 25);
     for (int k = 0; k < 50; ++k)
         ASSERT_EQ(frame_of(Bytes(gentle.out.begin(), gentle.out.end()), k), soft[k]) << k;
-    const auto late = render_in(dir, {"--wav", "t.wav", "--fps", "25", "--loop-fps", "25",
-                                      "--start", "1", "--frames", "3", "--gentle", "--raw", "-"});
-    ASSERT_EQ(late.out.size(), 3 * kImageBytes);
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(frame_of(Bytes(late.out.begin(), late.out.end()), k), soft[25 + k]) << k;
+    // From a late start, plainly and gently: frame for frame the whole render's.
+    for (const bool gently : {false, true}) {
+        Names args = {"--wav",   "t.wav", "--fps",    "25", "--loop-fps", "25",
+                      "--start", "1",     "--frames", "3",  "--raw",      "-"};
+        if (gently) args.push_back("--gentle");
+        const auto late = render_in(dir, args);
+        ASSERT_EQ(late.out.size(), 3 * kImageBytes);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(frame_of(Bytes(late.out.begin(), late.out.end()), k),
+                      gently ? soft[25 + k] : want[25 + k])
+                << k << (gently ? " gently" : "");
+    }
 }
 
 TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPipes) {
@@ -465,6 +489,30 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
                                  "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
     EXPECT_EQ(closed.out, "frame 141\n");
     EXPECT_EQ(closed.err, "");
+}
+
+TEST(RenderProgram, AnHourOfMusicHoldsNoMoreMemoryThanAMinute) {
+    // An hour of silence, a sparse file: the analysis and the plot read all of it.
+    TempDir dir;
+    const uint32_t data = 3600 * kWavByteRate;
+    Bytes wav = test_support::canonical_wav({});
+    test_support::put_u32(wav, 4, static_cast<uint32_t>(wav.size()) - 8 + data);
+    test_support::put_u32(wav, 40, data);
+    test_support::write_file(dir.file("long.wav"), wav);
+    ASSERT_EQ(truncate(dir.file("long.wav").c_str(), off_t{44} + data), 0);
+    const std::string peak =
+        "import resource, subprocess, sys\n"
+        "status = subprocess.run(sys.argv[1:]).returncode\n"
+        "print(status, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n";
+    const auto run = test_support::run_program(
+        {"/usr/bin/env", "python3", "-c", peak, kRender, "--wav", "long.wav", "--loop-fps", "10",
+         "--controls", "/dev/null", "--plot", "p.svg"},
+        dir.path);
+    long status = -1, kib = 0;
+    ASSERT_EQ(std::sscanf(run.out.c_str(), "%ld %ld", &status, &kib), 2) << run.out << run.err;
+    EXPECT_EQ(status, 0) << run.err;
+    EXPECT_LT(kib, 300 * 1024) << "KiB resident at the peak, of " << (off_t{44} + data) / 1024
+                               << " KiB of music";
 }
 
 TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) {
@@ -546,6 +594,72 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     const auto run = test_support::finish_program(late, 60.0);
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(file_text(dir, "p.png"), "old");
+
+    // Music cut short while it is read fails the run like any failure, not by a bus error.
+    test_support::write_file(dir.file("cut.wav"), test_support::tone_wav(600.0));
+    test_support::Process cut = test_support::start_program(
+        {kRender, "--wav", "cut.wav", "--raw", "cut.raw", "--fps", "5", "--loop-fps", "25"},
+        dir.path);
+    ASSERT_TRUE(test_support::wait_until(
+        [&] {
+            for (const std::string& name : names_in(dir.path))
+                if (name.rfind("cut.raw.partial-", 0) == 0) return true;
+            return false;
+        },
+        20.0));
+    ASSERT_EQ(truncate(dir.file("cut.wav").c_str(), 44), 0);
+    const auto shrunk = test_support::finish_program(cut, 60.0);
+    EXPECT_EQ(shrunk.exit_code, 1) << shrunk.err;
+    EXPECT_NE(shrunk.err.find("cut.wav: the file was cut short while it was read"),
+              std::string::npos)
+        << shrunk.err;
+    EXPECT_FALSE(fs::exists(dir.file("cut.raw")));
+}
+
+TEST(RenderOutputs, AStopSignalEndsARunWhoseReaderKeepsThePipeButNeverReads) {
+    TempDir dir;
+    test_support::write_file(dir.file("t.wav"), test_support::tone_wav(1.0));
+    ASSERT_EQ(mkfifo(dir.file("stalled").c_str(), 0600), 0);
+    const int reader = open(dir.file("stalled").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    // An ffmpeg that takes part of the first frame and then holds its input without reading.
+    fs::create_directory(dir.file("bin"));
+    const std::string script = "#!/bin/sh\nhead -c 100000 >/dev/null\nexec sleep 60\n";
+    test_support::write_file(dir.file("bin/ffmpeg"), {script.begin(), script.end()});
+    fs::permissions(dir.file("bin/ffmpeg"), fs::perms::owner_all);
+    const struct {
+        std::string output;
+        int signal;
+    } cases[] = {{"--raw - >stalled", SIGTERM},
+                 {"--video - >stalled", SIGINT},
+                 {"--raw stalled", SIGINT},
+                 {"--video v.mkv", SIGTERM}};
+    for (const auto& c : cases) {
+        const std::string path = c.output == "--video v.mkv" ? "bin:" : "";
+        test_support::Process process = test_support::start_program(
+            {"/bin/bash", "-c", "exec \"$RENDER\" --wav t.wav --frames 1000000 " + c.output},
+            dir.path, {"RENDER=" + kRender, "PATH=" + path + std::getenv("PATH")});
+        // Signal once the full pipe holds the renderer in its write (or its wait to write).
+        std::string waits_in;
+        const bool held = test_support::wait_until(
+            [&] {
+                const Bytes wchan =
+                    test_support::read_file("/proc/" + std::to_string(process.pid) + "/wchan");
+                waits_in.assign(wchan.begin(), wchan.end());
+                return waits_in.find("pipe_write") != std::string::npos ||
+                       waits_in.find("poll") != std::string::npos;
+            },
+            20.0);
+        ASSERT_TRUE(held) << c.output << ": last seen waiting in '" << waits_in << "'";
+        kill(process.pid, c.signal);
+        const auto run = test_support::finish_program(
+            process, test_support::monotonic_seconds() - process.started + 20.0);
+        EXPECT_EQ(run.exit_code, 128 + c.signal) << c.output << ": " << run.err;
+        char drain[65536];
+        while (read(reader, drain, sizeof drain) > 0) {
+        }
+    }
+    close(reader);
 }
 
 TEST(RenderOutputs, NamesTheUserGivesNeverReachGnuplotAsCommands) {

@@ -1,19 +1,22 @@
 #include "audio/wav_loader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "audio/convert.h"
 #include "common/stop_signal.h"
+#include "common/timeline.h"
 
 static_assert(std::endian::native == std::endian::little,
               "samples are handed out in place and must be little-endian like the file");
@@ -23,9 +26,13 @@ namespace {
 constexpr const char* kCorrupted = "wav is corrupted";
 constexpr const char* kUnsupported = "wav is unsupported";
 
-// Samples are read this much at a time, so that a stop signal is heard within a moment even
-// while a file of gigabytes comes in.
+// Reads come in pieces of at most this, so that a stop signal is heard within a moment.
 constexpr size_t kReadPiece = size_t{4} << 20;
+
+// Behind the analysis, samples are let go of this many frames at a time (16 MiB, about a
+// minute and a half of music), and the last second is kept.
+constexpr int64_t kLetGoFrames = int64_t{1} << 22;
+constexpr int64_t kKeepBehindSeconds = 1;
 
 // For describing refusals: offsets inside a "fmt " chunk's body, and two format tags.
 constexpr size_t kChunkHeaderBytes = 8;  // identifier and size
@@ -36,6 +43,55 @@ constexpr size_t kFmtByteRate = 8;
 constexpr size_t kFmtBits = 14;
 constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// The mappings of files the program reads, for the bus-error handler: a file cut short under
+// its mapping faults when a page it lost is read. Slots with an end of 0 are free.
+constexpr int kMappingSlots = 8;
+std::atomic<uintptr_t> g_mapped_begin[kMappingSlots];
+std::atomic<uintptr_t> g_mapped_end[kMappingSlots];
+volatile std::sig_atomic_t g_cut_short = 0;
+uintptr_t g_page_bytes = 0;
+
+void on_bus_error(int signal_number, siginfo_t* info, void*) {
+    const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (at < g_mapped_begin[i].load() || at >= g_mapped_end[i].load()) continue;
+        // Silence in place of the page the file lost; the loops see the flag and stop.
+        void* page = reinterpret_cast<void*>(at / g_page_bytes * g_page_bytes);
+        if (mmap(page, g_page_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+            MAP_FAILED) {
+            g_cut_short = 1;
+            return;
+        }
+    }
+    std::signal(signal_number, SIG_DFL);  // not ours: it faults again and ends as it would have
+}
+
+void note_mapping(const void* at, size_t size) {
+    if (g_page_bytes == 0) {
+        g_page_bytes = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = on_bus_error;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, nullptr);
+    }
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (g_mapped_end[i].load() != 0) continue;
+        g_mapped_begin[i] = reinterpret_cast<uintptr_t>(at);
+        g_mapped_end[i] = reinterpret_cast<uintptr_t>(at) + size;
+        return;
+    }
+}
+
+void forget_mapping(const void* at) {
+    for (int i = 0; i < kMappingSlots; ++i) {
+        if (g_mapped_begin[i].load() != reinterpret_cast<uintptr_t>(at)) continue;
+        g_mapped_end[i] = 0;
+        g_mapped_begin[i] = 0;
+    }
+}
 
 // Owns a file descriptor.
 struct Fd {
@@ -49,6 +105,7 @@ WavFile refused(WavFile wav, WavStatus status, int error = 0) {
     wav.status = status;
     wav.error = error;
     wav.bytes.reset();
+    wav.mapped = MappedBytes{};
     wav.size = 0;
     wav.track = {};
     return wav;
@@ -146,6 +203,43 @@ std::string not_wav(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
+void wav_let_go(const PcmTrack& track, int64_t first, int64_t end) {
+    first = std::max<int64_t>(first, 0);
+    end = std::min<int64_t>(end, track.frames);
+    if (!track.mapped || end <= first) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = reinterpret_cast<uintptr_t>(track.samples + first * kWavChannels);
+    const auto to = reinterpret_cast<uintptr_t>(track.samples + end * kWavChannels);
+    const uintptr_t whole_from = (from + page - 1) / page * page, whole_to = to / page * page;
+    if (whole_to > whole_from)
+        madvise(reinterpret_cast<void*>(whole_from), whole_to - whole_from, MADV_DONTNEED);
+}
+
+void wav_let_go_behind(const PcmTrack& track, double elapsed_ms, int64_t* held_from) {
+    const auto behind = static_cast<int64_t>(elapsed_ms * kSampleRateHz / kMsPerSecond) -
+                        int64_t{kSampleRateHz} * kKeepBehindSeconds;
+    if (!track.mapped || behind - *held_from < kLetGoFrames) return;
+    wav_let_go(track, *held_from, behind);
+    *held_from = behind;
+}
+
+MappedBytes::MappedBytes(MappedBytes&& other) noexcept { *this = std::move(other); }
+
+MappedBytes& MappedBytes::operator=(MappedBytes&& other) noexcept {
+    if (this != &other) {
+        if (at) forget_mapping(at), munmap(const_cast<uint8_t*>(at), size);
+        at = std::exchange(other.at, nullptr);
+        size = std::exchange(other.size, 0);
+    }
+    return *this;
+}
+
+MappedBytes::~MappedBytes() {
+    if (at) forget_mapping(at), munmap(const_cast<uint8_t*>(at), size);
+}
+
+bool wav_cut_short() { return g_cut_short != 0; }
+
 WavStatus check_wav_header(const uint8_t (&header)[kWavHeaderBytes], uint64_t file_size,
                            uint32_t* data_bytes) {
     const uint8_t* h = header;
@@ -215,16 +309,18 @@ WavFile load_wav(const char* path) {
     if (checked != WavStatus::ok) return refused(std::move(wav), checked);
 
     // Only the samples the data chunk holds; bytes after it are allowed and never needed.
-    wav.size = kWavHeaderBytes + size_t{data_bytes};
-    wav.bytes.reset(new (std::nothrow) uint8_t[wav.size]);
-    if (!wav.bytes) return refused(std::move(wav), WavStatus::unreadable, ENOMEM);
-    std::memcpy(wav.bytes.get(), wav.header, kWavHeaderBytes);
-    size_t got = 0;
-    const WavStatus read =
-        read_fully(file.fd, wav.bytes.get() + kWavHeaderBytes, data_bytes, &got, &error);
-    if (read != WavStatus::ok) return refused(std::move(wav), read, error);
-    wav.track.samples = reinterpret_cast<const int16_t*>(wav.bytes.get() + kWavHeaderBytes);
+    if (stop_signal() != 0) return refused(std::move(wav), WavStatus::interrupted);
+    const size_t size = kWavHeaderBytes + size_t{data_bytes};
+    void* at = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.fd, 0);
+    if (at == MAP_FAILED) return refused(std::move(wav), WavStatus::unreadable, errno);
+    note_mapping(at, size);
+    wav.mapped.at = static_cast<const uint8_t*>(at);
+    wav.mapped.size = wav.size = size;
+    // The analysis reads forward, a sample here and there: read ahead generously.
+    madvise(at, size, MADV_SEQUENTIAL);
+    wav.track.samples = reinterpret_cast<const int16_t*>(wav.mapped.at + kWavHeaderBytes);
     wav.track.frames = data_bytes / kWavFrameBytes;
+    wav.track.mapped = true;
     wav.status = WavStatus::ok;
     return wav;
 }

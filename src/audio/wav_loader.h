@@ -1,12 +1,15 @@
 // WAV loader: the analysis copy of the soundtrack.
 //
 // Accepts exactly one layout, the canonical 44-byte-header WAV of 16-bit stereo PCM at
-// 44,100 Hz (common/wav_format.h), and keeps its samples in memory so that the analyzer can
-// index them directly. The playable copy is SDL_mixer's or the browser's business, not ours.
+// 44,100 Hz (common/wav_format.h), and maps its samples into memory so that the analyzer can
+// index them directly. Only what is read becomes resident, and the program lets go of what it
+// has passed (wav_let_go), so hours of music hold no more memory than minutes. The playable
+// copy is SDL_mixer's or the browser's business, not ours.
 //
-//     WavFile wav = load_wav("tessaloon.wav");    // owns the bytes the track points into
+//     WavFile wav = load_wav("tessaloon.wav");    // owns the mapping the track points into
 //     if (wav.status != WavStatus::ok) { puts(wav_status_message(wav.status)) ... }
 //     analyzer.analyze(wav.track, elapsed_ms);
+//     wav_let_go_behind(wav.track, elapsed_ms, &held_from);  // after every pass
 //
 // Nothing here prints: the callers say what they make of a refusal (the demo its one-word
 // lines, the renderer and the page a description from describe_wav).
@@ -22,6 +25,32 @@
 struct PcmTrack {
     const int16_t* samples = nullptr;  // first sample of the data chunk (file byte 44)
     uint32_t frames = 0;               // whole sample frames: data size / 4, rounded down
+    bool mapped = false;               // the samples are a read-only mapping of the file
+};
+
+// Gives back the memory that sample frames [first, end) of a mapped track hold, whole pages
+// only; read again, they come back from the file. Does nothing for samples held otherwise.
+void wav_let_go(const PcmTrack& track, int64_t first, int64_t end);
+
+// For a loop that analyses a mapped track in time order: lets go of what lies more than a
+// second behind `elapsed_ms`, some megabytes at a time. `*held_from` is the first frame still
+// held: 0 at the start, kept by the caller from call to call.
+void wav_let_go_behind(const PcmTrack& track, double elapsed_ms, int64_t* held_from);
+
+// Whether a mapped file has been cut short since it was loaded (somebody truncated or
+// rewrote it). Its lost samples then read as silence rather than ending the program with a
+// bus error, and the program decides what becomes of its run. load_wav sets this watch up.
+bool wav_cut_short();
+
+// A read-only mapping of a file's first `size` bytes, unmapped when it goes.
+struct MappedBytes {
+    const uint8_t* at = nullptr;
+    size_t size = 0;
+
+    MappedBytes() = default;
+    MappedBytes(MappedBytes&& other) noexcept;
+    MappedBytes& operator=(MappedBytes&& other) noexcept;
+    ~MappedBytes();
 };
 
 enum class WavStatus {
@@ -50,8 +79,9 @@ const char* wav_status_message(WavStatus status);
 struct WavFile {
     WavStatus status = WavStatus::unreadable;
     PcmTrack track;                    // set when ok
-    std::unique_ptr<uint8_t[]> bytes;  // the header and the data chunk; null when refused
-    size_t size = 0;                   // bytes held
+    std::unique_ptr<uint8_t[]> bytes;  // the header and the data chunk, when handed over whole
+    MappedBytes mapped;                // the same, mapped from the file load_wav opened
+    size_t size = 0;                   // bytes held or mapped; 0 when refused
     // For describing a refusal: the file's first bytes and its size.
     uint8_t header[kWavHeaderBytes] = {};
     size_t header_bytes = 0;  // how many of them the file has
@@ -60,9 +90,10 @@ struct WavFile {
     int error = 0;              // errno of a file that could not be opened or read
 };
 
-// Reads the soundtrack at `path`: the header first, then, only for a file it accepts, the
-// samples, in pieces, stopping early with `interrupted` when a stop signal arrives. Anything
-// but a regular file (a folder, a named pipe, a device) is unreadable, untouched.
+// Reads the soundtrack at `path`: the header first, then, only for a file it accepts, maps
+// the samples (read from the file as they are first used); `interrupted` when a stop signal
+// has arrived. Anything but a regular file (a folder, a named pipe, a device) is unreadable,
+// untouched.
 WavFile load_wav(const char* path);
 
 // The same checks over a whole file already in memory (the web page's files); takes the bytes.

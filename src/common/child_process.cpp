@@ -255,17 +255,13 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
 
 Outcome child_write(ChildProcess* child, const void* bytes, size_t size) {
     assert(child->input >= 0);  // started with ChildInput::pipe, not yet finished
-    const auto* at = static_cast<const uint8_t*>(bytes);
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = write(child->input, at + done, size - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR) {
-            return failed(std::strerror(errno));  // EPIPE: the child has ended early
-        } else if (n < 0 && stop_signal() != 0) {
-            return interrupted();
-        }
-    }
+    // Our end of the pipe alone: a child that stops reading then holds no write, and the
+    // frames go in as large pieces as the pipe takes.
+    const int flags = fcntl(child->input, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(child->input, F_SETFL, flags | O_NONBLOCK);
+    const int error = write_heeding_stop(child->input, bytes, size);
+    if (error == EINTR) return interrupted();
+    if (error != 0) return failed(std::strerror(error));  // EPIPE: the child has ended early
     return {};
 }
 

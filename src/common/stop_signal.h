@@ -11,6 +11,7 @@
 // SDL itself leaves it: only a signal at its default action, or at a handler the process set
 // for itself (SDL's), stops the run.
 #pragma once
+#include <cstddef>
 
 // Installs the flag-setting handler for the stop signals. Blocked system calls are interrupted
 // rather than resumed, so a write stalled on a reader that went away returns.
@@ -22,3 +23,10 @@ int stop_signal();
 // Ends the process as the signal would have: with its default action, so the parent sees the
 // same status as without the handler (a shell reports 128 + signal, 130 for Ctrl-C).
 [[noreturn]] void die_of_signal(int signal_number);
+
+// Writes all `size` bytes to `fd`, heeding stop signals however the reader behaves: a reader
+// that keeps its end open but never reads would otherwise hold a write (and the signal's
+// effect) forever. Anything but a regular file is waited on with poll and then written no more
+// than it takes without blocking. Returns 0 when all is written, EINTR when a stop signal
+// arrived first, else the write's errno (EPIPE: the reader has gone).
+int write_heeding_stop(int fd, const void* bytes, size_t size);

@@ -81,8 +81,10 @@ DemoEnd play_demo(const PlayRequest& request) {
     if (Mix_OpenAudio(kAudioRate, kAudioFormat, kAudioChannels, kAudioChunk) == -1)
         return fail(SDL_GetError(), request, DemoFailure::sound_device);
 
-    // The analysis copy, held until the end of the run; the loader's own verdict first.
+    // The analysis copy, mapped for the run and let go of behind the music; the loader's own
+    // verdict first.
     const WavFile soundtrack = load_wav(request.soundtrack.c_str());
+    int64_t held_from = 0;  // its first sample frame still held in memory
     if (soundtrack.status == WavStatus::interrupted) {
         Mix_CloseAudio();
         display_close(&display);
@@ -122,6 +124,7 @@ DemoEnd play_demo(const PlayRequest& request) {
         }
         uint8_t* screen = display_lock(&display);
         frame_pass(&analyzer, soundtrack.track, elapsed_ms, &noise, view_target(&view, screen));
+        wav_let_go_behind(soundtrack.track, elapsed_ms, &held_from);
         view_show(&view, elapsed_ms, screen);
         display_present(&display);
     }

@@ -65,8 +65,7 @@ std::string empty_span(const RenderOptions& options, const RenderPlan& plan) {
                " is at or past the end of the music; give "
                "--frames or --seconds to render past it";
     }
-    if (!options.video_path.empty() && plan.frames() == 0)
-        return "--video needs at least one frame, and this span holds none";
+    if (plan.frames() == 0) return kEmptySpanRefusal;
     return "";
 }
 

@@ -358,8 +358,7 @@ std::string check_together(const RenderOptions& o) {
     const bool framed = !o.video_path.empty() || !o.png_dir.empty();
     if (!needs_pixels(o) && o.controls_path.empty() && o.plot_path.empty())
         return "nothing to write: give --video, --png, --raw, --flashes, --controls or --plot";
-    if (!o.video_path.empty() && (s.frames == 0 || s.seconds == 0.0))
-        return "--video needs at least one frame, and this length gives none";
+    if (s.frames == 0 || s.seconds == 0.0) return kEmptySpanRefusal;
     if (o.scale > 0 && o.size_width > 0) return "--scale and --size both set the size; use one";
     if ((o.scale > 0 || o.size_width > 0) && !framed)
         return "--scale and --size apply to --video and --png only (--raw stays " +

@@ -17,6 +17,11 @@
 // "-" names standard output, where an output allows it.
 constexpr const char* kStdoutName = "-";
 
+// The refusal of a span without a single frame, whatever the outputs: by --frames 0 or
+// --seconds 0 on the command line, or by a span too short to hold a frame's start.
+constexpr const char* kEmptySpanRefusal =
+    "this span holds no frame; give --frames 1 or more, or a longer --seconds";
+
 constexpr int64_t kMaxFps = 1000;        // no screen shows more frames a second
 constexpr int64_t kMaxLoopFps = 100000;  // far beyond the live demo's loop rate
 constexpr int32_t kMaxSide = 16384;      // pixels a side of --size

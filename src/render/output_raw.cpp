@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/picture.h"
+#include "common/stop_signal.h"
 
 namespace {
 
@@ -28,8 +29,12 @@ Outcome output_open(RawOutput* out, const std::string& path, const RunInfo&) {
 }
 
 Outcome output_frame(RawOutput* out, const FrameView& frame) {
-    if (std::fwrite(frame.picture, 1, kImageBytes, out->stream.file) != kImageBytes)
-        return write_failure(out->stream.is_stdout, out->name, errno);
+    // Past the stream's buffer, so that a reader that stops reading cannot hold a stop signal.
+    const int error = std::fflush(out->stream.file) == 0
+                          ? write_heeding_stop(fileno(out->stream.file), frame.picture, kImageBytes)
+                          : errno;
+    if (error == EINTR) return interrupted();
+    if (error != 0) return write_failure(out->stream.is_stdout, out->name, error);
     return {};
 }
 

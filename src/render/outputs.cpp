@@ -1,8 +1,10 @@
 #include "render/outputs.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <iterator>
 #include <utility>
@@ -67,6 +69,17 @@ Outcome open_kind(Outputs* outputs, const std::string& path, const RunInfo& run)
     return output_open(&kind, path, run);
 }
 
+// Whether `path` is a terminal: standard output on one, or a terminal's device by name.
+bool names_terminal(const std::string& path) {
+    if (names_standard_output(path)) return isatty(STDOUT_FILENO) != 0;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool terminal = fd >= 0 && isatty(fd) != 0;
+    if (fd >= 0) close(fd);
+    return terminal;
+}
+
 }  // namespace
 
 std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
@@ -74,6 +87,15 @@ std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_
         {"--controls", &o.controls_path}, {"--raw", &o.raw_path},
         {"--video", &o.video_path},       {"--png", &o.png_dir},
         {"--plot", &o.plot_path},         {"--flashes", &o.flashes_path}};
+    // Binary data over the screen helps nobody, as compressors say too.
+    const std::pair<const char*, const std::string*> binary[] = {{"--video", &o.video_path},
+                                                                 {"--raw", &o.raw_path}};
+    for (const auto& [option, path] : binary) {
+        if (!path->empty() && names_terminal(*path))
+            return std::string(option) + " " + *path +
+                   " would write binary data onto the terminal; redirect standard output to a "
+                   "file or a program: > FILE, or | PROGRAM";
+    }
     const FileIdentity music = identify(soundtrack_path);
     for (size_t i = 0; i < std::size(named); ++i) {
         const std::string& path = *named[i].second;

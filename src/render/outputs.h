@@ -51,7 +51,8 @@ struct Outputs {
 
 // Two names of the same file among the outputs, or an output that would overwrite the music,
 // compared by identity (device and inode where the file exists, the resolved path where it
-// does not): "" or the usage error to report. Devices such as /dev/null may be shared.
+// does not): "" or the usage error to report. Devices such as /dev/null may be shared. Video
+// or raw frames bound for a terminal are refused too.
 std::string outputs_clash(const RenderOptions& options, const std::string& soundtrack_path);
 
 // Opens every requested output, the ones needing a helper program first so that a missing

@@ -37,10 +37,33 @@ std::string clock_text(double seconds) {
     return text;
 }
 
-void draw(const Progress& progress, int64_t done) {
-    const std::string line = progress_line(done, progress.total, now_s() - progress.started_s);
+void draw_line(const std::string& line) {
     std::fprintf(stderr, "\r%s%s", line.c_str(), kEraseToEndOfLine);
     std::fflush(stderr);
+}
+
+void draw(const Progress& progress, int64_t done) {
+    draw_line(progress_line(done, progress.total, now_s() - progress.started_s));
+}
+
+// Whether it is time to draw again; notes the time when it is.
+bool due(Progress* progress) {
+    const double now = now_s();
+    if (progress->last_drawn_s >= 0.0 && now - progress->last_drawn_s < kRedrawInterval_s)
+        return false;
+    progress->last_drawn_s = now;
+    return true;
+}
+
+// "[####....]": `done` of `total`.
+std::string bar(int64_t done, int64_t total) {
+    const double fraction =
+        total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
+    const int filled = fraction >= 1.0 ? kBarWidth : static_cast<int>(fraction * kBarWidth);
+    std::string line = "[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), '.');
+    return line + "]";
 }
 
 }  // namespace
@@ -57,10 +80,24 @@ Progress progress_start(int64_t total, bool enabled) {
 
 void progress_update(Progress* progress, int64_t done) {
     if (!progress->enabled) return;
-    const double now = now_s();
-    if (progress->last_drawn_s >= 0.0 && now - progress->last_drawn_s < kRedrawInterval_s) return;
-    progress->last_drawn_s = now;
-    draw(*progress, done);
+    if (progress->skipped) {
+        // The frames' rate and time left count from the end of the skip.
+        progress->skipped = false;
+        progress->started_s = now_s();
+        progress->last_drawn_s = -1.0;
+    }
+    if (due(progress)) draw(*progress, done);
+}
+
+void progress_skip(Progress* progress, int64_t done, int64_t total) {
+    if (!progress->enabled) return;
+    progress->skipped = true;
+    if (due(progress)) draw_line(progress_skip_line(done, total));
+}
+
+std::string progress_skip_line(int64_t done, int64_t total) {
+    const int64_t percent = total > 0 ? done * 100 / total : 100;
+    return bar(done, total) + "  skipping to --start  " + std::to_string(percent) + "%";
 }
 
 void progress_finish(Progress* progress, int64_t done) {
@@ -71,13 +108,8 @@ void progress_finish(Progress* progress, int64_t done) {
 }
 
 std::string progress_line(int64_t done, int64_t total, double seconds) {
-    const double fraction =
-        total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
-    const int filled = fraction >= 1.0 ? kBarWidth : static_cast<int>(fraction * kBarWidth);
-    std::string line = "[";
-    line.append(static_cast<size_t>(filled), '#');
-    line.append(static_cast<size_t>(kBarWidth - filled), '.');
-    line += "]  " + std::to_string(done) + "/" + std::to_string(total) + " frames";
+    std::string line =
+        bar(done, total) + "  " + std::to_string(done) + "/" + std::to_string(total) + " frames";
 
     const bool steady = seconds >= kMinSecondsForEstimate && done > 0;
     char rate[32] = "-- fps";

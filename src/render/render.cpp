@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "audio/analyzer.h"
@@ -13,6 +14,7 @@
 #include "frame/view.h"
 #include "render/outputs.h"
 #include "render/progress.h"
+#include "visuals/compositor.h"
 #include "visuals/image_bank.h"
 #include "visuals/noise.h"
 
@@ -37,6 +39,8 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
     AudioAnalyzer analyzer;
     // As in the demo: the noise sequence is rand()'s unseeded one, from the first pass.
     NoiseSource noise = noise_source_checked();
+    int64_t skipped_draws = 0;  // noise values owed by passes not composed
+    int64_t held_from = 0;      // the music's first sample frame still held in memory
     Outcome result;
     int64_t frame = plan.first_frame;  // the next output frame
     for (int64_t j = 0; j < plan.passes && result; ++j) {
@@ -44,16 +48,22 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
             result = interrupted();
             break;
         }
+        if (wav_cut_short()) break;  // said below
         PassView pass;
         pass.index = j;
         pass.elapsed_ms = frame_time_ms(j, plan.pass_rate);
         const bool seen = j >= plan.first_pass;
         // Unseen passes keep the noise moving without composing, unless the gentle view
-        // remembers them.
+        // remembers them: what they would draw is counted, and the noise jumps over all of it
+        // at once before the next picture, which costs less than moving it on pass by pass.
         uint8_t* into =
             pictures && (seen || options.gentle) ? view_target(&view, pixels.data()) : nullptr;
-        pass.made =
-            frame_pass(&analyzer, track, pass.elapsed_ms, pictures ? &noise : nullptr, into);
+        if (into && skipped_draws > 0) noise.skip(std::exchange(skipped_draws, 0));
+        pass.made = frame_pass(&analyzer, track, pass.elapsed_ms, into ? &noise : nullptr, into);
+        wav_let_go_behind(track, pass.elapsed_ms, &held_from);
+        if (pictures && !into)
+            skipped_draws += frame_draws(kImageWidth, kImageHeight, pass.made.controls);
+        if (!seen) progress_skip(&progress, j + 1, plan.first_pass);
         if (into) view_show(&view, pass.elapsed_ms, pixels.data());
         if (!seen) continue;
         result = outputs_pass(&outputs, pass);
@@ -69,6 +79,8 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
             progress_update(&progress, frame + 1 - plan.first_frame);
         }
     }
+    if (result && wav_cut_short())
+        result = failed(soundtrack.name + ": the file was cut short while it was read");
     // After the music, the end card, as the demo shows it: no analysis and no noise.
     for (int64_t c = 0; c < plan.card_frames && result; ++c, ++frame) {
         if (stop_signal() != 0) {

@@ -1,6 +1,8 @@
 #include "visuals/noise.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,6 +42,39 @@ constexpr NoiseGenerator make_unseeded() {
 }
 
 constexpr NoiseGenerator kUnseeded = make_unseeded();
+
+// Below this many values filling is cheaper than jumping (a jump costs about as much as
+// making some tens of thousands).
+constexpr int64_t kJumpFrom = int64_t{1} << 16;
+
+// A polynomial modulo x^31 - x^28 - 1 with coefficients modulo 2^32: coefficient k counts how
+// often word k of a state enters the word the polynomial stands for.
+using Poly = std::array<uint32_t, kNoiseLongLag>;
+
+// Folds the coefficients of x^31 and above back, highest first: x^d = x^(d-3) + x^(d-31).
+template <size_t N>
+Poly reduce(std::array<uint32_t, N>& wide) {
+    for (size_t d = N - 1; d >= kNoiseLongLag; --d) {
+        wide[d - kNoiseShortLag] += wide[d];
+        wide[d - kNoiseLongLag] += wide[d];
+    }
+    Poly p;
+    std::copy_n(wide.begin(), kNoiseLongLag, p.begin());
+    return p;
+}
+
+Poly times(const Poly& a, const Poly& b) {
+    std::array<uint32_t, 2 * kNoiseLongLag - 1> wide{};
+    for (int i = 0; i < kNoiseLongLag; ++i)
+        for (int j = 0; j < kNoiseLongLag; ++j) wide[i + j] += a[i] * b[j];
+    return reduce(wide);
+}
+
+Poly times_x(const Poly& a) {
+    std::array<uint32_t, kNoiseLongLag + 1> wide{};
+    std::copy(a.begin(), a.end(), wide.begin() + 1);
+    return reduce(wide);
+}
 
 }  // namespace
 
@@ -85,6 +120,23 @@ void NoiseGenerator::fill(int32_t* out, int32_t count) {
     }
 }
 
+void NoiseGenerator::jump(uint64_t count) {
+    Poly power{};  // x^count, from its highest bit down
+    power[0] = 1;
+    for (int bit = static_cast<int>(std::bit_width(count)) - 1; bit >= 0; --bit) {
+        power = times(power, power);
+        if ((count >> bit) & 1) power = times_x(power);
+    }
+    // Word k of the new state is x^(count + k) applied to the old one.
+    uint32_t next[kNoiseLongLag];
+    for (int k = 0; k < kNoiseLongLag; ++k, power = times_x(power)) {
+        uint32_t sum = 0;
+        for (int i = 0; i < kNoiseLongLag; ++i) sum += power[i] * words[i];
+        next[k] = sum;
+    }
+    std::memcpy(words, next, sizeof words);
+}
+
 NoiseGenerator noise_unseeded_generator() { return kUnseeded; }
 
 NoiseSource noise_source_unseeded() {
@@ -122,6 +174,10 @@ void NoiseSource::draw(int32_t* out, int32_t count) {
 }
 
 void NoiseSource::skip(int64_t count) {
+    if (!use_rand && count >= kJumpFrom) {
+        generator.jump(static_cast<uint64_t>(count));
+        return;
+    }
     int32_t scratch[kFillBlock];
     while (count > 0) {
         const auto n = static_cast<int32_t>(std::min<int64_t>(count, kFillBlock));
