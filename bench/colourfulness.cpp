@@ -27,7 +27,8 @@ double loudest_window(const PcmTrack& track) {
     for (uint32_t at = 0; at + step <= track.frames; at += step) {
         double sum = 0.0;
         for (uint32_t i = at; i < at + step; ++i)
-            for (int c = 0; c < 2; ++c) sum += double(track.samples[2 * i + c]) * track.samples[2 * i + c];
+            for (int c = 0; c < 2; ++c)
+                sum += double(track.samples[2 * i + c]) * track.samples[2 * i + c];
         energy.push_back(sum);
     }
     const auto steps = static_cast<size_t>(kWindowSeconds / kStepSeconds);
@@ -83,10 +84,11 @@ int main(int argc, char** argv) {
             if (t >= loud_from && t < loud_from + kWindowSeconds) loud += c, ++loud_frames;
         }
         std::fclose(in);
-        std::printf("%s: colourfulness %.1f over %d frames, %.1f in the loudest half minute "
-                    "(%.1f-%.1f s)\n",
-                    arg.substr(0, eq).c_str(), whole / frames, frames, loud / loud_frames,
-                    loud_from, loud_from + kWindowSeconds);
+        std::printf(
+            "%s: colourfulness %.1f over %d frames, %.1f in the loudest half minute "
+            "(%.1f-%.1f s)\n",
+            arg.substr(0, eq).c_str(), whole / frames, frames, loud / loud_frames, loud_from,
+            loud_from + kWindowSeconds);
     }
     return 0;
 }

@@ -39,7 +39,15 @@ int64_t turns_until(double elapsed_ms) {
 constexpr double kLimitGeneralChange = 0.07;
 constexpr double kLimitDarkerBelow = 0.85;
 constexpr double kLimitRedChange = 14.0;
-constexpr int kLimitStep = 4;  // pixels measured: every fourth column of every fourth row
+
+// Linear light of each byte in the cell sums' units.
+std::array<int64_t, 256> linear_units() {
+    std::array<int64_t, 256> units{};
+    for (int v = 0; v < 256; ++v)
+        units[v] =
+            static_cast<int64_t>(linear_light(uint8_t(v)) * (int64_t{1} << kCellSumBits) + 0.5);
+    return units;
+}
 
 // Whether the cell has made its allowance of transitions within the window before `now_ms`.
 bool pace_spent(const CellPace& pace, double now_ms) {
@@ -56,6 +64,7 @@ void pace_note(CellPace* pace, double now_ms) {
 struct CellMap {
     std::array<int16_t, kImageWidth> column{};
     std::array<int16_t, kImageHeight> row{};
+    std::array<int32_t, kCells> pixels{};  // in each cell
 
     int of(int32_t pixel) const {
         return row[pixel / kImageWidth] * kCellsAcross + column[pixel % kImageWidth];
@@ -68,10 +77,21 @@ CellMap cell_map() {
         for (int x = cell_left(c); x < cell_left(c + 1); ++x) map.column[x] = int16_t(c);
         for (int y = cell_top(c); y < cell_top(c + 1); ++y) map.row[y] = int16_t(c);
     }
+    for (int32_t p = 0; p < kImagePixels; ++p) ++map.pixels[map.of(p)];
     return map;
 }
 
-const CellMap kCellMap = cell_map();
+// The tables above, made on first use: they derive from flash_measure's, which are made when
+// its own globals are, in an order across files that C++ leaves open.
+struct Tables {
+    CellMap cells = cell_map();
+    std::array<int64_t, 256> linear = linear_units();
+};
+
+const Tables& tables() {
+    static const Tables made;
+    return made;
+}
 
 // The pixels whose turn it is, from position `first` of the order on: `count` of them,
 // wrapping around. Calls visit(pixel, k), k counting from 0.
@@ -84,24 +104,33 @@ void each_turn(int64_t first, int32_t count, Visit visit) {
     for (int32_t k = before_wrap; k < count; ++k) visit(order[k - before_wrap], k);
 }
 
-void copy_pixel(uint8_t* to, const uint8_t* from) {
-    std::memcpy(to, from, kImageBytesPerPixel);
+// Shows `to` (blue, green, red) in place of `from` at pixel `p`, in the picture and the sums.
+void replace_pixel(PictureView* view, const Tables& t, int32_t p, const uint8_t* to) {
+    uint8_t* at = view->shown.get() + size_t(p) * kImageBytesPerPixel;
+    CellSums& sums = view->sums[t.cells.of(p)];
+    sums.blue += t.linear[to[0]] - t.linear[at[0]];
+    sums.green += t.linear[to[1]] - t.linear[at[1]];
+    sums.red += t.linear[to[2]] - t.linear[at[2]];
+    std::memcpy(at, to, kImageBytesPerPixel);
 }
 
 // Keeps cell by cell what was shown where the renewed picture would make one transition too
 // many: those cells' pixels miss this turn.
 void limit(PictureView* view, double now_ms, int64_t first, int32_t count) {
-    CellLights& lights = *view->lights;
-    measure_cells(view->shown.get(), kLimitStep, &lights);
+    const Tables& t = tables();
     std::array<bool, kCells> held{};
     bool any_held = false;
     for (int c = 0; c < kCells; ++c) {
+        const CellSums& sums = view->sums[c];
+        const double units = double(t.cells.pixels[c]) * double(int64_t{1} << kCellSumBits);
+        const CellLight light = cell_light(double(sums.red) / units, double(sums.green) / units,
+                                           double(sums.blue) / units);
         CellPace& pace = view->pace[c];
         Zigzag general = pace.general, red = pace.red;
         // Both zigzags step, whichever turns.
         const bool general_turned =
-            zigzag_step(&general, lights[c].luminance, kLimitGeneralChange, kLimitDarkerBelow);
-        const bool red_turned = zigzag_step(&red, lights[c].redness, kLimitRedChange, kAnyDarkness);
+            zigzag_step(&general, light.luminance, kLimitGeneralChange, kLimitDarkerBelow);
+        const bool red_turned = zigzag_step(&red, light.redness, kLimitRedChange, kAnyDarkness);
         const bool transition = general_turned || red_turned;
         if (transition && pace_spent(pace, now_ms)) {
             held[c] = any_held = true;
@@ -111,11 +140,10 @@ void limit(PictureView* view, double now_ms, int64_t first, int32_t count) {
         if (transition) pace_note(&pace, now_ms);
     }
     if (!any_held) return;
-    uint8_t* shown = view->shown.get();
     const uint8_t* before = view->before.get();
     each_turn(first, count, [&](int32_t p, int32_t k) {
-        if (held[kCellMap.of(p)])
-            copy_pixel(shown + p * kImageBytesPerPixel, before + k * kImageBytesPerPixel);
+        if (held[t.cells.of(p)])
+            replace_pixel(view, t, p, before + size_t(k) * kImageBytesPerPixel);
     });
 }
 
@@ -125,12 +153,12 @@ PictureView view_start(bool gentle) {
     PictureView view;
     view.gentle = gentle;
     if (gentle) {
-        turn_order();  // made once, before any pass
+        turn_order(), tables();  // made once, before any pass
         view.composed = std::make_unique<uint8_t[]>(kImageBytes);
         view.shown = std::make_unique<uint8_t[]>(kImageBytes);
         view.before = std::make_unique<uint8_t[]>(kImageBytes);
         view.pace = std::make_unique<CellPace[]>(kCells);
-        view.lights = std::make_unique<CellLights>();
+        view.sums = std::make_unique<CellSums[]>(kCells);  // of a black picture: none
     }
     return view;
 }
@@ -151,10 +179,11 @@ void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
     uint8_t* shown = view->shown.get();
     uint8_t* before = view->before.get();
     const uint8_t* composed = view->composed.get();
+    const Tables& t = tables();
     each_turn(first, count, [&](int32_t p, int32_t k) {
         const size_t at = size_t(p) * kImageBytesPerPixel;
-        copy_pixel(before + size_t(k) * kImageBytesPerPixel, shown + at);
-        copy_pixel(shown + at, composed + at);
+        std::memcpy(before + size_t(k) * kImageBytesPerPixel, shown + at, kImageBytesPerPixel);
+        replace_pixel(view, t, p, composed + at);
     });
     view->turns = turns;
     view->primed = true;

@@ -33,11 +33,19 @@
 constexpr double kGentleRenewMs = 200.0;
 
 // The limit, stricter than the check on every count so that what the check sees of the
-// pictures shown (whole frames, every pixel, a few of the passes) always fits it: transitions
-// of 0.07 rather than 0.10 with the darker state below 0.85 (red: 14 rather than 20), measured
-// on every fourth pixel each way, at most 6 (three flashes) in any 1.2 s rather than 1 s.
+// pictures shown (whole frames, a few of the passes) always fits it: transitions of 0.07
+// rather than 0.10 with the darker state below 0.85 (red: 14 rather than 20), measured on
+// every pixel as the check does, at most 6 (three flashes) in any 1.2 s rather than 1 s.
 constexpr int kLimitTransitions = kMaxFlashesPerSecond * kTransitionsPerFlash;
 constexpr double kLimitWindowMs = 1200.0;
+
+// A cell's light as shown: the sums of its pixels' linear red, green and blue, each 0..1 in
+// units of 2^-kCellSumBits, kept up to date pixel by pixel. Whole numbers, so that they never
+// drift however long the view runs.
+constexpr int kCellSumBits = 24;
+struct CellSums {
+    int64_t red = 0, green = 0, blue = 0;
+};
 
 // A cell's transitions lately, for the limit: the times of the last kLimitTransitions.
 struct CellPace {
@@ -53,7 +61,7 @@ struct PictureView {
     std::unique_ptr<uint8_t[]> shown;     // gentle: what the viewer sees
     std::unique_ptr<uint8_t[]> before;    // gentle: the renewed pixels' bytes before this pass
     std::unique_ptr<CellPace[]> pace;     // gentle: per cell, for the limit
-    std::unique_ptr<CellLights> lights;   // gentle: scratch for measuring
+    std::unique_ptr<CellSums[]> sums;     // gentle: per cell, of `shown`
     int64_t turns = 0;                    // pixels' turns taken since the start (see above)
     bool primed = false;                  // a pass has been shown
 };
