@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The flash check over the whole production: the demo as it is at the live look, and the
-# gentle view at 60, 1,000 and 10,000 passes a second (the last takes several minutes). Prints
-# each summary and how closely the gentle brightness of each second follows the default's,
-# and draws both into PLOT.png when given (the README's docs/gentle-brightness.png).
+# gentle view at 60 passes a second (one pass per frame), 1,000 (the live look) and 10,000 (the
+# last takes several minutes). Prints each summary, how closely the gentle brightness of each
+# second follows the default's, and how colourful both are (bench/colourfulness.cpp, frames
+# twice a second), and draws the brightness into PLOT.png when given (the README's
+# docs/gentle-brightness.png).
 #
 #     bench/gentle_production.sh BUILD_DIR [PLOT.png]
 set -euo pipefail
@@ -21,6 +23,14 @@ paste -d, "$work/default.csv" "$work/gentle-1000.csv" | awk -F, 'NR > 1 {
         x = $6; y = $12; n++; sx += x; sy += y; sxx += x * x; syy += y * y; sxy += x * y }
     END { printf "brightness of each second, as it is against gentle: correlation %.2f\n",
           (n * sxy - sx * sy) / sqrt((n * sxx - sx * sx) * (n * syy - sy * sy)) }'
+for look in default gentle; do
+    args=()
+    [[ $look == gentle ]] && args+=(--gentle)
+    render --fps 2 "${args[@]}" --raw "$work/$look.raw"
+done
+"$build/colourfulness" "$build/tessaloon.wav" 2 "as it is=$work/default.raw" \
+    "gentle=$work/gentle.raw"
+rm "$work"/*.raw
 [[ -n $plot ]] || exit 0
 gnuplot <<PLOT
 set terminal pngcairo size 1200,420 font 'DejaVu Sans,12'

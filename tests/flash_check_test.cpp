@@ -1,5 +1,5 @@
 // The flash check on small synthetic sequences whose flashes are known by construction, and
-// the gentle view held to it on the soundtrack's flashiest seconds at three loop rates.
+// the gentle view held to it on the soundtrack's flashiest seconds at two loop rates.
 #include "render/flash_check.h"
 
 #include <gtest/gtest.h>
@@ -82,14 +82,15 @@ TEST(FlashCheck, CountsWcagFlashesOverAQuarterOfTheFieldBetweenTurningPoints) {
     EXPECT_EQ(steady(check_frames(square(5, white, Color{235, 235, 235}))).first, 0);
 }
 
-// The gentle view must pass the check at any loop rate: on the soundtrack's opening seconds,
-// the flashiest of the production, and on a loud high tone switched on and off 4.5 times a
-// second, whose flashes come through any blend alone.
+// The gentle view must pass the check at any loop rate (here one pass per frame and the live
+// look; bench/gentle_production.sh adds 10,000 a second over the whole production): on the
+// soundtrack's opening seconds, the flashiest of the production, and on a loud high tone
+// switched on and off 7.5 times a second, whose flashes come through the renewal alone.
 TEST(GentleView, KeepsTheFlashiestMusicToThreeFlashesAtAnyLoopRate) {
     const test_support::TempDir dir;
     std::vector<int16_t> gated(2 * 44100 * 4);
     for (size_t i = 0; i < gated.size() / 2; ++i) {
-        const bool on = static_cast<int>(i * 4.5 * 2 / 44100) % 2 == 0;
+        const bool on = static_cast<int>(i * 7.5 * 2 / 44100) % 2 == 0;
         gated[2 * i] = gated[2 * i + 1] =
             on ? static_cast<int16_t>(29000 * std::sin(i * 2 * std::numbers::pi * 3000 / 44100))
                : 0;
@@ -116,7 +117,7 @@ TEST(GentleView, KeepsTheFlashiestMusicToThreeFlashesAtAnyLoopRate) {
     for (const std::string& music :
          {test_support::kBuildDir + "/tessaloon.wav", dir.file("gated.wav")}) {
         EXPECT_GT(worst(music, {"--loop-fps", "1000"}), 3) << music << ": flashes as it is";
-        for (const char* rate : {"60", "1000", "10000"})
+        for (const char* rate : {"60", "1000"})
             EXPECT_LE(worst(music, {"--loop-fps", rate, "--gentle"}), 3)
                 << music << ", " << rate << " passes a second";
     }

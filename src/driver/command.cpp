@@ -42,8 +42,8 @@ std::string wrapped(std::string_view text, size_t width) {
 
 std::string flash_warning() {
     return "WARNING: starglobe contains fast flashing lights and patterns, which can trigger "
-           "seizures in people with photosensitive epilepsy. --gentle smooths the picture over "
-           "time and holds still what would flash more than three times a second; use it "
+           "seizures in people with photosensitive epilepsy. --gentle slows the picture down "
+           "and holds still what would flash more than three times a second; use it "
            "whenever in doubt.";
 }
 

@@ -73,12 +73,19 @@ void measure_cells(const uint8_t* picture, int step, CellLights* cells) {
     }
     for (int c = 0; c < kCells; ++c) {
         const double n = counted[c];
-        const double cr = r[c] / n, cg = g[c] / n, cb = b[c] / n;
-        const double sum = cr + cg + cb;
-        const bool saturated = sum > 0.0 && cr / sum >= kSaturatedRed;
-        (*cells)[c].luminance = kLumaRed * cr + kLumaGreen * cg + kLumaBlue * cb;
-        (*cells)[c].redness = saturated ? std::max(0.0, (cr - cg - cb) * kRedScale) : 0.0;
+        (*cells)[c] = cell_light(r[c] / n, g[c] / n, b[c] / n);
     }
+}
+
+double linear_light(uint8_t byte) { return kLinear[byte]; }
+
+CellLight cell_light(double r, double g, double b) {
+    const double sum = r + g + b;
+    const bool saturated = sum > 0.0 && r / sum >= kSaturatedRed;
+    CellLight light;
+    light.luminance = kLumaRed * r + kLumaGreen * g + kLumaBlue * b;
+    light.redness = saturated ? std::max(0.0, (r - g - b) * kRedScale) : 0.0;
+    return light;
 }
 
 int cell_left(int column) { return kColumnStart[column]; }

@@ -46,6 +46,12 @@ struct CellLight {
 };
 using CellLights = std::array<CellLight, kCells>;
 
+// sRGB's transfer function: the linear light of a channel's byte, 0..1.
+double linear_light(uint8_t byte);
+
+// What a cell of mean linear red, green and blue `r`, `g`, `b` (each 0..1) shows.
+CellLight cell_light(double r, double g, double b);
+
 // Measures every cell of `picture` (400 x 300 pixels of blue, green, red) from its pixels every
 // `step` columns and rows (1: all of them).
 void measure_cells(const uint8_t* picture, int step, CellLights* cells);

@@ -2,70 +2,52 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
-#include <utility>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <vector>
 
-#include "common/exact_arithmetic.h"
 #include "common/picture.h"
 
 namespace {
 
-// Rounds a level (0..255) to the nearest byte, halves to even, by float addition alone: added
-// to 2^23, a float in 0..2^22 keeps only its integer part, rounded, in the low bits of the
-// sum. Plain adds and bit moves, so it is the same in every vector unit and in scalar code,
-// and fast in WebAssembly, whose float-to-integer conversions SSE's emulation takes lane by lane.
-constexpr float kRoundingBias = 8388608.0f;  // 2^23
-constexpr int32_t kRoundingBiasBits = 0x4B000000;
-
-// level += (composed - level) * weight, then the byte shown: the same float operations in
-// the same order as the vector path, so both give the same bytes.
-[[maybe_unused]] inline uint8_t blend(float* level, uint8_t composed, float weight) {
-    const float moved = *level + (static_cast<float>(composed) - *level) * weight;
-    *level = moved;
-    const float biased = moved + kRoundingBias;
-    int32_t bits = 0;
-    std::memcpy(&bits, &biased, sizeof bits);
-    return static_cast<uint8_t>(bits - kRoundingBiasBits);
+// The order in which pixels take their turns: every pixel once, scattered so that each cell
+// of the picture renews evenly over time and no sweep or pattern shows. Fisher and Yates'
+// shuffle driven by Marsaglia's xorshift32 from a fixed seed: whole numbers only, the same
+// order everywhere.
+std::vector<int32_t> scattered_order() {
+    std::vector<int32_t> order(kImagePixels);
+    for (int32_t p = 0; p < kImagePixels; ++p) order[p] = p;
+    uint32_t state = 0x9E3779B9u;
+    for (int32_t i = kImagePixels - 1; i > 0; --i) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        std::swap(order[i], order[state % uint32_t(i + 1)]);
+    }
+    return order;
 }
 
-void blend_all(float* level, const uint8_t* composed, float weight, uint8_t* out) {
-#if defined(__SSE2__)
-    static_assert(kImageBytes % 16 == 0, "whole vectors of 16 bytes");
-    const __m128i zero = _mm_setzero_si128();
-    const __m128 w = _mm_set1_ps(weight);
-    const __m128 bias = _mm_set1_ps(kRoundingBias);
-    const __m128i bias_bits = _mm_set1_epi32(kRoundingBiasBits);
-    for (size_t i = 0; i < kImageBytes; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(composed + i));
-        const __m128i words[2] = {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
-        __m128i shown[4];
-        for (int q = 0; q < 4; ++q) {
-            const __m128i dwords = q % 2 == 0 ? _mm_unpacklo_epi16(words[q / 2], zero)
-                                              : _mm_unpackhi_epi16(words[q / 2], zero);
-            float* at = level + i + 4 * q;
-            const __m128 old = _mm_loadu_ps(at);
-            const __m128 moved =
-                _mm_add_ps(old, _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(dwords), old), w));
-            _mm_storeu_ps(at, moved);
-            shown[q] = _mm_sub_epi32(_mm_castps_si128(_mm_add_ps(moved, bias)), bias_bits);
-        }
-        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(shown[0], shown[1]),
-                                                _mm_packs_epi32(shown[2], shown[3]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
-    }
-#else
-    for (size_t i = 0; i < kImageBytes; ++i) out[i] = blend(level + i, composed[i], weight);
-#endif
+const std::vector<int32_t>& turn_order() {
+    static const std::vector<int32_t> order = scattered_order();
+    return order;
+}
+
+// The turns taken from the start until `elapsed_ms`: kImagePixels every kGentleRenewMs.
+int64_t turns_until(double elapsed_ms) {
+    return static_cast<int64_t>(std::floor(elapsed_ms * (kImagePixels / kGentleRenewMs)));
 }
 
 // The limit's measure of a cell: stricter than the check's (see view.h).
 constexpr double kLimitGeneralChange = 0.07;
 constexpr double kLimitDarkerBelow = 0.85;
 constexpr double kLimitRedChange = 14.0;
-constexpr int kLimitStep = 4;  // pixels measured: every fourth column of every fourth row
+
+// Linear light of each byte in the cell sums' units.
+std::array<int64_t, 256> linear_units() {
+    std::array<int64_t, 256> units{};
+    for (int v = 0; v < 256; ++v)
+        units[v] =
+            static_cast<int64_t>(linear_light(uint8_t(v)) * (int64_t{1} << kCellSumBits) + 0.5);
+    return units;
+}
 
 // Whether the cell has made its allowance of transitions within the window before `now_ms`.
 bool pace_spent(const CellPace& pace, double now_ms) {
@@ -78,31 +60,77 @@ void pace_note(CellPace* pace, double now_ms) {
     pace->count = std::min(pace->count + 1, kLimitTransitions);
 }
 
-// Copies cell `c`'s pixels from `from` into `to`.
-void copy_cell(int c, const uint8_t* from, uint8_t* to) {
-    const int column = c % kCellsAcross, row = c / kCellsAcross;
-    const size_t left = size_t(cell_left(column)) * kImageBytesPerPixel;
-    const size_t bytes = size_t(cell_left(column + 1)) * kImageBytesPerPixel - left;
-    for (int y = cell_top(row); y < cell_top(row + 1); ++y) {
-        const size_t at = size_t(y) * kImagePitch + left;
-        std::memcpy(to + at, from + at, bytes);
+// The cell each pixel lies in.
+struct CellMap {
+    std::array<int16_t, kImageWidth> column{};
+    std::array<int16_t, kImageHeight> row{};
+    std::array<int32_t, kCells> pixels{};  // in each cell
+
+    int of(int32_t pixel) const {
+        return row[pixel / kImageWidth] * kCellsAcross + column[pixel % kImageWidth];
     }
+};
+
+CellMap cell_map() {
+    CellMap map;
+    for (int c = 0; c < kCellsAcross; ++c) {
+        for (int x = cell_left(c); x < cell_left(c + 1); ++x) map.column[x] = int16_t(c);
+        for (int y = cell_top(c); y < cell_top(c + 1); ++y) map.row[y] = int16_t(c);
+    }
+    for (int32_t p = 0; p < kImagePixels; ++p) ++map.pixels[map.of(p)];
+    return map;
 }
 
-// Shows the blended picture where the limit allows it: cell by cell, a change that would be
-// one transition too many keeps the cell as it was.
-void limit(PictureView* view, double now_ms) {
-    CellLights& lights = *view->lights;
-    measure_cells(view->blended.get(), kLimitStep, &lights);
+// The tables above, made on first use: they derive from flash_measure's, which are made when
+// its own globals are, in an order across files that C++ leaves open.
+struct Tables {
+    CellMap cells = cell_map();
+    std::array<int64_t, 256> linear = linear_units();
+};
+
+const Tables& tables() {
+    static const Tables made;
+    return made;
+}
+
+// The pixels whose turn it is, from position `first` of the order on: `count` of them,
+// wrapping around. Calls visit(pixel, k), k counting from 0.
+template <typename Visit>
+void each_turn(int64_t first, int32_t count, Visit visit) {
+    const std::vector<int32_t>& order = turn_order();
+    const auto start = static_cast<int32_t>(first % kImagePixels);
+    const int32_t before_wrap = std::min(count, kImagePixels - start);
+    for (int32_t k = 0; k < before_wrap; ++k) visit(order[start + k], k);
+    for (int32_t k = before_wrap; k < count; ++k) visit(order[k - before_wrap], k);
+}
+
+// Shows `to` (blue, green, red) in place of `from` at pixel `p`, in the picture and the sums.
+void replace_pixel(PictureView* view, const Tables& t, int32_t p, const uint8_t* to) {
+    uint8_t* at = view->shown.get() + size_t(p) * kImageBytesPerPixel;
+    CellSums& sums = view->sums[t.cells.of(p)];
+    sums.blue += t.linear[to[0]] - t.linear[at[0]];
+    sums.green += t.linear[to[1]] - t.linear[at[1]];
+    sums.red += t.linear[to[2]] - t.linear[at[2]];
+    std::memcpy(at, to, kImageBytesPerPixel);
+}
+
+// Keeps cell by cell what was shown where the renewed picture would make one transition too
+// many: those cells' pixels miss this turn.
+void limit(PictureView* view, double now_ms, int64_t first, int32_t count) {
+    const Tables& t = tables();
     std::array<bool, kCells> held{};
     bool any_held = false;
     for (int c = 0; c < kCells; ++c) {
+        const CellSums& sums = view->sums[c];
+        const double units = double(t.cells.pixels[c]) * double(int64_t{1} << kCellSumBits);
+        const CellLight light = cell_light(double(sums.red) / units, double(sums.green) / units,
+                                           double(sums.blue) / units);
         CellPace& pace = view->pace[c];
         Zigzag general = pace.general, red = pace.red;
         // Both zigzags step, whichever turns.
         const bool general_turned =
-            zigzag_step(&general, lights[c].luminance, kLimitGeneralChange, kLimitDarkerBelow);
-        const bool red_turned = zigzag_step(&red, lights[c].redness, kLimitRedChange, kAnyDarkness);
+            zigzag_step(&general, light.luminance, kLimitGeneralChange, kLimitDarkerBelow);
+        const bool red_turned = zigzag_step(&red, light.redness, kLimitRedChange, kAnyDarkness);
         const bool transition = general_turned || red_turned;
         if (transition && pace_spent(pace, now_ms)) {
             held[c] = any_held = true;
@@ -111,14 +139,12 @@ void limit(PictureView* view, double now_ms) {
         pace.general = general, pace.red = red;
         if (transition) pace_note(&pace, now_ms);
     }
-    // Usually nothing is held: then the blended picture is the one shown, as it is (the next
-    // pass blends into the other buffer afresh, every byte).
-    if (!any_held) {
-        std::swap(view->shown, view->blended);
-        return;
-    }
-    for (int c = 0; c < kCells; ++c)
-        if (!held[c]) copy_cell(c, view->blended.get(), view->shown.get());
+    if (!any_held) return;
+    const uint8_t* before = view->before.get();
+    each_turn(first, count, [&](int32_t p, int32_t k) {
+        if (held[t.cells.of(p)])
+            replace_pixel(view, t, p, before + size_t(k) * kImageBytesPerPixel);
+    });
 }
 
 }  // namespace
@@ -127,12 +153,12 @@ PictureView view_start(bool gentle) {
     PictureView view;
     view.gentle = gentle;
     if (gentle) {
+        turn_order(), tables();  // made once, before any pass
         view.composed = std::make_unique<uint8_t[]>(kImageBytes);
-        view.level = std::make_unique<float[]>(kImageBytes);
-        view.blended = std::make_unique<uint8_t[]>(kImageBytes);
         view.shown = std::make_unique<uint8_t[]>(kImageBytes);
+        view.before = std::make_unique<uint8_t[]>(kImageBytes);
         view.pace = std::make_unique<CellPace[]>(kCells);
-        view.lights = std::make_unique<CellLights>();
+        view.sums = std::make_unique<CellSums[]>(kCells);  // of a black picture: none
     }
     return view;
 }
@@ -143,18 +169,24 @@ uint8_t* view_target(PictureView* view, uint8_t* screen) {
 
 void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
     if (!view->gentle) return;
-    if (!view->primed) {
-        // The first pass is shown as it is: there is nothing to come from.
-        for (size_t i = 0; i < kImageBytes; ++i) view->level[i] = view->composed[i];
-        std::memcpy(view->blended.get(), view->composed.get(), kImageBytes);
-        view->primed = true;
-    } else {
-        assert(elapsed_ms >= view->last_ms);
-        const double dt = elapsed_ms - view->last_ms;
-        const float weight = static_cast<float>(dt / (kGentleTimeMs + dt));
-        blend_all(view->level.get(), view->composed.get(), weight, view->blended.get());
-    }
-    view->last_ms = elapsed_ms;
-    limit(view, elapsed_ms);
-    std::memcpy(screen, view->shown.get(), kImageBytes);
+    const int64_t turns = turns_until(elapsed_ms);
+    assert(turns >= view->turns);
+    // The first pass, and any that comes a whole round after the one before, renews every
+    // pixel: there is nothing older to keep.
+    const bool all = !view->primed || turns - view->turns >= kImagePixels;
+    const int64_t first = all ? 0 : view->turns;
+    const auto count = static_cast<int32_t>(all ? kImagePixels : turns - view->turns);
+    uint8_t* shown = view->shown.get();
+    uint8_t* before = view->before.get();
+    const uint8_t* composed = view->composed.get();
+    const Tables& t = tables();
+    each_turn(first, count, [&](int32_t p, int32_t k) {
+        const size_t at = size_t(p) * kImageBytesPerPixel;
+        std::memcpy(before + size_t(k) * kImageBytesPerPixel, shown + at, kImageBytesPerPixel);
+        replace_pixel(view, t, p, composed + at);
+    });
+    view->turns = turns;
+    view->primed = true;
+    limit(view, elapsed_ms, first, count);
+    std::memcpy(screen, shown, kImageBytes);
 }

@@ -8,17 +8,20 @@
 // The demo flashes hard by design: strong flashes and pulses switch the colour routing and
 // invert the star field many times a second, and noise sparkles over the whole picture. The
 // gentle view does two things, both in milliseconds, the same at any pass rate:
-// - It blends. Per pixel and channel it keeps a level that moves toward each new pass by the
-//   weight dt / (kGentleTimeMs + dt), dt being the milliseconds since the previous pass: a
-//   first-order low-pass. Changes faster than a few a second fade to a fraction of their
-//   contrast, while the music's sections (white in near silence, dark and noisy when loud)
-//   still come and go within a second. Single-precision float, each product and sum rounded
-//   in turn, so that the renderer and the web page show the same gentle frames.
-// - It limits. Music can still pulse hard and fast enough to flash through the blend, so the
+// - It renews slowly. Each pixel keeps showing one composed pass, colours and all, and takes
+//   the newest pass only once every kGentleRenewMs, each pixel at its own moment: the pixels
+//   take their turns in a fixed scattered order, kImagePixels of them every kGentleRenewMs. So
+//   the noise still sparkles in full colour, only a pixel at a time and a few times a second,
+//   and any area of the picture shows a mix of the passes of the last kGentleRenewMs: its
+//   light follows the music's sections but cannot jump, and fast flashes and pulses fade to a
+//   fraction of their contrast. (Averaging passes instead would turn the noise grey.) Whole
+//   numbers and copies, so that the renderer and the web page show the same gentle frames.
+// - It limits. Music can still pulse hard and fast enough to flash through the renewal, so the
 //   picture shown is measured as the flash check measures it (frame/flash_measure.h), cell by
 //   cell and more strictly: a cell that has made its allowance of transitions within the last
-//   stretch of time holds what it shows until a further transition fits. No cell, and so no
-//   quarter of any field, can then flash more than three times in any second.
+//   stretch of time keeps what it shows, missing its pixels' turns, until a further transition
+//   fits. No cell, and so no quarter of any field, can then flash more than three times in any
+//   second.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -26,15 +29,23 @@
 
 #include "frame/flash_measure.h"
 
-// The blend's time constant in milliseconds.
-constexpr double kGentleTimeMs = 200.0;
+// How often each pixel takes the newest pass, in milliseconds.
+constexpr double kGentleRenewMs = 200.0;
 
 // The limit, stricter than the check on every count so that what the check sees of the
-// pictures shown (whole frames, every pixel, a few of the passes) always fits it: transitions
-// of 0.07 rather than 0.10 with the darker state below 0.85 (red: 14 rather than 20), measured
-// on every fourth pixel each way, at most 6 (three flashes) in any 1.2 s rather than 1 s.
+// pictures shown (whole frames, a few of the passes) always fits it: transitions of 0.07
+// rather than 0.10 with the darker state below 0.85 (red: 14 rather than 20), measured on
+// every pixel as the check does, at most 6 (three flashes) in any 1.2 s rather than 1 s.
 constexpr int kLimitTransitions = kMaxFlashesPerSecond * kTransitionsPerFlash;
 constexpr double kLimitWindowMs = 1200.0;
+
+// A cell's light as shown: the sums of its pixels' linear red, green and blue, each 0..1 in
+// units of 2^-kCellSumBits, kept up to date pixel by pixel. Whole numbers, so that they never
+// drift however long the view runs.
+constexpr int kCellSumBits = 24;
+struct CellSums {
+    int64_t red = 0, green = 0, blue = 0;
+};
 
 // A cell's transitions lately, for the limit: the times of the last kLimitTransitions.
 struct CellPace {
@@ -47,12 +58,11 @@ struct CellPace {
 struct PictureView {
     bool gentle = false;
     std::unique_ptr<uint8_t[]> composed;  // gentle: where passes are composed
-    std::unique_ptr<float[]> level;       // gentle: the blended level of every byte, 0..255
-    std::unique_ptr<uint8_t[]> blended;   // gentle: the levels, rounded
     std::unique_ptr<uint8_t[]> shown;     // gentle: what the viewer sees
+    std::unique_ptr<uint8_t[]> before;    // gentle: the renewed pixels' bytes before this pass
     std::unique_ptr<CellPace[]> pace;     // gentle: per cell, for the limit
-    std::unique_ptr<CellLights> lights;   // gentle: scratch for measuring
-    double last_ms = 0.0;                 // the previous pass's time
+    std::unique_ptr<CellSums[]> sums;     // gentle: per cell, of `shown`
+    int64_t turns = 0;                    // pixels' turns taken since the start (see above)
     bool primed = false;                  // a pass has been shown
 };
 

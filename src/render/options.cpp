@@ -315,8 +315,8 @@ const std::vector<OptionEntry>& option_table() {
              return "";
          }},
         {"--gentle", nullptr, nullptr,
-         "the gentle picture, as starglobe --gentle shows it: every pass blended into the "
-         "picture shown with a time constant of " + num(int64_t(kGentleTimeMs)) + " ms, and "
+         "the gentle picture, as starglobe --gentle shows it: each pixel takes the latest "
+         "pass once every " + num(int64_t(kGentleRenewMs)) + " ms, each at its own moment, and "
          "each part of it held still rather than flash more than three times a second (for "
          "every picture output)",
          [](const std::string&, RenderOptions* o) -> std::string {
