@@ -105,7 +105,8 @@ TEST(Command, SaysWhatIsWrongWhereTheUserCanActAndKeepsTheDemosLinesAndStatus) {
          {},
          1,
          "",
-         "starglobe: ffmpeg could not convert ''$'\\033''[2J.mp3': bad[2J news\n"},
+         "starglobe: ffmpeg could not convert ''$'\\033''[2J.mp3': no audio could be decoded "
+         "from it (bad[2J news)\n"},
         {{"song.wav"},
          {kHeadless[0], "SDL_AUDIODRIVER=no-such-driver"},
          255,
