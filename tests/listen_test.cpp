@@ -101,7 +101,10 @@ struct SoundServer {
             << "no sound server: " << output_of(pulse.err_fd);
         if (pipewire) {
             ASSERT_TRUE(pactl({"load-module", "module-null-sink", "sink_name=out"}));
-            ASSERT_TRUE(pactl({"set-default-sink", "out"}));
+            // PipeWire makes the sink's node a moment after the module loads.
+            ASSERT_TRUE(wait_until([&] { return pactl({"set-default-sink", "out"}); },
+                                   kReadySeconds))
+                << "the null sink never became the default";
         }
     }
     void stop() { end(pulse); }
