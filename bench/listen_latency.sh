@@ -10,6 +10,7 @@
 # waits behind the queue the server imposes on the player (burst_player.c says how long).
 #
 #     bench/listen_latency.sh BUILD_DIR [BURSTS [fed]]      (default 8)
+#     PIPEWIRE_PULSE_MIN=64 bench/listen_latency.sh ...     (a PipeWire set up for low latency)
 set -euo pipefail
 build=$(cd "${1:?usage: listen_latency.sh BUILD_DIR [BURSTS [fed]]}" && pwd)
 bursts=${2:-8}
