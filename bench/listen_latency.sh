@@ -5,12 +5,16 @@
 # silence. Both read the system's monotonic clock. For each server (PulseAudio, and PipeWire
 # with its PulseAudio service) it prints the median, least and most over the bursts, what the
 # player's stream held ahead of each burst (the sound waits behind it), and the fragment the
-# server granted the demo (its start-up line).
+# server granted the demo (its start-up line). Each burst goes into an empty queue; with "fed"
+# the player keeps its stream fed with silence, as a music player does, and the burst also
+# waits behind the queue the server imposes on the player (burst_player.c says how long).
 #
-#     bench/listen_latency.sh BUILD_DIR [BURSTS]      (default 8)
+#     bench/listen_latency.sh BUILD_DIR [BURSTS [fed]]      (default 8)
+#     PIPEWIRE_PULSE_MIN=64 bench/listen_latency.sh ...     (a PipeWire set up for low latency)
 set -euo pipefail
-build=$(cd "${1:?usage: listen_latency.sh BUILD_DIR [BURSTS]}" && pwd)
+build=$(cd "${1:?usage: listen_latency.sh BUILD_DIR [BURSTS [fed]]}" && pwd)
 bursts=${2:-8}
+fed=${3:-}
 work=$(mktemp -d)
 source "$(dirname "$0")/sound_server.sh"
 trap 'stop_sound_server; kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -26,7 +30,7 @@ for server in pulseaudio pipewire; do
     demo=$!
     until grep -q white "$log" 2>/dev/null; do sleep 0.1; done
     # Two seconds apart: the picture is white again well before the next burst.
-    "$build/burst_player" "$bursts" 2 >"$work/bursts-$server"
+    "$build/burst_player" "$bursts" 2 $fed >"$work/bursts-$server"
     kill -TERM $demo; wait $demo || true
     stop_sound_server
     fragment=$(sed -n 's/.*(sound every \([0-9.]* ms\)).*/\1/p' "$work/err")

@@ -5,6 +5,10 @@
 #
 #     start_sound_server pulseaudio|pipewire     # then: paplay -d out, starglobe --listen
 #     stop_sound_server                          # ends what it started, by process id
+#
+# PIPEWIRE_PULSE_MIN=SAMPLES (at 48 kHz) lowers what PipeWire's PulseAudio layer grants at
+# least, its request, fragment and quantum, from its own 256 (5.3 ms): a server set up for low
+# latency, not what a desktop runs.
 server_pids=()
 
 start_sound_server() {
@@ -19,6 +23,13 @@ start_sound_server() {
         server_pids+=($(dbus-daemon --session --fork --print-pid \
             --address="unix:path=$XDG_RUNTIME_DIR/bus"))
         export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+        if [[ -n ${PIPEWIRE_PULSE_MIN:-} ]]; then
+            local least=$PIPEWIRE_PULSE_MIN/48000
+            mkdir -p "$HOME/.config/pipewire/pipewire-pulse.conf.d"
+            echo "pulse.properties = { pulse.min.req = $least pulse.min.frag = $least" \
+                "pulse.min.quantum = $least }" \
+                >"$HOME/.config/pipewire/pipewire-pulse.conf.d/least.conf"
+        fi
         pipewire 2>/dev/null & server_pids+=($!)
         sleep 0.5
         wireplumber 2>/dev/null & server_pids+=($!)

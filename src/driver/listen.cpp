@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "audio/analyzer.h"
@@ -27,6 +28,14 @@ constexpr double kPictureMs = kMsPerSecond / kPicturesPerSecond;
 constexpr double kPassMs = kMsPerSecond / kLiveLookPassesPerSecond;
 // Sound that stops arriving for this long (a suspended source, a frozen server) is silence.
 constexpr double kStaleMs = 200.0;
+// Between pictures the ring is looked at this often for an onset: sound clearly louder than
+// the loudest the last picture heard. An onset is shown at once rather than at the next of the
+// 60 pictures, which would leave it waiting up to a whole picture (16.7 ms) on its way to the
+// screen; the period of pictures then starts again from it. Onsets come no sooner than half a
+// picture after the previous one, so pictures never come more than 120 a second.
+constexpr double kNapMs = 1.0;
+constexpr double kOnsetAfterMs = kPictureMs / 2;
+constexpr int kOnsetRise = 4096;  // of the 32,767 of full scale: an eighth
 
 DemoEnd fail(const std::string& line) {
     std::fprintf(stderr, "starglobe: %s\n", line.c_str());
@@ -49,9 +58,26 @@ struct Hearing {
     double news_ms = 0.0;       // when sound last arrived
     uint64_t from = 0, to = 0;  // this picture's span of new samples
     bool quiet = false;         // nothing arrived for kStaleMs: silence
+    uint64_t scanned = 0;       // ring samples looked at for an onset
+    int news_peak = 0;          // the loudest sample arrived since the last picture
+    int shown_peak = 0;         // the loudest the last picture heard
 
+    // Whether the sound arrived since the last picture holds an onset.
+    bool onset(const Capture& capture) {
+        const uint64_t end = capture_written(capture);
+        uint64_t at =
+            std::max({scanned, heard, end - std::min<uint64_t>(end, SoundRing::kSamples / 2)});
+        for (; at < end; ++at)
+            news_peak =
+                std::max(news_peak, std::abs(int{capture.ring.samples[at % SoundRing::kSamples]}));
+        scanned = end;
+        return news_peak > shown_peak + kOnsetRise;
+    }
     void update(const Capture& capture, double elapsed_ms) {
-        to = capture_written(capture);
+        onset(capture);
+        shown_peak = news_peak;
+        news_peak = 0;
+        to = scanned;
         from = std::max(heard, to - std::min<uint64_t>(to, SoundRing::kSamples / 2));
         if (to != from) news_ms = elapsed_ms;
         quiet = to == from && elapsed_ms - news_ms > kStaleMs;
@@ -95,20 +121,27 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
     PictureView view = view_start(gentle);
     Hearing hearing;
     // The analyzer runs at the live look's pass rate, pass j at j * kPassMs; a picture is
-    // composed from the newest pass only, kPicturesPerSecond times a second. There is no end
-    // of the music: the clock only turns the star field and the globe.
+    // composed from the newest pass only, kPicturesPerSecond times a second, and at once for an
+    // onset (see kNapMs). There is no end of the music: the clock only turns the star field and
+    // the globe.
     const double start_ms = now_ms();
     int64_t passes = 0;
-    double next_picture_ms = 0.0;
+    double next_picture_ms = 0.0, last_picture_ms = -kPictureMs;
     while (!stop_signal() && !escape_pressed()) {
         const double elapsed_ms = now_ms() - start_ms;
         if (elapsed_ms < next_picture_ms) {
-            std::this_thread::sleep_for(
-                std::chrono::duration<double, std::milli>(next_picture_ms - elapsed_ms));
-            continue;
+            if (elapsed_ms - last_picture_ms >= kOnsetAfterMs && hearing.onset(capture)) {
+                next_picture_ms = elapsed_ms + kPictureMs;
+            } else {
+                std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
+                    std::min(kNapMs, next_picture_ms - elapsed_ms)));
+                continue;
+            }
+        } else {
+            // Behind time (a slow screen), the next picture follows at once, a pass later.
+            next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms + kPassMs);
         }
-        // Behind time (a slow screen), the next picture follows at once, a pass later.
-        next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms + kPassMs);
+        last_picture_ms = elapsed_ms;
         const int64_t due =
             std::max<int64_t>(1, static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes);
         hearing.update(capture, elapsed_ms);
