@@ -3,12 +3,10 @@
 #include <cmath>
 
 #include "common/quoting.h"
+#include "common/timeline.h"
 #include "common/wav_format.h"
 
 namespace {
-
-constexpr int kSecondsPerMinute = 60;
-constexpr int kMinutesPerHour = 60;
 
 // "44100" as people read it: "44,100".
 std::string with_thousands(uint32_t n) {

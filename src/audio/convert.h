@@ -1,6 +1,6 @@
 // Making any music file into the one layout the demo plays: ffmpeg's command for it, and the
 // words that go with it. The one home of the conversion: the starglobe command and the
-// renderer run exactly these arguments (audio/prepare.h), and every piece of advice to people
+// renderer run exactly these arguments (import/prepare.h), and every piece of advice to people
 // (the renderer's, the web page's, the manuals') is this command.
 //
 //     std::vector<std::string> args = conversion_arguments("in.mp3", "out.wav");
