@@ -20,10 +20,6 @@ std::string counted(long n, const char* unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
 }
 
-// ffmpeg reads "name:rest" as a protocol; "file:" makes every path a plain file, whatever it
-// holds (a colon, a leading dash).
-std::string file_url(const std::string& path) { return "file:" + path; }
-
 // The same protection for a command people type, where "file:" would puzzle: "./" before a
 // relative name that ffmpeg would take for an option ("-bad.wav") or a protocol ("a:b.mp3").
 std::string path_for_people(const std::string& path) {
@@ -44,6 +40,8 @@ std::string wav_name_for(const std::string& input) {
 }
 
 }  // namespace
+
+std::string file_url(const std::string& path) { return "file:" + path; }
 
 std::vector<std::string> conversion_arguments(const std::string& input, const std::string& output,
                                               bool for_people) {

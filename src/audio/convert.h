@@ -18,6 +18,10 @@ constexpr const char* kFfmpegPackage = "ffmpeg";
 // it) but decoding it gave no samples.
 constexpr const char* kNoAudioDecoded = "no audio could be decoded from it";
 
+// `path` as ffmpeg and ffprobe must be given it: they read "name:rest" as a protocol, and
+// "file:" makes every path a plain file, whatever it holds (a colon, a leading dash).
+std::string file_url(const std::string& path);
+
 // ffmpeg's command line that writes the first audio stream of `input` to `output` as 16-bit
 // stereo PCM at 44,100 Hz with the plain 44-byte header: no metadata chunk, nothing else.
 // Program name first. For people (`for_people`) without the options that only keep a program's

@@ -64,7 +64,7 @@ Outcome probe(const std::string& file, int fd, const Say& say, Probe* found) {
     options.passed = fd;
     Outcome started = child_start({kFfprobeProgram, "-v", "error", "-select_streams", "a:0",
                                    "-show_entries", "stream=codec_type:format=duration", "-of",
-                                   "default=noprint_wrappers=1", "file:" + passed_file()},
+                                   "default=noprint_wrappers=1", file_url(passed_file())},
                                   options, &child);
     if (!started) return started;
     const ChildEnd end = child_wait(&child);
@@ -162,7 +162,7 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
         // ffmpeg names the input by the name it was given, ours for the descriptor; the message
         // names the file already.
         std::string why = end.last_log_line();
-        const std::string input = "file:" + passed_file() + ": ";
+        const std::string input = file_url(passed_file()) + ": ";
         if (why.rfind(input, 0) == 0) why.erase(0, input.size());
         // Probed as audio, yet no sample came out (zero bytes named .mp3 end with "Error
         // configuring filter graph"): the reason first, ffmpeg's own words after it.

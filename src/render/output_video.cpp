@@ -55,10 +55,6 @@ std::string duration_us(int64_t frames, int64_t num, int64_t den) {
     return std::to_string(static_cast<int64_t>(us)) + "us";
 }
 
-// ffmpeg reads "name:rest" as a protocol; "file:" makes every path a plain file, whatever it
-// holds (a colon, a leading dash).
-std::string file_url(const std::string& path) { return "file:" + path; }
-
 // Every occurrence of `from` in `text` replaced by `to`: ffmpeg's messages name the file it
 // wrote, which for the user is the output they asked for.
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
