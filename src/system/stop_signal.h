@@ -9,7 +9,8 @@
 //
 // A signal the parent set to be ignored (nohup, a script's background job) stays ignored, as
 // SDL itself leaves it: only a signal at its default action, or at a handler the process set
-// for itself (SDL's), stops the run.
+// for itself (SDL's), stops the run. The flag itself, stop_signal(), is common/stop_flag.h, so
+// that layers built for the web page too can read it.
 #pragma once
 #include <cstddef>
 
