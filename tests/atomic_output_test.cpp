@@ -1,4 +1,4 @@
-#include "render/atomic_output.h"
+#include "system/atomic_output.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -62,6 +62,11 @@ TEST(Clock, BridgesAnOutageWithTheBackupAndCarriesOn) {
     EXPECT_GT(a, 1000.0);
     EXPECT_EQ(r, (std::vector<double>{1000.0, a, a + 20.0, a + 30.0, a + 30.0, a + 40.0}));
     EXPECT_EQ(stalled_ms, 0.0) << "a clock answered: no reason to wait";
+    // A realtime clock set back during the outage moves the reading by nothing, not backwards.
+    const std::vector<double> set_back =
+        readings(scripted({1000.0, -1, -1, -1}, {5000.0, 4000.0, 4010.0}), 4);
+    EXPECT_EQ(set_back,
+              (std::vector<double>{1000.0, set_back[1], set_back[1], set_back[1] + 10.0}));
 }
 
 TEST(Clock, TheCardWaitsOutTenSecondsWhenNoClockAnswers) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/stop_flag.h"
 #include "support/test_support.h"
 
 // Codecs, colours, frame size, the index at the front, a missing ffmpeg: render_test.cpp's runs.
@@ -78,29 +79,39 @@ void with_fake_ffmpeg(const std::string& script, Body body) {
 TEST(FfmpegPipe, AFailingFfmpegIsReportedInTheUsersNamesAndARunningOneKilledAtOnce) {
     signal(SIGPIPE, SIG_IGN);  // as the renderer has it: a reader gone is a failed write
     const struct {
-        const char* complaint;
+        const char* end;  // of the script, after it has read a few bytes
         std::string error;
-    } cases[] = {{"file:/tmp/v.mp4.partial-x: Invalid data",
+    } cases[] = {{"echo 'file:/tmp/v.mp4.partial-x: Invalid data' >&2\nexit 3",
                   "ffmpeg failed (exit status 3): 'v.mp4': Invalid data"},
-                 {"/tmp/v.mp4.partial-x: No space left on device",
-                  "cannot write 'v.mp4': No space left on device"}};
+                 {"echo '/tmp/v.mp4.partial-x: No space left on device' >&2\nexit 3",
+                  "cannot write 'v.mp4': No space left on device"},
+                 {"kill -9 $$", "ffmpeg failed (killed by signal 9)"}};
     for (const auto& c : cases)
-        with_fake_ffmpeg(
-            "head -c 1000 >/dev/null\necho '" + std::string(c.complaint) + "' >&2\nexit 3",
-            [&c](VideoOutput* video) {
-                const std::vector<uint8_t> frame(400 * 300 * 3, 0);
-                FrameView view;
-                view.framed = frame.data();
-                Outcome written;
-                for (int i = 0; i < 50 && written; ++i) written = output_frame(video, view);
-                EXPECT_EQ(written.message, c.error);
-            });
+        with_fake_ffmpeg("head -c 1000 >/dev/null\n" + std::string(c.end),
+                         [&c](VideoOutput* video) {
+                             const std::vector<uint8_t> frame(400 * 300 * 3, 0);
+                             FrameView view;
+                             view.framed = frame.data();
+                             Outcome written;
+                             for (int i = 0; i < 50 && written; ++i)
+                                 written = output_frame(video, view);
+                             EXPECT_EQ(written.message, c.error);
+                         });
     with_fake_ffmpeg("exec sleep 60", [](VideoOutput* video) {
         // Its owner going away stops it at once.
         const double started = test_support::monotonic_seconds();
         { VideoOutput dropped = std::move(*video); }
         EXPECT_LT(test_support::monotonic_seconds() - started, 5.0);
         EXPECT_TRUE(output_complete(video));  // nothing left to finish
+    });
+    with_fake_ffmpeg("exec sleep 20", [](VideoOutput* video) {
+        // One that never ends, finishing when a stop signal arrives: not waited for.
+        g_stop_signal = SIGINT;
+        const double started = test_support::monotonic_seconds();
+        const Outcome finished = output_complete(video);
+        g_stop_signal = 0;
+        EXPECT_EQ(finished.kind, OutcomeKind::interrupted);
+        EXPECT_LT(test_support::monotonic_seconds() - started, 5.0);
     });
 }
 

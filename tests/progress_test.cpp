@@ -1,4 +1,4 @@
-#include "render/progress.h"
+#include "system/progress.h"
 
 #include <gtest/gtest.h>
 

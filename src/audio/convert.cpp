@@ -3,12 +3,10 @@
 #include <cmath>
 
 #include "common/quoting.h"
+#include "common/timeline.h"
 #include "common/wav_format.h"
 
 namespace {
-
-constexpr int kSecondsPerMinute = 60;
-constexpr int kMinutesPerHour = 60;
 
 // "44100" as people read it: "44,100".
 std::string with_thousands(uint32_t n) {
@@ -21,10 +19,6 @@ std::string with_thousands(uint32_t n) {
 std::string counted(long n, const char* unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
 }
-
-// ffmpeg reads "name:rest" as a protocol; "file:" makes every path a plain file, whatever it
-// holds (a colon, a leading dash).
-std::string file_url(const std::string& path) { return "file:" + path; }
 
 // The same protection for a command people type, where "file:" would puzzle: "./" before a
 // relative name that ffmpeg would take for an option ("-bad.wav") or a protocol ("a:b.mp3").
@@ -46,6 +40,8 @@ std::string wav_name_for(const std::string& input) {
 }
 
 }  // namespace
+
+std::string file_url(const std::string& path) { return "file:" + path; }
 
 std::vector<std::string> conversion_arguments(const std::string& input, const std::string& output,
                                               bool for_people) {

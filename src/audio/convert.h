@@ -1,6 +1,6 @@
 // Making any music file into the one layout the demo plays: ffmpeg's command for it, and the
 // words that go with it. The one home of the conversion: the starglobe command and the
-// renderer run exactly these arguments (audio/prepare.h), and every piece of advice to people
+// renderer run exactly these arguments (import/prepare.h), and every piece of advice to people
 // (the renderer's, the web page's, the manuals') is this command.
 //
 //     std::vector<std::string> args = conversion_arguments("in.mp3", "out.wav");
@@ -17,6 +17,10 @@ constexpr const char* kFfmpegPackage = "ffmpeg";
 // Why a file that looked like sound gave none: ffmpeg probed it as audio (or the browser took
 // it) but decoding it gave no samples.
 constexpr const char* kNoAudioDecoded = "no audio could be decoded from it";
+
+// `path` as ffmpeg and ffprobe must be given it: they read "name:rest" as a protocol, and
+// "file:" makes every path a plain file, whatever it holds (a colon, a leading dash).
+std::string file_url(const std::string& path);
 
 // ffmpeg's command line that writes the first audio stream of `input` to `output` as 16-bit
 // stereo PCM at 44,100 Hz with the plain 44-byte header: no metadata chunk, nothing else.

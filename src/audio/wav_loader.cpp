@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "audio/convert.h"
-#include "common/stop_signal.h"
+#include "common/stop_flag.h"
 #include "common/timeline.h"
 
 static_assert(std::endian::native == std::endian::little,

@@ -3,7 +3,7 @@
 // machine, at every optimisation level and in the web build. Each double or float operation
 // must be rounded to its own type before the next: SSE or WebAssembly arithmetic, no x87
 // excess precision, and no value-changing optimisations. The build adds -ffp-contract=off to
-// every target (src/common/CMakeLists.txt), so nothing is fused into a multiply-add either.
+// every target (the top CMakeLists.txt), so nothing is fused into a multiply-add either.
 #pragma once
 #include <cfloat>
 

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "common/quoting.h"
-#include "common/stop_signal.h"
 #include "common/wav_format.h"
+#include "system/stop_signal.h"
 
 namespace {
 

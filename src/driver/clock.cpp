@@ -1,22 +1,13 @@
 #include "driver/clock.h"
 
 #include "common/timeline.h"
+#include "system/clock_readings.h"
 
 namespace {
 
-constexpr double kNsPerMs = 1000000.0;
 // How far a reading moves, after waiting that long, when no clock answers at all: the end
 // card's ten seconds are then ten thousand waits, about ten seconds of real time.
 constexpr double kStalledStepMs = 1.0;
-
-int monotonic_source(timespec* out) { return clock_gettime(CLOCK_MONOTONIC, out); }
-int realtime_source(timespec* out) { return clock_gettime(CLOCK_REALTIME, out); }
-
-void sleep_ms(double ms) {
-    timespec wait{};
-    wait.tv_nsec = static_cast<long>(ms * kNsPerMs);
-    nanosleep(&wait, nullptr);  // an interrupted wait just ends early
-}
 
 }  // namespace
 
@@ -62,9 +53,9 @@ double Clock::read() {
 
 Clock system_clock() {
     Clock clock;
-    clock.primary = monotonic_source;
-    clock.backup = realtime_source;
-    clock.stall = sleep_ms;
+    clock.primary = monotonic_reading;
+    clock.backup = realtime_reading;
+    clock.stall = wait_ms;
     return clock;
 }
 

@@ -8,7 +8,7 @@
 // Run with no argument at all and without STARGLOBE_SOUNDTRACK in its environment, the program
 // is the demo exactly as it always was: it plays tessaloon.wav from its working folder, and
 // prints only its own lines. Everything else is the command: any music file (converted by
-// ffmpeg when it is not in the demo's layout, audio/prepare.h), a line of advice after a
+// ffmpeg when it is not in the demo's layout, import/prepare.h), a line of advice after a
 // failure the user can do something about, and a plain refusal where there is no display.
 #pragma once
 #include <string>
@@ -20,7 +20,7 @@ constexpr const char* kSoundtrackVariable = "STARGLOBE_SOUNDTRACK";
 struct DemoCommand {
     bool help = false;
     bool version = false;
-    bool gentle = false;      // the picture through the gentle filter (frame/gentle.h)
+    bool gentle = false;      // the picture through the gentle filter (frame/view.h)
     bool listen = false;      // follow a sound source instead of playing music
     std::string source;       // with listen: the source's name; "" for the default monitor
     std::string file;         // the music to play; "" with listen, or in the plain demo

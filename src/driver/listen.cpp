@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "audio/analyzer.h"
-#include "common/stop_signal.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
 #include "driver/capture.h"
@@ -17,6 +16,7 @@
 #include "driver/display.h"
 #include "frame/frame_pass.h"
 #include "frame/view.h"
+#include "system/stop_signal.h"
 #include "visuals/noise.h"
 
 namespace {

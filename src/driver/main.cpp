@@ -13,12 +13,12 @@
 #include <cstring>
 #include <string>
 
-#include "audio/prepare.h"
 #include "common/build_info.h"
-#include "common/stop_signal.h"
 #include "driver/command.h"
 #include "driver/listen.h"
 #include "driver/play.h"
+#include "import/prepare.h"
+#include "system/stop_signal.h"
 
 namespace {
 

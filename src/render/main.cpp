@@ -6,12 +6,12 @@
 #include <string>
 
 #include "common/build_info.h"
-#include "common/stop_signal.h"
 #include "render/options.h"
 #include "render/output_raw.h"
 #include "render/outputs.h"
 #include "render/render.h"
 #include "render/soundtrack.h"
+#include "system/stop_signal.h"
 
 namespace {
 

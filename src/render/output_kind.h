@@ -8,11 +8,11 @@
 
 #include "common/outcome.h"
 #include "frame/frame_pass.h"
-#include "render/atomic_output.h"
 #include "render/framing.h"
 #include "render/options.h"
 #include "render/soundtrack.h"
 #include "render/timeline.h"
+#include "system/atomic_output.h"
 
 struct RunInfo {
     const RenderOptions& options;

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "common/child_process.h"
 #include "common/quoting.h"
+#include "system/child_process.h"
 
 namespace {
 
@@ -80,14 +80,15 @@ Outcome output_complete(PlotOutput* out) {
             child_start({kGnuplotProgram, "-c", "/dev/stdin", out->title}, options, &gnuplot);
         !started)
         return failed("--plot: " + started.message);
-    const ChildEnd end = child_finish(&gnuplot);
+    const ChildEnd end = child_wait(&gnuplot);
+    if (end.fate == ChildFate::interrupted) return interrupted();
     if (end.output_cut)
         return failed("cannot draw " + quoted(out->name) + ": gnuplot's picture ran past " +
                       std::to_string(kMostPlotBytes >> 20) + " MiB");
-    if (!end.ok || end.output.empty()) {
+    if (!end.ok() || end.output.empty()) {
         const std::string last_line = end.last_log_line();
-        return failed("cannot draw " + quoted(out->name) + ": gnuplot failed (" + end.status + ")" +
-                      (last_line.empty() ? "" : ": " + last_line));
+        return failed("cannot draw " + quoted(out->name) + ": gnuplot failed (" +
+                      child_status(end) + ")" + (last_line.empty() ? "" : ": " + last_line));
     }
     return write_whole(*out, end.output);
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/picture.h"
-#include "common/stop_signal.h"
+#include "system/stop_signal.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "audio/convert.h"
 #include "common/picture.h"
 #include "common/quoting.h"
-#include "common/stop_signal.h"
 #include "common/timeline.h"
+#include "system/stop_signal.h"
 
 namespace {
 
@@ -54,10 +54,6 @@ std::string duration_us(int64_t frames, int64_t num, int64_t den) {
         (static_cast<__int128>(frames) * den * kMicrosecondsPerSecond + num - 1) / num;
     return std::to_string(static_cast<int64_t>(us)) + "us";
 }
-
-// ffmpeg reads "name:rest" as a protocol; "file:" makes every path a plain file, whatever it
-// holds (a colon, a leading dash).
-std::string file_url(const std::string& path) { return "file:" + path; }
 
 // Every occurrence of `from` in `text` replaced by `to`: ffmpeg's messages name the file it
 // wrote, which for the user is the output they asked for.
@@ -178,8 +174,9 @@ Outcome output_frame(VideoOutput* out, const FrameView& frame) {
 }
 
 Outcome output_complete(VideoOutput* out) {
-    const ChildEnd end = child_finish(&out->ffmpeg);
-    if (end.ok) return {};
+    const ChildEnd end = child_wait(&out->ffmpeg);
+    if (end.ok()) return {};
+    if (end.fate == ChildFate::interrupted) return interrupted();
     if (out->target.way == OutputWay::to_stdout && stdout_reader_gone()) return reader_gone();
     if (end.log.find(kNoSpace) != std::string::npos)
         return failed("cannot write " + quoted(out->name) + ": " + kNoSpace);
@@ -187,6 +184,6 @@ Outcome output_complete(VideoOutput* out) {
     const std::string last_line =
         replaced(replaced(end.last_log_line(), file_url(written), quoted(out->name)), written,
                  quoted(out->name));
-    return failed("ffmpeg failed (" + end.status + ")" +
+    return failed("ffmpeg failed (" + child_status(end) + ")" +
                   (last_line.empty() ? "" : ": " + last_line));
 }

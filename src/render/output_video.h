@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/child_process.h"
 #include "render/output_kind.h"
+#include "system/child_process.h"
 
 constexpr int32_t kMaxCrf = 51;      // x264's constant rate factor runs 0..51
 constexpr int32_t kDefaultCrf = 22;  // lower is better and larger

@@ -11,7 +11,7 @@
 
 #include "common/picture.h"
 #include "common/quoting.h"
-#include "common/stop_signal.h"
+#include "system/stop_signal.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The renderer's music: found, made ready (used as it is, or converted by ffmpeg exactly as the
-// starglobe command converts, audio/prepare.h) and read by the demo's loader, and when refused,
+// starglobe command converts, import/prepare.h) and read by the demo's loader, and when refused,
 // described in plain words (what the file holds, how to convert it) rather than the demo's
 // one-word verdict.
 //
@@ -10,9 +10,9 @@
 #pragma once
 #include <string>
 
-#include "audio/prepare.h"
 #include "audio/wav_loader.h"
 #include "common/outcome.h"
+#include "import/prepare.h"
 #include "render/options.h"
 
 struct Soundtrack {

@@ -9,16 +9,16 @@
 //
 // A signal the parent set to be ignored (nohup, a script's background job) stays ignored, as
 // SDL itself leaves it: only a signal at its default action, or at a handler the process set
-// for itself (SDL's), stops the run.
+// for itself (SDL's), stops the run. The flag itself, stop_signal(), is common/stop_flag.h, so
+// that layers built for the web page too can read it.
 #pragma once
 #include <cstddef>
+
+#include "common/stop_flag.h"
 
 // Installs the flag-setting handler for the stop signals. Blocked system calls are interrupted
 // rather than resumed, so a write stalled on a reader that went away returns.
 void install_stop_handlers();
-
-// The stop signal received since install_stop_handlers, or 0.
-int stop_signal();
 
 // Ends the process as the signal would have: with its default action, so the parent sees the
 // same status as without the handler (a shell reports 128 + signal, 130 for Ctrl-C).

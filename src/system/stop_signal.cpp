@@ -1,4 +1,4 @@
-#include "common/stop_signal.h"
+#include "system/stop_signal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,8 +21,6 @@ constexpr int kExitBySignalBase = 128;  // the shell's status for a death by sig
 // How long a write waits on a reader before it looks at the stop flag again.
 constexpr int kWritePollMs = 10;
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-
 void note_stop_signal(int signal_number) { g_stop_signal = signal_number; }
 
 }  // namespace
@@ -40,8 +38,6 @@ void install_stop_handlers() {
         sigaction(signal_number, &action, nullptr);
     }
 }
-
-int stop_signal() { return g_stop_signal; }
 
 void die_of_signal(int signal_number) {
     std::signal(signal_number, SIG_DFL);

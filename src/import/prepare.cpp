@@ -1,4 +1,4 @@
-#include "audio/prepare.h"
+#include "import/prepare.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,18 +9,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "audio/convert.h"
 #include "audio/wav_loader.h"
-#include "common/child_process.h"
 #include "common/quoting.h"
 #include "common/wav_format.h"
+#include "system/child_process.h"
 
 namespace {
 
 constexpr const char* kConvertedName = "converted.wav";
-constexpr const char* kScratchPattern = "/starglobe.XXXXXX";  // mkdtemp fills the Xs
 // A span is converted this much past its end: the analysis of a pass reads the sample at its
 // time, rounded down, so a second more covers every pass the span holds with room to spare.
 constexpr double kSpanMarginSeconds = 1.0;
@@ -66,16 +64,16 @@ Outcome probe(const std::string& file, int fd, const Say& say, Probe* found) {
     options.passed = fd;
     Outcome started = child_start({kFfprobeProgram, "-v", "error", "-select_streams", "a:0",
                                    "-show_entries", "stream=codec_type:format=duration", "-of",
-                                   "default=noprint_wrappers=1", "file:" + passed_file()},
+                                   "default=noprint_wrappers=1", file_url(passed_file())},
                                   options, &child);
     if (!started) return started;
-    bool stopped = false;
-    const ChildEnd end = child_wait(&child, &stopped);
-    if (stopped) return interrupted();
+    const ChildEnd end = child_wait(&child);
+    if (end.fate == ChildFate::interrupted) return interrupted();
     // ffprobe fails on what it cannot read at all: that is an answer, "no audio"; only a
     // ffprobe that did not run properly (killed, missing libraries) is a failure.
-    if (!end.exited)
-        return failed("ffprobe could not look into " + quoted(file) + " (" + end.status + ")");
+    if (end.fate != ChildFate::exited)
+        return failed("ffprobe could not look into " + quoted(file) + " (" + child_status(end) +
+                      ")");
     // Two short lines are the whole answer; more is a broken ffprobe, whose words are not kept.
     if (end.output_cut)
         return failed("ffprobe answered with " + std::to_string(kChildOutputBytes) +
@@ -101,32 +99,12 @@ Outcome probe(const std::string& file, int fd, const Say& say, Probe* found) {
     return {};
 }
 
-Outcome make_scratch(ScratchFolder* scratch) {
-    if (!scratch->path.empty()) return {};
-    const char* tmp = std::getenv("TMPDIR");
-    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + kScratchPattern;
-    if (!mkdtemp(path.data()))
-        return failed("cannot make a temporary folder in " + path.substr(0, path.rfind('/')) +
-                      ": " + std::strerror(errno));
-    scratch->path = path;
-    return {};
-}
-
 Outcome too_long(const std::string& file, double seconds) {
     return failed(quoted(file) + " lasts " + length_in_words(seconds) +
                   "; the demo plays music of at most " + hours_and_minutes(kWavMaxSeconds));
 }
 
 }  // namespace
-
-ScratchFolder::~ScratchFolder() { scratch_remove(this); }
-
-void scratch_remove(ScratchFolder* scratch) {
-    if (scratch->path.empty()) return;
-    std::error_code ignored;  // nothing more can be done about a file that will not go
-    std::filesystem::remove_all(scratch->path, ignored);
-    scratch->path.clear();
-}
 
 Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFolder* scratch,
                            const Say& say, PreparedSoundtrack* ready) {
@@ -159,7 +137,7 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
     const bool span = needed_s <= kWavMaxSeconds;
     if (!span && found.seconds > kWavMaxSeconds) return too_long(file, found.seconds);
 
-    if (Outcome made = make_scratch(scratch); !made) return made;
+    if (Outcome made = scratch_make(scratch); !made) return made;
     ready->path = scratch->path + "/" + kConvertedName;
     ready->converted = true;
     say("converting " + quoted(file) + " with ffmpeg to " + pcm_in_words());
@@ -176,16 +154,15 @@ Outcome prepare_soundtrack(const std::string& file, double needed_s, ScratchFold
     options.input = ChildInput::none;
     options.passed = opened.fd;
     if (Outcome started = child_start(args, options, &child); !started) return started;
-    bool stopped = false;
-    const ChildEnd end = child_wait(&child, &stopped);
-    if (stopped) return interrupted();
+    const ChildEnd end = child_wait(&child);
+    if (end.fate == ChildFate::interrupted) return interrupted();
     struct stat converted;
     const bool made = stat(ready->path.c_str(), &converted) == 0;
-    if (!end.ok) {
+    if (!end.ok()) {
         // ffmpeg names the input by the name it was given, ours for the descriptor; the message
         // names the file already.
         std::string why = end.last_log_line();
-        const std::string input = "file:" + passed_file() + ": ";
+        const std::string input = file_url(passed_file()) + ": ";
         if (why.rfind(input, 0) == 0) why.erase(0, input.size());
         // Probed as audio, yet no sample came out (zero bytes named .mp3 end with "Error
         // configuring filter graph"): the reason first, ffmpeg's own words after it.

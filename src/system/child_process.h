@@ -4,7 +4,8 @@
 //     ChildProcess child;
 //     Outcome started = child_start({"ffmpeg", ...}, {}, &child);   // found on PATH
 //     ...child_write(&child, bytes, size)...
-//     ChildEnd end = child_finish(&child);   // end.ok, or end.status and end.log say why not
+//     ChildEnd end = child_wait(&child);     // end.ok(), or child_status(end) and end.log say
+//                                            // why not; ChildFate::interrupted by a stop signal
 //
 // Its standard error goes to a file in memory, so that its complaints reach the user through
 // the program that ran it, with that program's prefix and the user's names, rather than as
@@ -64,19 +65,35 @@ struct ChildProcess {
     ~ChildProcess();
 };
 
+// How a child's run ended.
+enum class ChildFate {
+    exited,       // it ran to an exit of its own: ChildEnd::code
+    killed,       // a signal ended it: ChildEnd::signal
+    lost,         // it could not be waited for: ChildEnd::error
+    interrupted,  // a stop signal of ours arrived first, and we killed it
+};
+
 struct ChildEnd {
-    bool ok = false;          // it ran and exited with status 0
-    bool exited = false;      // it ran to an exit of its own, whatever the status
-    std::string status;       // "exit status 1", "killed by signal 9", ...
+    ChildFate fate = ChildFate::exited;
+    int code = 0;             // its exit status, for ChildFate::exited
+    int signal = 0;           // the signal that ended it, for ChildFate::killed
+    int error = 0;            // the errno of the failed wait, for ChildFate::lost
     std::string log;          // what it wrote to standard error, up to kChildLogBytes
     std::string output;       // what it wrote to standard output, for ChildOutput::capture
     bool log_cut = false;     // it wrote kChildLogBytes or more: the log holds the first ones
     bool output_cut = false;  // the same for the output, past ChildOptions::most_output
 
+    // It ran and exited with status 0.
+    bool ok() const { return fate == ChildFate::exited && code == 0; }
+
     // The last line of the log, control characters left out: a failing tool's own summary
     // of what went wrong. When the log was cut, the last whole line kept.
     std::string last_log_line() const;
 };
+
+// The end in words for a message: "exit status 1", "killed by signal 9", "lost: No child
+// processes", "interrupted".
+std::string child_status(const ChildEnd& end);
 
 // The full path of `program` found on PATH, or "" when it is not there.
 std::string find_on_path(const std::string& program);
@@ -89,12 +106,10 @@ Outcome child_start(const std::vector<std::string>& args, const ChildOptions& op
 // shows as a failed write. Interrupted by a stop signal.
 Outcome child_write(ChildProcess* child, const void* bytes, size_t size);
 
-// Ends the child's input and waits for it to finish.
-ChildEnd child_finish(ChildProcess* child);
-
-// Waits for a child that reads no pipe of ours, checking for stop signals: interrupted, it is
-// killed and `interrupted` is true.
-ChildEnd child_wait(ChildProcess* child, bool* interrupted);
+// Ends the child's input (for ChildInput::pipe) and waits for it to finish, checking for stop
+// signals: when one arrives first, the child is killed and its end is ChildFate::interrupted.
+// A child never started, or already waited for, counts as exited with status 0.
+ChildEnd child_wait(ChildProcess* child);
 
 // Stops the child and its process group at once and waits for it.
 void child_kill(ChildProcess* child);

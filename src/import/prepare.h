@@ -2,7 +2,7 @@
 // layout, otherwise converted by ffmpeg into a scratch folder. The starglobe command and the
 // renderer's --wav both come through here and say the same things.
 //
-//     ScratchFolder scratch;                         // removed with everything in it
+//     ScratchFolder scratch;                         // system/scratch_folder.h
 //     PreparedSoundtrack ready;
 //     Outcome o = prepare_soundtrack("song.mp3", kAllTheMusic, &scratch, say, &ready);
 //     WavFile wav = load_wav(ready.path.c_str());
@@ -22,19 +22,7 @@
 
 #include "audio/wav_loader.h"
 #include "common/outcome.h"
-
-// A private folder under $TMPDIR (or /tmp), made on first use and removed with everything in
-// it when the value goes out of scope (or by scratch_remove, before a program ends by a signal).
-struct ScratchFolder {
-    std::string path;  // "" until made
-
-    ScratchFolder() = default;
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder();
-};
-
-void scratch_remove(ScratchFolder* scratch);
+#include "system/scratch_folder.h"
 
 struct PreparedSoundtrack {
     std::string path;        // the file to read and play

@@ -1,4 +1,4 @@
-#include "common/child_process.h"
+#include "system/child_process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -18,7 +18,7 @@
 #include <utility>
 
 #include "common/quoting.h"
-#include "common/stop_signal.h"
+#include "system/stop_signal.h"
 
 extern char** environ;
 
@@ -26,25 +26,27 @@ namespace {
 
 constexpr long kPollNs = 10000000;  // how often child_wait looks again: 10 ms
 
-std::string exit_text(int status) {
-    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
-    return "status " + std::to_string(status);
-}
+// Waits for the child, retrying when a signal interrupts the wait: its wait status, or the
+// errno of a wait that cannot be done at all.
+struct Waited {
+    bool ok = false;
+    int status = 0;  // waitpid's, when ok
+    int error = 0;   // errno, when not
+};
 
-// Waits for the child, retrying when a signal interrupts the wait. False if it cannot be
-// waited for at all; then `status` holds the errno.
-bool wait_for(pid_t pid, int* status) {
-    while (waitpid(pid, status, 0) < 0) {
-        if (errno != EINTR) return *status = errno, false;
+Waited wait_for(pid_t pid) {
+    Waited waited;
+    while (waitpid(pid, &waited.status, 0) < 0) {
+        if (errno != EINTR) return waited.error = errno, waited;
     }
-    return true;
+    waited.ok = true;
+    return waited;
 }
 
-// Whether the child has ended, without collecting it: `block` waits until it has.
-bool has_ended(pid_t pid, bool block) {
+// Whether the child has ended, without collecting it.
+bool has_ended(pid_t pid) {
     siginfo_t info{};
-    const int flags = WEXITED | WNOWAIT | (block ? 0 : WNOHANG);
+    const int flags = WEXITED | WNOWAIT | WNOHANG;
     while (waitid(P_PID, id_t(pid), &info, flags) != 0) {
         if (errno != EINTR) return true;  // nothing to wait for: wait_for says why
     }
@@ -53,9 +55,9 @@ bool has_ended(pid_t pid, bool block) {
 
 // Collects an ended child after ending what is left of its process group: until it is
 // collected its id cannot be reused, so the group's id still names only its own.
-bool reap(pid_t pid, int* status) {
+Waited reap(pid_t pid) {
     kill(-pid, SIGKILL);
-    return wait_for(pid, status);
+    return wait_for(pid);
 }
 
 // What the child wrote to a file made by bounded_memory_file: up to its bound, and whether
@@ -107,16 +109,20 @@ bool fill(int fd, const std::string& text) {
     return lseek(fd, 0, SEEK_SET) == 0;
 }
 
-ChildEnd ended(ChildProcess* child, int status, bool waited) {
+ChildEnd ended(ChildProcess* child, const Waited& waited) {
     ChildEnd end;
     child->pid = -1;
     end.log = read_kept(child->log, kChildLogBytes, &end.log_cut);
     end.output = read_kept(child->output, child->most_output, &end.output_cut);
     close_fd(&child->log);
     close_fd(&child->output);
-    end.exited = waited && WIFEXITED(status);
-    end.ok = end.exited && WEXITSTATUS(status) == 0;
-    end.status = waited ? exit_text(status) : std::string("lost: ") + std::strerror(status);
+    if (!waited.ok) {
+        end.fate = ChildFate::lost, end.error = waited.error;
+    } else if (WIFSIGNALED(waited.status)) {
+        end.fate = ChildFate::killed, end.signal = WTERMSIG(waited.status);
+    } else {
+        end.code = WEXITSTATUS(waited.status);  // waitpid without WUNTRACED: exited
+    }
     return end;
 }
 
@@ -143,6 +149,16 @@ std::string ChildEnd::last_log_line() const {
     const size_t newline = log.rfind('\n', end);
     const size_t start = newline == std::string::npos ? 0 : newline + 1;
     return printable(log.substr(start, end + 1 - start));
+}
+
+std::string child_status(const ChildEnd& end) {
+    switch (end.fate) {
+        case ChildFate::exited: return "exit status " + std::to_string(end.code);
+        case ChildFate::killed: return "killed by signal " + std::to_string(end.signal);
+        case ChildFate::lost: return std::string("lost: ") + std::strerror(end.error);
+        case ChildFate::interrupted: return "interrupted";
+    }
+    return "";
 }
 
 std::string find_on_path(const std::string& program) {
@@ -265,32 +281,15 @@ Outcome child_write(ChildProcess* child, const void* bytes, size_t size) {
     return {};
 }
 
-ChildEnd child_finish(ChildProcess* child) {
-    if (child->pid < 0) {
-        ChildEnd end;
-        end.ok = true;
-        return end;
-    }
+ChildEnd child_wait(ChildProcess* child) {
     close_fd(&child->input);
-    int status = 0;
-    has_ended(child->pid, true);
-    const bool waited = reap(child->pid, &status);
-    return ended(child, status, waited);
-}
-
-ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
-    *interrupted = false;
-    close_fd(&child->input);
-    int status = 0;
     while (child->pid >= 0) {
-        if (has_ended(child->pid, false)) {
-            const bool waited = reap(child->pid, &status);
-            return ended(child, status, waited);
-        }
+        if (has_ended(child->pid)) return ended(child, reap(child->pid));
         if (stop_signal() != 0) {
-            *interrupted = true;
             child_kill(child);
-            return ChildEnd{};
+            ChildEnd end;
+            end.fate = ChildFate::interrupted;
+            return end;
         }
         const timespec pause{0, kPollNs};
         nanosleep(&pause, nullptr);
@@ -301,8 +300,7 @@ ChildEnd child_wait(ChildProcess* child, bool* interrupted) {
 void child_kill(ChildProcess* child) {
     if (child->pid >= 0) {
         kill(-child->pid, SIGKILL);  // the group: the child and all it started
-        int status = 0;
-        wait_for(child->pid, &status);
+        wait_for(child->pid);
         child->pid = -1;
     }
     close_fd(&child->input);

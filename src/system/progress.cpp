@@ -1,10 +1,12 @@
-#include "render/progress.h"
+#include "system/progress.h"
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+
+#include "common/timeline.h"
 
 namespace {
 
@@ -13,8 +15,6 @@ constexpr int kBarWidth = 24;  // characters between the brackets
 constexpr double kRedrawInterval_s = 0.2;
 // Before this much work the rate is too unsteady to promise a finishing time.
 constexpr double kMinSecondsForEstimate = 0.5;
-constexpr int64_t kSecondsPerMinute = 60;
-constexpr int64_t kSecondsPerHour = 3600;
 // After the carriage return: erase what a longer earlier line left behind.
 constexpr const char* kEraseToEndOfLine = "\x1b[K";
 

@@ -1,4 +1,4 @@
-#include "render/atomic_output.h"
+#include "system/atomic_output.h"
 
 #include <dirent.h>
 #include <fcntl.h>

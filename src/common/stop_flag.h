@@ -1,0 +1,15 @@
+// Which stop signal has arrived: the one piece of the stop signals every layer reads, so that
+// a long loop anywhere (reading the samples, rendering, converting) can end early. Only
+// system/stop_signal.h installs the handlers that set it; where none are installed (the web
+// page, a test) it stays 0.
+//
+//     if (stop_signal() != 0) return WavStatus::interrupted;
+#pragma once
+#include <csignal>
+
+// Set by the handler, read between steps: 0 until a stop signal (SIGINT, SIGTERM, SIGHUP)
+// arrives, then its number.
+inline volatile std::sig_atomic_t g_stop_signal = 0;
+
+// The stop signal received since install_stop_handlers, or 0.
+inline int stop_signal() { return g_stop_signal; }
