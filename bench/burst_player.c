@@ -30,11 +30,11 @@ int main(int argc, char** argv) {
     const int bursts = atoi(argv[1]);
     const double gap = atof(argv[2]);
     const int fed = argc == 4;
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, kRate, 2};
+    const pa_sample_spec format = {PA_SAMPLE_S16LE, kRate, 2};
     /* maxlength, tlength, prebuf, minreq, fragsize: a 1 ms target, no prebuffering */
     pa_buffer_attr attr = {(uint32_t)-1, kChunkFrames * 4, 0, (uint32_t)-1, (uint32_t)-1};
     int error = 0;
-    pa_simple* out = pa_simple_new(NULL, "burst_player", PA_STREAM_PLAYBACK, "out", "bursts", &spec,
+    pa_simple* out = pa_simple_new(NULL, "burst_player", PA_STREAM_PLAYBACK, "out", "bursts", &format,
                                    NULL, &attr, &error);
     if (!out) return fprintf(stderr, "burst_player: %s\n", pa_strerror(error)), 1;
     int16_t chunk[kChunkFrames * 2];
