@@ -33,6 +33,7 @@ start_sound_server() {
         pipewire 2>/dev/null & server_pids+=($!)
         sleep 0.5
         wireplumber 2>/dev/null & server_pids+=($!)
+        mkdir -p "$XDG_RUNTIME_DIR/pulse"  # see tests/listen_test.cpp: a race otherwise
         pipewire-pulse 2>/dev/null & server_pids+=($!)
     fi
     for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done

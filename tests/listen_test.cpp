@@ -95,6 +95,9 @@ struct SoundServer {
                                kReadySeconds));
                 stack.push_back(start_program({"/usr/bin/wireplumber"}, "/", env()));
             }
+            // Made here: pipewire-pulse gives up if the folder appears between its look and its
+            // mkdir, as it does when the pactl polling below makes it first.
+            std::filesystem::create_directories(runtime.file("pulse"));
             pulse = start_program({"/usr/bin/pipewire-pulse"}, "/", env());
         }
         ASSERT_TRUE(wait_until([&] { return pactl({"info"}); }, kReadySeconds))
@@ -105,6 +108,16 @@ struct SoundServer {
             ASSERT_TRUE(wait_until([&] { return pactl({"set-default-sink", "out"}); },
                                    kReadySeconds))
                 << "the null sink never became the default";
+            // ... and its monitor a while after that, under load; a stream asked for before
+            // then fails with an input/output error.
+            ASSERT_TRUE(wait_until(
+                [&] {
+                    return run_program({"/usr/bin/pactl", "list", "short", "sources"}, "/", env(),
+                                       kReadySeconds)
+                               .out.find("out.monitor") != std::string::npos;
+                },
+                kReadySeconds))
+                << "the null sink's monitor never came";
         }
     }
     void stop() { end(pulse); }
