@@ -1,6 +1,6 @@
 // The flash check on small synthetic sequences whose flashes are known by construction, and
 // the gentle view held to it on the soundtrack's flashiest seconds at two loop rates.
-#include "render/flash_check.h"
+#include "frame/flash_check.h"
 
 #include <gtest/gtest.h>
 
