@@ -127,6 +127,7 @@ void limit(PictureView* view, double now_ms, int64_t first, int32_t count) {
         }
         pace.general = general, pace.red = red;
         if (transition) recent_note(&pace.recent, now_ms);
+        assert(pace.recent.at.size() <= size_t{kLimitTransitions});  // as view_start reserved
     }
     if (!any_held) return;
     const uint8_t* before = view->before.get();
