@@ -1,6 +1,7 @@
-// The flash check on small synthetic sequences whose flashes are known by construction, and
-// the gentle view held to it on the soundtrack's flashiest seconds at two loop rates.
-#include "render/flash_check.h"
+// The flash check on small synthetic sequences whose flashes are known by construction; the
+// gentle view's limit on pictures whose held region is known by construction; and the gentle
+// view held to the check on the soundtrack's flashiest seconds at two loop rates.
+#include "frame/flash_check.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,11 @@
 #include <functional>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/picture.h"
+#include "frame/view.h"
 #include "support/test_support.h"
 
 namespace {
@@ -80,6 +83,68 @@ TEST(FlashCheck, CountsWcagFlashesOverAQuarterOfTheFieldBetweenTurningPoints) {
               4);
     // Between two light states (the darker above 0.8) nothing counts.
     EXPECT_EQ(steady(check_frames(square(5, white, Color{235, 235, 235}))).first, 0);
+}
+
+// The top-right quarter of the picture (cells 12 to 23 across, 0 to 11 down) flickers, 8
+// passes on and 8 off at 60 passes a second (3.75 flashes a second; the renewal's mix keeps a
+// third of the contrast), in light (white and black) or in red alone (saturated red and a
+// darker red, 0.09 apart in luminance). The rest changes smoothly: green stripes drift across
+// while red and blue name each pixel's column and row. Every pixel of the rest must show its own
+// bytes of a pass of the last kGentleRenewMs (none held, none copied from elsewhere), every
+// pixel of the quarter one of its two colours, and the quarter must be held to the limit.
+TEST(GentleView, HoldsTheFlickeringQuarterAloneFromItsOwnPixels) {
+    const auto rest = [](int j, int x, int y) {
+        const int stripe = (x + 3 * j) % 512;
+        return Color{uint8_t(x), uint8_t(stripe < 256 ? stripe : 511 - stripe), uint8_t(y)};
+    };
+    const auto quarter = [](int x, int y) { return x >= kImageWidth / 2 && y < kImageHeight / 2; };
+    const int renew = static_cast<int>(kGentleRenewMs * kFps / 1000.0);  // passes
+    for (const auto& [name, on, off] : {std::tuple{"light", Color{255, 255, 255}, Color{0, 0, 0}},
+                                        std::tuple{"red", Color{255, 0, 0}, Color{200, 0, 0}}}) {
+        SCOPED_TRACE(name);
+        const auto color = [&](int j, int x, int y) {
+            return !quarter(x, y) ? rest(j, x, y) : (j / 8) % 2 == 0 ? on : off;
+        };
+        PictureView view = view_start(true);
+        std::vector<uint8_t> screen(kImageBytes);
+        FlashCheck as_is = flash_check_start(kFps), shown = flash_check_start(kFps);
+        int stale = 0, strangers = 0;
+        std::string first;
+        for (int j = 0; j < 3 * kFps; ++j) {
+            uint8_t* composed = view_target(&view, screen.data());
+            for (int p = 0; p < kImagePixels; ++p) {
+                const Color c = color(j, p % kImageWidth, p / kImageWidth);
+                composed[3 * p] = c[2], composed[3 * p + 1] = c[1], composed[3 * p + 2] = c[0];
+            }
+            flash_check_frame(&as_is, composed);
+            view_show(&view, j * 1000.0 / kFps, screen.data());
+            flash_check_frame(&shown, screen.data());
+            // The greens each column of the rest was composed with over the last renewal.
+            std::vector<std::array<bool, 256>> lately(kImageWidth);
+            for (int i = std::max(0, j - renew); i <= j; ++i)
+                for (int x = 0; x < kImageWidth; ++x) lately[x][rest(i, x, 0)[1]] = true;
+            for (int p = 0; p < kImagePixels; ++p) {
+                const int x = p % kImageWidth, y = p / kImageWidth;
+                const Color s = {screen[3 * p + 2], screen[3 * p + 1], screen[3 * p]};
+                const bool own = quarter(x, y)
+                                     ? s == on || s == off
+                                     : s[0] == uint8_t(x) && s[2] == uint8_t(y) && lately[x][s[1]];
+                if (!own && first.empty())
+                    first = "pass " + std::to_string(j) + " pixel (" + std::to_string(x) + ", " +
+                            std::to_string(y) + ")";
+                (quarter(x, y) ? strangers : stale) += !own;
+            }
+        }
+        const auto [general, red] = steady(shown);
+        const auto [general_as_is, red_as_is] = steady(as_is);
+        EXPECT_GT(std::max(general_as_is, red_as_is), kMaxFlashesPerSecond) << "flickers as it is";
+        EXPECT_LE(general, kMaxFlashesPerSecond);
+        EXPECT_LE(red, kMaxFlashesPerSecond);
+        EXPECT_EQ(stale, 0) << "pixels of the rest held or from elsewhere (over all passes); "
+                            << "the first wrong: " << first;
+        EXPECT_EQ(strangers, 0) << "pixels of the quarter from elsewhere (over all passes); "
+                                << "the first wrong: " << first;
+    }
 }
 
 // The gentle view must pass the check at any loop rate (here one pass per frame and the live

@@ -16,6 +16,8 @@ using namespace test_support;
 namespace {
 
 const std::string kWav = kBuildDir + "/tessaloon.wav", kSynth = kBuildDir + "/tessaloon-synth";
+// The bytes every build has made, whatever its C library (see soundtrack/arrangement.h).
+const std::string kWavSha256 = "6309186006189abc4581c7397486795083a8b1bb564f6d3890c7ae0d6a6f8ca1";
 
 TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun) {
     const WavFile wav = load_wav(kWav.c_str());
@@ -38,6 +40,9 @@ TEST(Soundtrack, LoadsThroughTheDemosLoaderWithinLengthAndLevelTheSameOnEveryRun
         EXPECT_GE(peak, 31656 * 7 / 10) << channel;  // within 3 dB of it: worth playing
         EXPECT_LE(std::fabs(sum / frames / 32768.0), 0.001) << channel;  // no audible DC offset
     }
+    const ProcessResult digest = run_program({"/usr/bin/sha256sum", kWav}, kBuildDir);
+    EXPECT_EQ(digest.out.substr(0, kWavSha256.size()), kWavSha256)
+        << "the soundtrack's bytes drifted: a C library's rounding, or a changed score";
     // The synth: the same bytes again; a usage line, or the path it cannot write, and status 1.
     TempDir dir;
     const std::string again = dir.file("again.wav"), nowhere = dir.file("no-such-folder/x.wav");

@@ -122,3 +122,15 @@ bool zigzag_step(Zigzag* z, double v, double threshold, double darker_below) {
     z->counted = true;
     return true;
 }
+
+void recent_note(RecentTransitions* recent, double time) {
+    assert(recent->at.empty() || time >= recent->at.back());
+    recent->at.push_back(time);
+}
+
+int32_t recent_count(RecentTransitions* recent, double now, double window) {
+    std::vector<double>& at = recent->at;
+    at.erase(at.begin(),
+             std::find_if(at.begin(), at.end(), [&](double time) { return now - time < window; }));
+    return static_cast<int32_t>(at.size());
+}

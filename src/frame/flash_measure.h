@@ -1,11 +1,13 @@
 // How flashing is measured, by WCAG 2.2's general-flash and red-flash definitions (success
-// criterion 2.3.1 and its notes): the one home of the thresholds and of the measure that both
-// the renderer's flash check (render/flash_check.h) and the gentle view's limit on flashing
-// (frame/view.h) apply to a picture.
+// criterion 2.3.1 and its notes): the one home of the thresholds, of the measure and of the
+// record of recent transitions that both the flash check (frame/flash_check.h, the renderer's
+// --flashes) and the gentle view's limit on flashing (frame/view.h) apply to a picture.
 //
 //     CellLights cells;
 //     measure_cells(picture, 1, &cells);      // every pixel; 4: every fourth each way
-//     if (zigzag_step(&zig[c], cells[c].luminance, kGeneralChange, kDarkerBelow)) ...
+//     if (zigzag_step(&zig[c], cells[c].luminance, kGeneralChange, kDarkerBelow))
+//         recent_note(&recent[c], now);
+//     ...recent_count(&recent[c], now, window)...   // the cell's transitions in the window
 //
 // The interpretation chosen, for a full-screen picture whose viewing distance is unknown:
 // - Relative luminance from sRGB: each channel linearised (c / 12.92 up to 0.04045, else
@@ -27,6 +29,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 constexpr int kCellsPerWindow = 8;                 // a window's side, in cells
 constexpr int kCellsAcross = 3 * kCellsPerWindow;  // windows a third of the picture a side
@@ -73,3 +76,17 @@ struct Zigzag {
 // Moves the zigzag to `v`; true when that completes a transition of at least `threshold`
 // whose darker state is below `darker_below` (kAnyDarkness: no such condition).
 bool zigzag_step(Zigzag* zigzag, double v, double threshold, double darker_below);
+
+// A cell's transitions lately: their times, oldest first, in the owner's unit (the check's
+// frames, the limit's milliseconds). A transition belongs to the window ending `now` while
+// `now - time < window`; older ones are forgotten. The record grows only when more transitions
+// fit a window than ever before: reserve the most a window can hold to keep it off the heap.
+struct RecentTransitions {
+    std::vector<double> at;
+};
+
+// Notes a transition at `time`, none earlier than the last noted.
+void recent_note(RecentTransitions* recent, double time);
+
+// Forgets the transitions that have left the window ending `now` and counts those left.
+int32_t recent_count(RecentTransitions* recent, double now, double window);

@@ -49,17 +49,6 @@ std::array<int64_t, 256> linear_units() {
     return units;
 }
 
-// Whether the cell has made its allowance of transitions within the window before `now_ms`.
-bool pace_spent(const CellPace& pace, double now_ms) {
-    return pace.count == kLimitTransitions && now_ms - pace.at[pace.next] < kLimitWindowMs;
-}
-
-void pace_note(CellPace* pace, double now_ms) {
-    pace->at[pace->next] = now_ms;
-    pace->next = (pace->next + 1) % kLimitTransitions;
-    pace->count = std::min(pace->count + 1, kLimitTransitions);
-}
-
 // The cell each pixel lies in.
 struct CellMap {
     std::array<int16_t, kImageWidth> column{};
@@ -132,12 +121,13 @@ void limit(PictureView* view, double now_ms, int64_t first, int32_t count) {
             zigzag_step(&general, light.luminance, kLimitGeneralChange, kLimitDarkerBelow);
         const bool red_turned = zigzag_step(&red, light.redness, kLimitRedChange, kAnyDarkness);
         const bool transition = general_turned || red_turned;
-        if (transition && pace_spent(pace, now_ms)) {
-            held[c] = any_held = true;
+        if (transition && recent_count(&pace.recent, now_ms, kLimitWindowMs) >= kLimitTransitions) {
+            held[c] = any_held = true;  // the allowance is spent
             continue;
         }
         pace.general = general, pace.red = red;
-        if (transition) pace_note(&pace, now_ms);
+        if (transition) recent_note(&pace.recent, now_ms);
+        assert(pace.recent.at.size() <= size_t{kLimitTransitions});  // as view_start reserved
     }
     if (!any_held) return;
     const uint8_t* before = view->before.get();
@@ -158,6 +148,7 @@ PictureView view_start(bool gentle) {
         view.shown = std::make_unique<uint8_t[]>(kImageBytes);
         view.before = std::make_unique<uint8_t[]>(kImageBytes);
         view.pace = std::make_unique<CellPace[]>(kCells);
+        for (int c = 0; c < kCells; ++c) view.pace[c].recent.at.reserve(kLimitTransitions);
         view.sums = std::make_unique<CellSums[]>(kCells);  // of a black picture: none
     }
     return view;

@@ -20,10 +20,9 @@
 //   picture shown is measured as the flash check measures it (frame/flash_measure.h), cell by
 //   cell and more strictly: a cell that has made its allowance of transitions within the last
 //   stretch of time keeps what it shows, missing its pixels' turns, until a further transition
-//   fits. No cell, and so no quarter of any field, can then flash more than three times in any
-//   second.
+//   fits. No cell, and so no quarter of any field, can then flash more than
+//   kMaxFlashesPerSecond times in any second.
 #pragma once
-#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -47,12 +46,10 @@ struct CellSums {
     int64_t red = 0, green = 0, blue = 0;
 };
 
-// A cell's transitions lately, for the limit: the times of the last kLimitTransitions.
+// A cell's transitions lately, for the limit.
 struct CellPace {
-    Zigzag general, red;                       // over what the cell has shown
-    std::array<double, kLimitTransitions> at;  // transition times, ms; oldest at `next`
-    int next = 0;
-    int count = 0;
+    Zigzag general, red;       // over what the cell has shown
+    RecentTransitions recent;  // of either kind, in ms; never more than kLimitTransitions
 };
 
 struct PictureView {

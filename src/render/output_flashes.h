@@ -1,13 +1,13 @@
-// --flashes FILE: the flash check (render/flash_check.h) over the frames the renderer outputs,
+// --flashes FILE: the flash check (frame/flash_check.h) over the frames the renderer outputs,
 // as CSV, one row per second of output: second, general flashes, red flashes, the top-left
 // pixel of the window where the general flashes were worst, and the second's mean relative
 // luminance (how bright it looks, 0 black to 1 white). FILE may be standard
 // output. A summary follows the run on standard error: the worst second, and how many seconds
-// hold more than three flashes.
+// hold more than kMaxFlashesPerSecond flashes.
 #pragma once
 #include <string>
 
-#include "render/flash_check.h"
+#include "frame/flash_check.h"
 #include "render/output_kind.h"
 
 struct FlashesOutput {

@@ -10,6 +10,20 @@
 //
 //     Rendering r = tessaloon_start();
 //     while (size_t frames = tessaloon_render(&r, 44100, pcm)) play(pcm, frames);
+//
+// The same bytes on every machine and in the web page. The arithmetic is IEEE's basic
+// operations without fused multiply-add (the top CMakeLists.txt), which every target rounds
+// alike. The voices also call the C library's exp, pow, tan, sin, cos and tanh, which C
+// libraries may round differently in the last bit: glibc natively, musl in the page's
+// WebAssembly. The policy is to keep those calls and check the result on both sides, rather
+// than carry own versions of them. Three checks catch a drift: the mix must peak at kMixPeak
+// to the last bit or nothing is made (tessaloon-synth fails the native build, the page's
+// synthesizer run under node the web build, the page's worker says so); tests/soundtrack_test.cpp
+// holds the native WAV to its SHA-256, committed there; the web test (tests/web) holds the
+// soundtrack the page makes to the native file's bytes. glibc 2.36 and emscripten 3.1.6's musl
+// agree. Should a check fail after a C library changes, replace the call that drifted with a
+// function of the basic operations alone (as frame/flash_measure.cpp's power_2_4 does for pow);
+// a changed score restates kMixPeak and the digest.
 #pragma once
 #include <cstddef>
 #include <cstdint>

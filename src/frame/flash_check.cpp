@@ -1,4 +1,4 @@
-#include "render/flash_check.h"
+#include "frame/flash_check.h"
 
 #include <algorithm>
 #include <array>
@@ -12,14 +12,6 @@ namespace {
 constexpr int kWindowsAcross = kCellsAcross - kCellsPerWindow + 1;
 constexpr int kWindowCells = kCellsPerWindow * kCellsPerWindow;
 constexpr int kQuarterOfWindow = kWindowCells / 4;  // cells a flash must cover
-
-// Keeps the transitions of the last second of frames (frame numbers after `now - fps`).
-int32_t recent(std::vector<int64_t>* at, int64_t now, double fps) {
-    at->erase(at->begin(), std::find_if(at->begin(), at->end(), [&](int64_t f) {
-                  return static_cast<double>(now - f) < fps;
-              }));
-    return static_cast<int32_t>(at->size());
-}
 
 // The flashes a quarter of the window at (wx, wy) shows at least: half the transitions of its
 // kQuarterOfWindow-th busiest cell.
@@ -58,20 +50,21 @@ void flash_check_frame(FlashCheck* check, const uint8_t* picture) {
             double(cell_left(column + 1) - cell_left(column)) * (cell_top(row + 1) - cell_top(row));
         picture_luminance += cells[c].luminance * pixels / kImagePixels;
         if (zigzag_step(&check->general[c], cells[c].luminance, kGeneralChange, kDarkerBelow))
-            check->general_at[c].push_back(now);
+            recent_note(&check->general_at[c], double(now));
         if (zigzag_step(&check->red[c], cells[c].redness, kRedChange, kAnyDarkness))
-            check->red_at[c].push_back(now);
-        general[c] = recent(&check->general_at[c], now, check->fps);
-        red[c] = recent(&check->red_at[c], now, check->fps);
+            recent_note(&check->red_at[c], double(now));
+        general[c] = recent_count(&check->general_at[c], double(now), check->fps);
+        red[c] = recent_count(&check->red_at[c], double(now), check->fps);
     }
     const auto second = static_cast<size_t>(std::floor(static_cast<double>(now) / check->fps));
     if (check->seconds.size() <= second) check->seconds.resize(second + 1);
     FlashSecond& worst = check->seconds[second];
     worst.luminance += (picture_luminance - worst.luminance) / ++worst.frames;  // running mean
-    // A window needs a quarter of its cells with two transitions or more to hold a flash.
+    // A window needs a quarter of its cells with a flash's transitions or more to hold one.
     const auto enough = [](const std::array<int32_t, kCells>& counts) {
-        return std::count_if(counts.begin(), counts.end(), [](int32_t n) { return n >= 2; }) >=
-               kQuarterOfWindow;
+        return std::count_if(counts.begin(), counts.end(), [](int32_t n) {
+                   return n >= kTransitionsPerFlash;
+               }) >= kQuarterOfWindow;
     };
     const bool any_general = enough(general), any_red = enough(red);
     for (int wy = 0; wy < kWindowsAcross && (any_general || any_red); ++wy)

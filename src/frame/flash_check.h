@@ -1,6 +1,6 @@
-// The flash check (--flashes): how often the pictures flash, by the general-flash and red-flash
-// definitions of WCAG 2.2 (success criterion 2.3.1 and its notes), counted over the frames the
-// renderer outputs, at the output frame rate.
+// The flash check (the renderer's --flashes): how often the pictures flash, by the general-flash
+// and red-flash definitions of WCAG 2.2 (success criterion 2.3.1 and its notes), counted over the
+// frames the renderer outputs, at the output frame rate.
 //
 //     FlashCheck check = flash_check_start(60.0);     // frames a second
 //     flash_check_frame(&check, picture);             // every output frame, in order
@@ -34,8 +34,8 @@ struct FlashCheck {
     double fps = 60.0;
     int64_t frames = 0;                // frames seen
     std::vector<Zigzag> general, red;  // per cell
-    // Per cell, the frames of its transitions within the last second, oldest first.
-    std::vector<std::vector<int64_t>> general_at, red_at;
+    // Per cell, the frames of its transitions within the last second.
+    std::vector<RecentTransitions> general_at, red_at;
     std::vector<FlashSecond> seconds;  // one per second of frames seen so far
 };
 
