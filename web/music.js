@@ -1,11 +1,26 @@
-// The user's own music: a WAV in the demo's layout goes to the core's loader as it is; any
-// other audio the browser decodes (MP3, Ogg, FLAC, AAC, WAV of another layout) is converted
-// here to 16-bit stereo at the demo's rate and handed over as samples.
+// The user's own music: a WAV in the demo's layout goes to the core's loader as it is, read a
+// slice at a time; any other audio the browser decodes (MP3, Ogg, FLAC, AAC, WAV of another
+// layout) is converted here to 16-bit stereo at the demo's rate and written into the core's
+// room for it. The browser decodes into 32-bit floats, a whole file at once: so PCM WAV and
+// FLAC go to it in pieces of half a minute, each written into the core and let go, and other
+// files whole only when what that takes fits kWholeDecodeBytes.
 import { core, facts, kWavOk, stage, text, toSample } from './core.js';
-import { musicSeconds } from './length.js';
+import { ascii, bytesAt, flacFrame, musicSeconds, musicStart } from './length.js';
 
 const kPcmOk = 0;  // web_accept_pcm's verdict for accepted samples
 const kBytesPerMegabyte = 1e6;
+const kSliceBytes = 16 * 1024 * 1024;  // of a file read at once
+// A file is cut every this many seconds, at a frame boundary, and decoded this many cuts at a
+// time; resampled, each piece is decoded with a cut more on either side, whose sound is dropped,
+// so that the resampler has what comes before and after.
+const kCutSeconds = 10;
+const kCutsPerPiece = 3;
+const kHeadBytes = 64 * 1024;  // where a WAV file's fmt and data chunk headers are looked for
+// The memory a whole decode may take: the browser's 32-bit floats of it and the core's 16-bit
+// samples, stereo. It sets the longest music taken from files that cannot be cut.
+const kWholeDecodeBytes = 500e6;
+const kWholeBytesPerSecond = () =>
+  facts.sampleRate * facts.channels * (Float32Array.BYTES_PER_ELEMENT + Int16Array.BYTES_PER_ELEMENT);
 
 // Whether a file is larger than the longest music the page takes would be as a WAV in the
 // demo's layout: such files are refused before a byte is read.
@@ -21,15 +36,25 @@ export function tooLargeText(file) {
 
 let handedOver = 0;  // how many files went to the core, each letting the previous music go
 
-// A count that changes whenever the core's music may have: only then need the page make a new
-// copy of it to play (an hour of it is 1.3 GB as Web Audio's floats).
+// A count that changes whenever the core's music may have: only then need the page look at
+// it again.
 export const handOvers = () => handedOver;
 
-// Hands the file's bytes to the loader; true when it took them as they are, null when the core
-// has no room. The user's previous music is let go either way.
-function acceptWav(bytes) {
+// Hands the file to the loader, a slice at a time, when its header is one the loader may take;
+// true when it took the file as it is, null when the core has no room. The user's previous
+// music is let go either way.
+async function acceptWav(file) {
   ++handedOver;
-  return stage(new Uint8Array(bytes), true) ? core._web_accept_wav() === kWavOk : null;
+  const head = await file.slice(0, facts.wavHeaderBytes).arrayBuffer();
+  if (!stage(new Uint8Array(head), true)) return null;
+  if (core._web_check_head(file.size) !== kWavOk) return false;
+  const pointer = core._web_stage(file.size, 0);
+  if (!pointer) return null;
+  for (let at = 0; at < file.size; at += kSliceBytes) {
+    const slice = await file.slice(at, at + kSliceBytes).arrayBuffer();
+    core.HEAPU8.set(new Uint8Array(slice), pointer + at);
+  }
+  return core._web_accept_wav() === kWavOk;
 }
 
 // The decoded sound at the demo's rate (the context resamples while decoding).
@@ -48,19 +73,184 @@ function toChannels(decoded) {
   return mixer.startRendering();
 }
 
-// Hands the sound over as interleaved 16-bit samples after room for the WAV header the core
-// writes; true when the core took them.
-function acceptPcm(sound) {
-  const { channels, wavHeaderBytes } = facts;
-  const count = sound.length * channels;
-  const pointer = core._web_stage(wavHeaderBytes + count * Int16Array.BYTES_PER_ELEMENT, 1);
-  if (!pointer) return false;
-  const samples = new Int16Array(core.HEAPU8.buffer, pointer + wavHeaderBytes, count);
+// Room in the core for `frames` sample frames of 16-bit stereo after the WAV header it writes:
+// where the first one goes, or 0 when there is none.
+function pcmRoom(frames) {
+  const bytes = facts.wavHeaderBytes + frames * facts.channels * Int16Array.BYTES_PER_ELEMENT;
+  const pointer = core._web_stage(Math.min(bytes, facts.maxFileBytes), 1);
+  return pointer && pointer + facts.wavHeaderBytes;
+}
+
+// Writes `count` frames of `sound` from frame `from` on as 16-bit samples at frame `at` of the
+// room at `samples`; frames the sound lacks are silence.
+function writeSamples(samples, sound, from, count, at) {
+  const { channels } = facts;
+  const out = new Int16Array(core.HEAPU8.buffer, samples + at * channels * Int16Array.BYTES_PER_ELEMENT,
+     count * channels);
+  const have = Math.max(0, Math.min(count, sound.length - from));
   for (let c = 0; c < channels; ++c) {
-    const data = sound.getChannelData(c);
-    for (let i = 0, at = c; i < data.length; ++i, at += channels) samples[at] = toSample(data[i]);
+    const data = sound.getChannelData(c).subarray(from, from + have);
+    for (let i = 0, o = c; i < have; ++i, o += channels) out[o] = toSample(data[i]);
   }
-  return core._web_accept_pcm() === kPcmOk;
+  out.fill(0, have * channels);
+}
+
+// Hands the samples written over to the core; true when it took them.
+function acceptPcm(frames) {
+  return core._web_accept_pcm(frames * facts.channels * Int16Array.BYTES_PER_ELEMENT) === kPcmOk;
+}
+
+// A PCM WAV file (16-bit or other, RIFF or RF64) cut at sample frames, each piece with a
+// header of its own; null for other files and other codings.
+async function wavPieces(file) {
+  const head = await bytesAt(file, 0, kHeadBytes);
+  const id = ascii(head, 0, 4);
+  if ((id !== 'RIFF' && id !== 'RF64') || ascii(head, 8, 4) !== 'WAVE') return null;
+  let fmt = -1;
+  for (let at = 12; at + 8 <= head.byteLength;) {
+    const size = head.getUint32(at + 4, true);
+    if (ascii(head, at, 4) === 'fmt ' && at + 8 + Math.max(16, size) <= head.byteLength) fmt = at;
+    if (ascii(head, at, 4) === 'data') {
+      if (fmt < 0) return null;
+      const extensible = head.getUint16(fmt + 8, true) === 0xFFFE && size >= 26;
+      const tag = head.getUint16(fmt + (extensible ? 32 : 8), true);
+      const rate = head.getUint32(fmt + 12, true);
+      const align = head.getUint16(fmt + 20, true);
+      if ((tag !== 1 && tag !== 3) || !(rate > 0 && align > 0)) return null;
+      // A streamed or RF64 file leaves the size at its largest or 0: the rest of the file.
+      const rest = file.size - at - 8;
+      const frames = Math.floor((size === 0 || size === 0xFFFFFFFF ? rest : Math.min(size, rest)) /
+        align);
+      if (frames === 0) return null;
+      const cuts = [];
+      for (let f = 0; f < frames; f += kCutSeconds * rate) cuts.push({ byte: at + 8 + f * align, first: f });
+      cuts.push({ byte: at + 8 + frames * align, first: frames });
+      const fmtSize = head.getUint32(fmt + 4, true);
+      const fmtChunk = new Uint8Array(head.buffer.slice(fmt, fmt + 8 + fmtSize + (fmtSize & 1)));
+      const wrap = (part) => {
+        const header = new DataView(new ArrayBuffer(12 + fmtChunk.length + 8));
+        new Uint8Array(header.buffer).set(new TextEncoder().encode('RIFF....WAVE'));
+        header.setUint32(4, 4 + fmtChunk.length + 8 + part.size, true);
+        new Uint8Array(header.buffer, 12).set(fmtChunk);
+        new Uint8Array(header.buffer, 12 + fmtChunk.length).set(new TextEncoder().encode('data'));
+        header.setUint32(12 + fmtChunk.length + 4, part.size, true);
+        return new Blob([header, part]).arrayBuffer();
+      };
+      return { rate, cuts, wrap };
+    }
+    at += 8 + size + (size & 1);
+  }
+  return null;
+}
+
+// A FLAC file cut before frames, found by their headers (each numbered on from the one before),
+// each piece after a header of its own: "fLaC" and the stream's STREAMINFO, its length and
+// checksum left unknown; null for other files.
+async function flacPieces(file) {
+  const start = await musicStart(file);
+  const info = await bytesAt(file, start, start + 42);
+  if (ascii(info, 0, 4) !== 'fLaC' || info.byteLength < 42 || (info.getUint8(4) & 0x7F) !== 0) {
+    return null;
+  }
+  const rate = (info.getUint8(18) << 12) | (info.getUint8(19) << 4) | (info.getUint8(20) >> 4);
+  const fixedBlock = info.getUint16(10);
+  if (!(rate > 0)) return null;
+  let audio = start + 4;  // after the metadata blocks
+  for (let last = false; !last;) {
+    const block = await bytesAt(file, audio, audio + 4);
+    if (block.byteLength < 4) return null;
+    last = (block.getUint8(0) & 0x80) !== 0;
+    audio += 4 + (block.getUint32(0) & 0xFFFFFF);
+  }
+  const header = new Uint8Array(info.buffer.slice(0, 42));
+  header[4] = 0x80;  // STREAMINFO, the last metadata block
+  header[21] &= 0xF0;  // length and checksum unknown
+  header.fill(0, 22);
+  const cuts = [];
+  const starts = [];  // where each frame starts
+  let next = null;  // the number of the frame's first sample that follows the last one found
+  const kScan = kSliceBytes;
+  const kLongestHeader = 16;
+  for (let at = audio; at < file.size; at += kScan) {
+    const view = await bytesAt(file, at, at + kScan + kLongestHeader);
+    const bytes = new Uint8Array(view.buffer);
+    const end = Math.min(kScan, bytes.length);
+    for (let i = bytes.indexOf(0xFF); i >= 0 && i < end; i = bytes.indexOf(0xFF, i + 1)) {
+      const frame = flacFrame(view, i, fixedBlock);
+      if (!frame || (next !== null && frame.first !== next)) continue;
+      if (!cuts.length || frame.first - cuts.at(-1).first >= kCutSeconds * rate) {
+        cuts.push({ byte: at + i, first: frame.first });
+      }
+      starts.push(at + i);
+      next = frame.first + frame.samples;
+    }
+  }
+  if (!cuts.length) return null;
+  cuts.push({ byte: file.size, first: next });
+  starts.push(file.size);
+  const channels = ((info.getUint8(20) >> 1) & 7) + 1;
+  return { rate, cuts, wrap: (part) => new Blob([header, part]).arrayBuffer(),
+    direct: (samples, room) => flacByFrames(file, { header, starts, rate, channels }, samples, room) };
+}
+
+// FLAC at the demo's rate decoded by WebCodecs a frame at a time, each decoded frame written into
+// the core and let go at once: decodeAudioData's floats linger until the garbage collector
+// comes, hundreds of megabytes of them. 16-bit sound is copied as it is. Resolves with the
+// frames written, or null where the browser has no such decoder.
+async function flacByFrames(file, { header, starts, rate, channels }, samples, room) {
+  const config = { codec: 'flac', sampleRate: rate, numberOfChannels: channels,
+    description: header };
+  if (rate !== facts.sampleRate || channels > facts.channels || !window.AudioDecoder ||
+      !(await AudioDecoder.isConfigSupported(config).catch(() => null))?.supported) return null;
+  const width = facts.channels;
+  let written = 0;
+  let failure = null;
+  let plane = new Float32Array(0);
+  let whole = new Int16Array(0);
+  const decoder = new AudioDecoder({
+    output: (data) => {
+      const count = Math.min(data.numberOfFrames, room - written);
+      const out = new Int16Array(core.HEAPU8.buffer,
+        samples + written * width * Int16Array.BYTES_PER_ELEMENT, count * width);
+      const planar = data.format === 's16-planar';
+      for (let c = 0; c < width; ++c) {
+        const planeIndex = Math.min(c, channels - 1);
+        if (data.format === 's16' || planar) {
+          if (whole.length < data.numberOfFrames * channels) {
+            whole = new Int16Array(data.numberOfFrames * channels);
+          }
+          data.copyTo(whole, { planeIndex: planar ? planeIndex : 0 });
+          const step = planar ? 1 : channels;
+          for (let i = 0, o = c, at = planar ? 0 : planeIndex; i < count; ++i, o += width, at += step) {
+            out[o] = whole[at];
+          }
+        } else {
+          if (plane.length < data.numberOfFrames) plane = new Float32Array(data.numberOfFrames);
+          data.copyTo(plane, { planeIndex, format: 'f32-planar' });
+          for (let i = 0, o = c; i < count; ++i, o += width) out[o] = toSample(plane[i]);
+        }
+      }
+      written += count;
+      data.close();
+    },
+    error: (error) => { failure = error; },
+  });
+  decoder.configure(config);
+  for (let f = 0; f + 1 < starts.length && !failure;) {
+    const from = starts[f];
+    const slice = new Uint8Array(await file.slice(from, from + kSliceBytes).arrayBuffer());
+    let g = f;
+    for (; g + 1 < starts.length && starts[g + 1] - from <= slice.length; ++g) {
+      decoder.decode(new EncodedAudioChunk({ type: 'key', timestamp: g,
+        data: slice.subarray(starts[g] - from, starts[g + 1] - from) }));
+    }
+    if (g === f) throw new Error('a FLAC frame in it is larger than any should be');
+    f = g;
+    await decoder.flush().catch(() => {});
+  }
+  if (decoder.state !== 'closed') decoder.close();
+  if (failure) throw new Error(`the browser could not decode it (${failure.message})`);
+  return written;
 }
 
 // "song.flac lasts 7 hours, longer than the hour the page takes."
@@ -77,34 +267,102 @@ function advice(name) {
   return pointer ? text(core._web_advice(pointer)) : '';
 }
 
-// Gives the file to the core as the music of the next run, if it can be had. Resolves with what
-// became of it: sentences, and a command where one helps.
-export async function takeFile(file) {
+// What to say of a file the browser cannot decode; why: why the loader refused it.
+function undecodable(name, why) {
+  // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
+  const command = advice(name);
+  const cannot = `${name} cannot be played: ${why}, and`;
+  if (!command) return [`${cannot} ${facts.noAudioDecoded}.`];
+  return [`${cannot} this browser cannot decode it. This command makes it into a file the ` +
+    'demo plays:', command];
+}
+
+// Decodes the file a piece at a time into the core's room for it: `cuts` are where it may be
+// cut ({ byte, first: the first sample frame after }), the last at its end; wrap(part) makes
+// the bytes of a run of them into a file the browser decodes. Resolves with what to say, or
+// null once the core has the samples.
+async function takeInPieces(file, why, { rate, cuts, wrap, direct }) {
   const { name } = file;
-  const noRoom = `There is no room in this browser's memory for ${name}.`;
-  // Known before a byte is decoded, where the container tells: the browser decodes whole.
-  const seconds = await musicSeconds(file).catch(() => null);
-  if (seconds > facts.maxSeconds) return [tooLongText(name, seconds)];
-  const bytes = await file.arrayBuffer();
-  const asIs = acceptWav(bytes);
-  if (asIs === null) return [noRoom];
-  if (asIs) return [`${name} plays from the next start.`];
-  const why = text(core._web_describe_refused());
+  const total = cuts.at(-1).first;
+  if (total > facts.maxSeconds * rate) return [tooLongText(name, total / rate)];
+  const out = (frame) => Math.round(frame * facts.sampleRate / rate);  // at the demo's rate
+  const margin = rate === facts.sampleRate ? 0 : 1;
+  const room = out(total) + facts.sampleRate;  // a second more than resampling could give
+  let samples = 0;
+  let written = 0;
+  if (direct) {
+    samples = pcmRoom(room);
+    if (!samples) return null;
+    const frames = await direct(samples, room);
+    if (frames !== null) return acceptPcm(frames) ? [] : null;
+  }
+  for (let a = 0; a + 1 < cuts.length; a += kCutsPerPiece) {
+    const b = Math.min(a + kCutsPerPiece, cuts.length - 1);
+    const from = Math.max(0, a - margin);
+    const to = Math.min(cuts.length - 1, b + margin);
+    let sound;
+    try {
+      sound = await toChannels(await decode(await wrap(file.slice(cuts[from].byte, cuts[to].byte))));
+    } catch {
+      if (a === 0) return undecodable(name, why);
+      throw new Error(`the browser could not decode its part after ${text(core._web_length(
+        cuts[a].first / rate))}`);
+    }
+    samples ||= pcmRoom(room);
+    if (!samples) return null;
+    const skip = out(cuts[a].first) - out(cuts[from].first);
+    const count = Math.max(0, Math.min(room - written,
+      b === cuts.length - 1 ? sound.length - skip : out(cuts[b].first) - written));
+    writeSamples(samples, sound, skip, count, written);
+    written += count;
+  }
+  return acceptPcm(written) ? [] : null;
+}
+
+// Decodes the whole file at once, when what that takes fits kWholeDecodeBytes. Resolves as
+// takeInPieces.
+async function takeWhole(file, why, seconds) {
+  const { name } = file;
+  const most = kWholeDecodeBytes / kWholeBytesPerSecond();
+  if (seconds > most) {
+    const command = advice(name);
+    return [`${name} lasts ${text(core._web_length(seconds))}, longer than the ` +
+      `${text(core._web_length(most))} the page decodes at once from files other than WAV and ` +
+      `FLAC.${command ? ' This command makes it into a file the demo plays:' : ''}`,
+    ...(command ? [command] : [])];
+  }
   let decoded;
   try {
-    decoded = await decode(bytes);
+    decoded = await decode(await file.arrayBuffer());
   } catch {
-    // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
-    const command = advice(name);
-    const cannot = `${name} cannot be played: ${why}, and`;
-    if (!command) return [`${cannot} ${facts.noAudioDecoded}.`];
-    return [`${cannot} this browser cannot decode it. This command makes it into a file the ` +
-      'demo plays:', command];
+    return undecodable(name, why);
   }
   if (decoded.length > facts.maxSeconds * facts.sampleRate) {
     return [tooLongText(name, decoded.length / facts.sampleRate)];
   }
-  if (!acceptPcm(await toChannels(decoded))) return [noRoom];
+  const sound = await toChannels(decoded);
+  const samples = pcmRoom(sound.length);
+  if (!samples) return null;
+  writeSamples(samples, sound, 0, sound.length, 0);
+  return acceptPcm(sound.length) ? [] : null;
+}
+
+// Gives the file to the core as the music of the next run, if it can be had. Resolves with what
+// became of it: sentences, and a command where one helps.
+export async function takeFile(file) {
+  const { name } = file;
+  const noRoom = [`There is no room in this browser's memory for ${name}.`];
+  // Known before a byte is decoded, where the container tells.
+  const seconds = await musicSeconds(file).catch(() => null);
+  if (seconds > facts.maxSeconds) return [tooLongText(name, seconds)];
+  const asIs = await acceptWav(file);
+  if (asIs === null) return noRoom;
+  if (asIs) return [`${name} plays from the next start.`];
+  const why = text(core._web_describe_refused());
+  const pieces = await wavPieces(file) ?? await flacPieces(file);
+  const said = pieces ? await takeInPieces(file, why, pieces) : await takeWhole(file, why, seconds);
+  if (said === null) return noRoom;
+  if (said.length) return said;
   return [`${name} plays from the next start. The browser converted it, as it was not in the ` +
     `demo's own layout (${why}).`];
 }
