@@ -9,7 +9,11 @@ import { ascii, bytesAt, flacFrame, musicSeconds, musicStart } from './length.js
 
 const kPcmOk = 0;  // web_accept_pcm's verdict for accepted samples
 const kBytesPerMegabyte = 1e6;
-const kSliceBytes = 16 * 1024 * 1024;  // of a file read at once
+// A file is read through one window of this size, a read of kReadBytes at a time into one
+// reused buffer: each slice read whole would be new memory that lingers until the garbage
+// collector comes, which may be hundreds of megabytes later.
+const kWindowBytes = 4 * 1024 * 1024;
+const kReadBytes = 1024 * 1024;
 // A file is cut every this many seconds, at a frame boundary, and decoded this many cuts at a
 // time; resampled, each piece is decoded with a cut more on either side, whose sound is dropped,
 // so that the resampler has what comes before and after.
@@ -40,7 +44,46 @@ let handedOver = 0;  // how many files went to the core, each letting the previo
 // it again.
 export const handOvers = () => handedOver;
 
-// Hands the file to the loader, a slice at a time, when its header is one the loader may take;
+// Reads bytes [from, to) of the file in order, as successive windows of it: take(bytes, at,
+// done) is given what the window holds, which starts at byte `at` of the file, and resolves
+// with how many of them it is done with; the rest stay at the window's start for the next
+// call. `done`: no more bytes follow.
+async function readWindows(file, from, to, take) {
+  const window = new Uint8Array(kWindowBytes);
+  let filled = 0;
+  let at = from;
+  const shift = async (done) => {
+    const used = await take(window.subarray(0, filled), at, done);
+    if (!done && used === 0) throw new Error('a part of it is larger than the page reads at once');
+    window.copyWithin(0, used, filled);
+    filled -= used;
+    at += used;
+  };
+  const stream = file.slice(from, to).stream();
+  let byob = null;
+  try {
+    byob = stream.getReader({ mode: 'byob' });
+  } catch { /* not a byte stream: chunks as they come */ }
+  const reader = byob ?? stream.getReader();
+  let buffer = new ArrayBuffer(kReadBytes);
+  for (;;) {
+    if (filled === window.length) await shift(false);
+    const { value, done } = await (byob ? byob.read(new Uint8Array(buffer, 0,
+      Math.min(kReadBytes, window.length - filled))) : reader.read());
+    if (done) break;
+    if (byob) buffer = value.buffer;
+    for (let put = 0; put < value.length;) {
+      if (filled === window.length) await shift(false);
+      const n = Math.min(value.length - put, window.length - filled);
+      window.set(value.subarray(put, put + n), filled);
+      filled += n;
+      put += n;
+    }
+  }
+  await shift(true);
+}
+
+// Hands the file to the loader, read into the core, when its header is one the loader may take;
 // true when it took the file as it is, null when the core has no room. The user's previous
 // music is let go either way.
 async function acceptWav(file) {
@@ -50,10 +93,10 @@ async function acceptWav(file) {
   if (core._web_check_head(file.size) !== kWavOk) return false;
   const pointer = core._web_stage(file.size, 0);
   if (!pointer) return null;
-  for (let at = 0; at < file.size; at += kSliceBytes) {
-    const slice = await file.slice(at, at + kSliceBytes).arrayBuffer();
-    core.HEAPU8.set(new Uint8Array(slice), pointer + at);
-  }
+  await readWindows(file, 0, file.size, (bytes, at) => {
+    core.HEAPU8.set(bytes, pointer + at);
+    return bytes.length;
+  });
   return core._web_accept_wav() === kWavOk;
 }
 
@@ -136,11 +179,38 @@ async function wavPieces(file) {
         header.setUint32(12 + fmtChunk.length + 4, part.size, true);
         return new Blob([header, part]).arrayBuffer();
       };
-      return { rate, cuts, wrap };
+      const channels = head.getUint16(fmt + 10, true);
+      const plain = tag === 1 && head.getUint16(fmt + 22, true) === 16 &&
+        rate === facts.sampleRate && channels <= facts.channels && align === 2 * channels;
+      const data = at + 8;
+      return { rate, cuts, wrap,
+        direct: plain ? (samples, room) => copyPcm(file, data, data + frames * align, channels,
+          samples, room) : null };
     }
     at += 8 + size + (size & 1);
   }
   return null;
+}
+
+// 16-bit PCM at the demo's rate, mono or stereo, copied into the room at `samples` as it is,
+// mono on both sides. Resolves with the frames copied.
+async function copyPcm(file, from, to, channels, samples, room) {
+  const width = facts.channels;
+  let written = 0;
+  await readWindows(file, from, to, (bytes) => {
+    const frames = Math.min(Math.floor(bytes.length / (2 * channels)), room - written);
+    const pcm = new Int16Array(bytes.buffer, bytes.byteOffset, frames * channels);
+    const out = new Int16Array(core.HEAPU8.buffer,
+      samples + written * width * Int16Array.BYTES_PER_ELEMENT, frames * width);
+    if (channels === width) {
+      out.set(pcm);
+    } else {
+      for (let i = 0; i < frames; ++i) out.fill(pcm[i], i * width, (i + 1) * width);
+    }
+    written += frames;
+    return written === room ? bytes.length : frames * 2 * channels;  // the rest: too long
+  });
+  return written;
 }
 
 // A FLAC file cut before frames, found by their headers (each numbered on from the one before),
@@ -169,12 +239,10 @@ async function flacPieces(file) {
   const cuts = [];
   const starts = [];  // where each frame starts
   let next = null;  // the number of the frame's first sample that follows the last one found
-  const kScan = kSliceBytes;
   const kLongestHeader = 16;
-  for (let at = audio; at < file.size; at += kScan) {
-    const view = await bytesAt(file, at, at + kScan + kLongestHeader);
-    const bytes = new Uint8Array(view.buffer);
-    const end = Math.min(kScan, bytes.length);
+  await readWindows(file, audio, file.size, (bytes, at, done) => {
+    const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.length);
+    const end = done ? bytes.length : bytes.length - kLongestHeader;
     for (let i = bytes.indexOf(0xFF); i >= 0 && i < end; i = bytes.indexOf(0xFF, i + 1)) {
       const frame = flacFrame(view, i, fixedBlock);
       if (!frame || (next !== null && frame.first !== next)) continue;
@@ -184,7 +252,8 @@ async function flacPieces(file) {
       starts.push(at + i);
       next = frame.first + frame.samples;
     }
-  }
+    return Math.max(end, 0);
+  });
   if (!cuts.length) return null;
   cuts.push({ byte: file.size, first: next });
   starts.push(file.size);
@@ -236,18 +305,17 @@ async function flacByFrames(file, { header, starts, rate, channels }, samples, r
     error: (error) => { failure = error; },
   });
   decoder.configure(config);
-  for (let f = 0; f + 1 < starts.length && !failure;) {
-    const from = starts[f];
-    const slice = new Uint8Array(await file.slice(from, from + kSliceBytes).arrayBuffer());
-    let g = f;
-    for (; g + 1 < starts.length && starts[g + 1] - from <= slice.length; ++g) {
-      decoder.decode(new EncodedAudioChunk({ type: 'key', timestamp: g,
-        data: slice.subarray(starts[g] - from, starts[g + 1] - from) }));
+  let f = 0;  // the next frame to decode
+  await readWindows(file, starts[0], file.size, async (bytes, at) => {
+    const first = f;
+    for (; f + 1 < starts.length && starts[f + 1] - at <= bytes.length && !failure; ++f) {
+      decoder.decode(new EncodedAudioChunk({ type: 'key', timestamp: f,
+        data: bytes.subarray(starts[f] - at, starts[f + 1] - at) }));
     }
-    if (g === f) throw new Error('a FLAC frame in it is larger than any should be');
-    f = g;
     await decoder.flush().catch(() => {});
-  }
+    if (failure) return bytes.length;
+    return f > first ? starts[f] - at : 0;
+  });
   if (decoder.state !== 'closed') decoder.close();
   if (failure) throw new Error(`the browser could not decode it (${failure.message})`);
   return written;
