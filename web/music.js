@@ -24,7 +24,8 @@ const kHeadBytes = 64 * 1024;  // where a WAV file's fmt and data chunk headers 
 // samples, stereo. It sets the longest music taken from files that cannot be cut.
 const kWholeDecodeBytes = 500e6;
 const kWholeBytesPerSecond = () =>
-  facts.sampleRate * facts.channels * (Float32Array.BYTES_PER_ELEMENT + Int16Array.BYTES_PER_ELEMENT);
+  facts.sampleRate * facts.channels *
+  (Float32Array.BYTES_PER_ELEMENT + Int16Array.BYTES_PER_ELEMENT);
 
 // Whether a file is larger than the longest music the page takes would be as a WAV in the
 // demo's layout: such files are refused before a byte is read.
@@ -128,8 +129,8 @@ function pcmRoom(frames) {
 // room at `samples`; frames the sound lacks are silence.
 function writeSamples(samples, sound, from, count, at) {
   const { channels } = facts;
-  const out = new Int16Array(core.HEAPU8.buffer, samples + at * channels * Int16Array.BYTES_PER_ELEMENT,
-     count * channels);
+  const out = new Int16Array(core.HEAPU8.buffer,
+    samples + at * channels * Int16Array.BYTES_PER_ELEMENT, count * channels);
   const have = Math.max(0, Math.min(count, sound.length - from));
   for (let c = 0; c < channels; ++c) {
     const data = sound.getChannelData(c).subarray(from, from + have);
@@ -166,7 +167,9 @@ async function wavPieces(file) {
         align);
       if (frames === 0) return null;
       const cuts = [];
-      for (let f = 0; f < frames; f += kCutSeconds * rate) cuts.push({ byte: at + 8 + f * align, first: f });
+      for (let f = 0; f < frames; f += kCutSeconds * rate) {
+        cuts.push({ byte: at + 8 + f * align, first: f });
+      }
       cuts.push({ byte: at + 8 + frames * align, first: frames });
       const fmtSize = head.getUint32(fmt + 4, true);
       const fmtChunk = new Uint8Array(head.buffer.slice(fmt, fmt + 8 + fmtSize + (fmtSize & 1)));
@@ -258,15 +261,18 @@ async function flacPieces(file) {
   cuts.push({ byte: file.size, first: next });
   starts.push(file.size);
   const channels = ((info.getUint8(20) >> 1) & 7) + 1;
+  const bits = (((info.getUint8(20) & 1) << 4) | (info.getUint8(21) >> 4)) + 1;
   return { rate, cuts, wrap: (part) => new Blob([header, part]).arrayBuffer(),
-    direct: (samples, room) => flacByFrames(file, { header, starts, rate, channels }, samples, room) };
+    direct: (samples, room) =>
+      flacByFrames(file, { header, starts, rate, channels, bits }, samples, room) };
 }
 
 // FLAC at the demo's rate decoded by WebCodecs a frame at a time, each decoded frame written into
 // the core and let go at once: decodeAudioData's floats linger until the garbage collector
 // comes, hundreds of megabytes of them. 16-bit sound is copied as it is. Resolves with the
 // frames written, or null where the browser has no such decoder.
-async function flacByFrames(file, { header, starts, rate, channels }, samples, room) {
+async function flacByFrames(file, stream, samples, room) {
+  const { header, starts, rate, channels, bits } = stream;
   const config = { codec: 'flac', sampleRate: rate, numberOfChannels: channels,
     description: header };
   if (rate !== facts.sampleRate || channels > facts.channels || !window.AudioDecoder ||
@@ -276,6 +282,10 @@ async function flacByFrames(file, { header, starts, rate, channels }, samples, r
   let failure = null;
   let plane = new Float32Array(0);
   let whole = new Int16Array(0);
+  // 16-bit sound a decoder gave as floats comes back as it was (its samples over 32,768, as
+  // Firefox's decoders give them); deeper sound is rounded as decodeAudioData's.
+  const toFixed = bits === 16 ? (x) => Math.max(-facts.sampleSpan,
+    Math.min(facts.fullScale, Math.round(x * facts.sampleSpan))) : toSample;
   const decoder = new AudioDecoder({
     output: (data) => {
       const count = Math.min(data.numberOfFrames, room - written);
@@ -290,13 +300,12 @@ async function flacByFrames(file, { header, starts, rate, channels }, samples, r
           }
           data.copyTo(whole, { planeIndex: planar ? planeIndex : 0 });
           const step = planar ? 1 : channels;
-          for (let i = 0, o = c, at = planar ? 0 : planeIndex; i < count; ++i, o += width, at += step) {
-            out[o] = whole[at];
-          }
+          let at = planar ? 0 : planeIndex;
+          for (let i = 0, o = c; i < count; ++i, o += width, at += step) out[o] = whole[at];
         } else {
           if (plane.length < data.numberOfFrames) plane = new Float32Array(data.numberOfFrames);
           data.copyTo(plane, { planeIndex, format: 'f32-planar' });
-          for (let i = 0, o = c; i < count; ++i, o += width) out[o] = toSample(plane[i]);
+          for (let i = 0, o = c; i < count; ++i, o += width) out[o] = toFixed(plane[i]);
         }
       }
       written += count;
@@ -335,10 +344,9 @@ function advice(name) {
   return pointer ? text(core._web_advice(pointer)) : '';
 }
 
-// What to say of a file the browser cannot decode; why: why the loader refused it.
-function undecodable(name, why) {
-  // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
-  const command = advice(name);
+// What to say of a file the browser cannot decode: `refused` is why the loader refused it and
+// the command that converts it.
+function undecodable(name, { why, command }) {
   const cannot = `${name} cannot be played: ${why}, and`;
   if (!command) return [`${cannot} ${facts.noAudioDecoded}.`];
   return [`${cannot} this browser cannot decode it. This command makes it into a file the ` +
@@ -347,9 +355,11 @@ function undecodable(name, why) {
 
 // Decodes the file a piece at a time into the core's room for it: `cuts` are where it may be
 // cut ({ byte, first: the first sample frame after }), the last at its end; wrap(part) makes
-// the bytes of a run of them into a file the browser decodes. Resolves with what to say, or
-// null once the core has the samples.
-async function takeInPieces(file, why, { rate, cuts, wrap, direct }) {
+// the bytes of a run of them into a file the browser decodes; direct(samples, room), where
+// given, decodes all of it into the room its own way, resolving with the frames written, or
+// null where it cannot. `refused`: as undecodable's. Resolves with what to say ([] once the core
+// has the samples), or null when the core has no room.
+async function takeInPieces(file, refused, { rate, cuts, wrap, direct }) {
   const { name } = file;
   const total = cuts.at(-1).first;
   if (total > facts.maxSeconds * rate) return [tooLongText(name, total / rate)];
@@ -370,9 +380,10 @@ async function takeInPieces(file, why, { rate, cuts, wrap, direct }) {
     const to = Math.min(cuts.length - 1, b + margin);
     let sound;
     try {
-      sound = await toChannels(await decode(await wrap(file.slice(cuts[from].byte, cuts[to].byte))));
+      const part = await wrap(file.slice(cuts[from].byte, cuts[to].byte));
+      sound = await toChannels(await decode(part));
     } catch {
-      if (a === 0) return undecodable(name, why);
+      if (a === 0) return undecodable(name, refused);
       throw new Error(`the browser could not decode its part after ${text(core._web_length(
         cuts[a].first / rate))}`);
     }
@@ -389,11 +400,11 @@ async function takeInPieces(file, why, { rate, cuts, wrap, direct }) {
 
 // Decodes the whole file at once, when what that takes fits kWholeDecodeBytes. Resolves as
 // takeInPieces.
-async function takeWhole(file, why, seconds) {
+async function takeWhole(file, refused, seconds) {
   const { name } = file;
   const most = kWholeDecodeBytes / kWholeBytesPerSecond();
   if (seconds > most) {
-    const command = advice(name);
+    const { command } = refused;
     return [`${name} lasts ${text(core._web_length(seconds))}, longer than the ` +
       `${text(core._web_length(most))} the page decodes at once from files other than WAV and ` +
       `FLAC.${command ? ' This command makes it into a file the demo plays:' : ''}`,
@@ -403,7 +414,7 @@ async function takeWhole(file, why, seconds) {
   try {
     decoded = await decode(await file.arrayBuffer());
   } catch {
-    return undecodable(name, why);
+    return undecodable(name, refused);
   }
   if (decoded.length > facts.maxSeconds * facts.sampleRate) {
     return [tooLongText(name, decoded.length / facts.sampleRate)];
@@ -427,8 +438,12 @@ export async function takeFile(file) {
   if (asIs === null) return noRoom;
   if (asIs) return [`${name} plays from the next start.`];
   const why = text(core._web_describe_refused());
+  // ffmpeg's advice only for what starts as sound does: a picture or a text has none in it.
+  // Asked now, while the core has the refused file's first bytes.
+  const refused = { why, command: advice(name) };
   const pieces = await wavPieces(file) ?? await flacPieces(file);
-  const said = pieces ? await takeInPieces(file, why, pieces) : await takeWhole(file, why, seconds);
+  const said = pieces ? await takeInPieces(file, refused, pieces)
+    : await takeWhole(file, refused, seconds);
   if (said === null) return noRoom;
   if (said.length) return said;
   return [`${name} plays from the next start. The browser converted it, as it was not in the ` +

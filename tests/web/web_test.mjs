@@ -18,7 +18,8 @@
 //   node web_test.mjs SITE_DIR NATIVE_BUILD_DIR NODE_MODULES_DIR
 import { execFileSync, spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { copyFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { copyFileSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync }
+  from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
@@ -80,7 +81,13 @@ writeFileSync(files.longPiped, execFileSync('ffmpeg', ['-v', 'error', ...sevenHo
   'pipe:1'], { maxBuffer: 1 << 26 }));
 files.longWav = make('ffmpeg', 'long.wav', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
   '-t', '3660', '-c:a', 'pcm_u8');
+// The tone as FLAC, and 59 minutes of silent FLAC: decoded whole, the browser's floats would
+// take 1.3 GB, and as many again to play them.
+files.flac = make('ffmpeg', 'tone.flac', '-i', files.tone);
+files.hour = make('ffmpeg', 'hour.flac', '-f', 'lavfi', '-i', 'anullsrc=r=44100:cl=stereo',
+  '-t', '3540');
 const toneSamples = sha256(readFileSync(files.tone).subarray(44));
+const kMemoryLimit = 1e9;  // bytes resident in a page's process
 
 // ---- The native oracle and the server.
 
@@ -407,7 +414,33 @@ async function checkRefusals(page) {
   assert.ok(text.includes(`up to ${maxLength} long`), `the limit is not named: ${text}`);
 }
 
-// Music of other kinds plays, converted; a WAV in the layout plays as it is, sample for sample.
+// The highest peak resident memory of the browser's page processes (Chromium's renderers,
+// Firefox's content processes), in bytes.
+function pagePeakBytes(browser) {
+  const children = new Map();
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      const parent = /PPid:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1];
+      children.set(parent, [...(children.get(parent) ?? []), pid]);
+    } catch { /* gone meanwhile */ }
+  }
+  let peak = 0;
+  for (const todo = [String(browser.process().pid)]; todo.length;) {
+    const pid = todo.pop();
+    todo.push(...(children.get(pid) ?? []));
+    try {
+      if (!/--type=renderer|-contentproc/.test(readFileSync(`/proc/${pid}/cmdline`, 'utf8'))) {
+        continue;
+      }
+      const kib = /VmHWM:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1];
+      peak = Math.max(peak, kib * 1024);
+    } catch { /* gone meanwhile */ }
+  }
+  return peak;
+}
+
+// Music of other kinds plays, converted; a WAV in the layout plays as it is, sample for sample,
+// and so does 16-bit FLAC; 59 minutes of FLAC are taken and play within the memory bound.
 async function checkMusic(page, figures) {
   const music = () => page.evaluate(() => window.starglobe.digests()).then((d) => d.music);
   let text = await give(page, files.tone);
@@ -416,6 +449,21 @@ async function checkMusic(page, figures) {
   text = await give(page, files.listed);
   assert.match(text, /The browser converted it, .*\(a LIST chunk sits between fmt and data/, text);
   assert.equal(await music(), toneSamples, 'the converted WAV lost its samples');
+  text = await give(page, files.flac);
+  assert.equal(await music(), toneSamples, `the FLAC lost its samples: ${text}`);
+
+  const hourBegin = Date.now();
+  text = await give(page, files.hour);
+  assert.match(text, /^hour\.flac plays from the next start\./, text);
+  const passes = await page.evaluate(() => window.starglobe.passes);
+  await page.click('#screen');
+  await page.waitForFunction((p) => window.starglobe.passes > p + 10, {}, passes);
+  await page.keyboard.press('Escape');
+  await state(page, 'ready');
+  const peak = pagePeakBytes(page.browser());
+  figures.push(`59 minutes of FLAC taken and played in ${Date.now() - hourBegin} ms, page's peak ` +
+    `resident memory ${Math.round(peak / 1e6)} MB`);
+  assert.ok(peak < kMemoryLimit, `a page held ${peak} bytes`);
 
   for (const file of [files.mp3, files.ogg]) {
     text = await give(page, file);
