@@ -264,7 +264,7 @@ async function flacPieces(file) {
   const bits = (((info.getUint8(20) & 1) << 4) | (info.getUint8(21) >> 4)) + 1;
   return { rate, cuts, wrap: (part) => new Blob([header, part]).arrayBuffer(),
     direct: (samples, room) =>
-      flacByFrames(file, { header, starts, rate, channels, bits }, samples, room) };
+      flacByFrames(file, { header, starts, rate, channels, bits, fixedBlock }, samples, room) };
 }
 
 // FLAC at the demo's rate decoded by WebCodecs a frame at a time, each decoded frame written into
@@ -272,7 +272,7 @@ async function flacPieces(file) {
 // comes, hundreds of megabytes of them. 16-bit sound is copied as it is. Resolves with the
 // frames written, or null where the browser has no such decoder.
 async function flacByFrames(file, stream, samples, room) {
-  const { header, starts, rate, channels, bits } = stream;
+  const { header, starts, rate, channels, bits, fixedBlock } = stream;
   const config = { codec: 'flac', sampleRate: rate, numberOfChannels: channels,
     description: header };
   if (rate !== facts.sampleRate || channels > facts.channels || !window.AudioDecoder ||
@@ -314,12 +314,15 @@ async function flacByFrames(file, stream, samples, room) {
     error: (error) => { failure = error; },
   });
   decoder.configure(config);
+  // Decoded sound waits for this page to take it: a cut's worth of frames at a time.
+  const batch = Math.ceil(kCutSeconds * rate / Math.max(fixedBlock, 1));
   let f = 0;  // the next frame to decode
   await readWindows(file, starts[0], file.size, async (bytes, at) => {
     const first = f;
     for (; f + 1 < starts.length && starts[f + 1] - at <= bytes.length && !failure; ++f) {
       decoder.decode(new EncodedAudioChunk({ type: 'key', timestamp: f,
         data: bytes.subarray(starts[f] - at, starts[f + 1] - at) }));
+      if ((f + 1) % batch === 0) await decoder.flush().catch(() => {});
     }
     await decoder.flush().catch(() => {});
     if (failure) return bytes.length;

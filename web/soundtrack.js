@@ -17,7 +17,7 @@ export const soundtrack = { source: '', frames: 0, whole: false };
 
 let expected = null;  // { sha256, bytes } from soundtrack.json
 let coreOpen = null;  // the promise of the core, which the bytes go into
-let goOn = null;      // the promise after which more than the first piece is taken
+let goOn = null;      // the promise after which more than the first second is taken
 let wav = 0;          // where the file sits in the core's memory, once its header came in
 let filled = 0;       // bytes of it in
 
@@ -91,7 +91,7 @@ async function pour(reader, onMore, onFirst) {
 }
 
 // Brings the soundtrack in, into the core once `opened` (its promise) resolves; onMore() hears
-// of each run of samples that comes in. Resolves once the first piece is in; the rest is taken
+// of each run of samples that comes in. Resolves once its first second is in; the rest is taken
 // once `then` resolves too (the page has its pictures by then, which the reading would slow),
 // and the returned promise `rest` settles once it is whole.
 export async function openSoundtrack(opened, then, onMore) {
