@@ -4,8 +4,9 @@
 // gentle) equal the native renderer's, the synthesized soundtrack and decoded pictures are the
 // native build's bytes, the Gentle switch follows the reduced-motion setting and is
 // remembered, keys in the controls start nothing, the live page plays and stops on Escape,
-// music of any kind the browser decodes plays (a WAV in the demo's layout sample for sample),
-// also when chosen during a run, what is not music is refused with a plain message and no
+// music of any kind the browser decodes plays (a WAV in the demo's layout and 16-bit FLAC
+// sample for sample; 59 minutes of FLAC with the page's process under 1 GB resident), also when
+// chosen during a run, what is not music is refused with a plain message and no
 // ffmpeg advice, a file over the size limit is refused unread and one too long refused before
 // it is decoded, listening is refused plainly where it is not allowed and otherwise follows
 // what the microphone hears and stops on Escape, all within the weight bound and without a
@@ -81,6 +82,8 @@ writeFileSync(files.longPiped, execFileSync('ffmpeg', ['-v', 'error', ...sevenHo
   'pipe:1'], { maxBuffer: 1 << 26 }));
 files.longWav = make('ffmpeg', 'long.wav', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
   '-t', '3660', '-c:a', 'pcm_u8');
+files.longOgg = make('ffmpeg', 'long.ogg', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
+  '-t', '1200', '-c:a', 'libvorbis');
 // The tone as FLAC, and 59 minutes of silent FLAC: decoded whole, the browser's floats would
 // take 1.3 GB, and as many again to play them.
 files.flac = make('ffmpeg', 'tone.flac', '-i', files.tone);
@@ -385,6 +388,10 @@ async function checkRefusals(page) {
     assert.equal(text,
       `${basename(file)} lasts ${length}, longer than the hour the page takes.`);
   }
+  // From a kind the browser decodes only whole, music longer than the page's budget allows.
+  text = await give(page, files.longOgg);
+  assert.match(text, new RegExp('^long\\.ogg lasts 20 minutes, longer than the \\d+ minutes ' +
+    'the page decodes at once .*ffmpeg -i long\\.ogg '), text);
   await page.evaluate(() => { BaseAudioContext.prototype.decodeAudioData = window.decode; });
 
   // One byte over the limit, made of one megabyte over and over (nothing is copied); reading
