@@ -22,7 +22,7 @@ const kCutsPerPiece = 3;
 const kHeadBytes = 64 * 1024;  // where a WAV file's fmt and data chunk headers are looked for
 // The memory a whole decode may take: the browser's 32-bit floats of it and the core's 16-bit
 // samples, stereo. It sets the longest music taken from files that cannot be cut.
-const kWholeDecodeBytes = 500e6;
+const kWholeDecodeBytes = 400e6;
 const kWholeBytesPerSecond = () =>
   facts.sampleRate * facts.channels *
   (Float32Array.BYTES_PER_ELEMENT + Int16Array.BYTES_PER_ELEMENT);
