@@ -18,15 +18,15 @@ const kId3HeaderBytes = 10;
 const kId3v1Bytes = 128;
 const kOpusGranuleRate = 48000;
 
-async function bytesAt(file, begin, end) {
+export async function bytesAt(file, begin, end) {
   return new DataView(await file.slice(begin, Math.min(end, file.size)).arrayBuffer());
 }
 
-const ascii = (view, at, length) => (at + length > view.byteLength ? '' :
+export const ascii = (view, at, length) => (at + length > view.byteLength ? '' :
   String.fromCharCode(...new Uint8Array(view.buffer, view.byteOffset + at, length)));
 
 // Where the music starts: after an ID3v2 tag (its size is stored 7 bits a byte).
-async function musicStart(file) {
+export async function musicStart(file) {
   const head = await bytesAt(file, 0, kId3HeaderBytes);
   if (ascii(head, 0, 3) !== 'ID3' || head.byteLength < kId3HeaderBytes) return 0;
   let size = 0;
@@ -64,7 +64,7 @@ function crc8(view, at, length) {
 
 // The FLAC frame header at `at` (checked by its CRC-8): the first sample it holds and how many,
 // or null. `fixedBlock`: the stream's block size, by which a frame's number counts.
-function flacFrame(view, at, fixedBlock) {
+export function flacFrame(view, at, fixedBlock) {
   if (at + 5 > view.byteLength || view.getUint8(at) !== 0xFF) return null;
   const variable = view.getUint8(at + 1) === 0xF9;
   const blockCode = view.getUint8(at + 2) >> 4;

@@ -12,7 +12,7 @@
 // "card" (the end card after the music), "listening" or "captured"; passes counts the passes
 // run since the page opened; gentle tells whether the Gentle switch is on; facts are the core's
 // numbers; readyMs is when the start screen first came, in ms since the page was opened;
-// soundtrack tells where the built-in soundtrack comes from ("kept" or "made"), its pieces so
+// soundtrack tells where the built-in soundtrack comes from ("kept" or "made"), its frames so
 // far, and whether it is whole; kept settles once what the next visit reads back is kept;
 // clickToFirstFrameMs, once a run has started, is the time from the gesture to its first frame
 // on the canvas (painted at the next screen refresh); digests() gives the SHA-256 of the
@@ -29,6 +29,10 @@ import { openSoundtrack, soundtrack } from './soundtrack.js';
 const kPassBudgetMs = 12;
 const kGentleKey = 'starglobe.gentle';  // localStorage: "1" or "0", the switch's last setting
 const kPicturesSlot = 'pictures';  // where the pictures are kept decoded for later (kept.js)
+// The sound plays as AudioBuffers of this many seconds, made from the core's 16-bit samples
+// while it plays and scheduled this far ahead: Web Audio's floats would take 1.3 GB for an hour.
+const kPieceSeconds = 5;
+const kAheadSeconds = 15;
 
 const status = { state: 'loading', passes: 0, soundtrack };
 window.starglobe = status;
@@ -42,8 +46,9 @@ const listenButton = document.getElementById('listen');
 const listenTabButton = document.getElementById('listen-tab');
 Object.defineProperty(status, 'gentle', { enumerable: true, get: () => gentleSwitch.checked });
 
-let music = null;      // the soundtrack the next run plays, as { frame, buffer: AudioBuffer }
-                       // pieces in order, more to come for the built-in one (null: no samples)
+let music = null;      // the soundtrack the next run plays: { samples: where its 16-bit samples
+                       // are in the core, frames(): how many are in (the built-in one comes
+                       // as it is made) } (null: no samples)
 let trackMs = 0;       // its length: the run plays while the clock is below it
 let audio = null;      // AudioContext for playing and listening, made on a gesture
 let run = null;        // the run in progress: its sound and its clock
@@ -73,24 +78,15 @@ function show(pointer) {
 }
 
 // The soundtrack's samples as Web Audio plays them: the very samples the analyzer reads. The
-// built-in one comes in pieces as they are made (soundtrack.js).
+// built-in one comes in as it is made (soundtrack.js).
 function takeTrack() {
-  const { sampleRate, channels, msPerSecond, sampleSpan, wavHeaderBytes } = facts;
   const frames = core._web_track_frames();
-  trackMs = frames * msPerSecond / sampleRate;
+  const samples = core._web_track_samples();
+  trackMs = frames * facts.msPerSecond / facts.sampleRate;
   music = null;
   if (frames === 0) return;
-  if (core._web_track_samples() === core._web_built_in_wav() + wavHeaderBytes) {
-    music = soundtrack.pieces;
-    return;
-  }
-  const buffer = new AudioBuffer({ numberOfChannels: channels, length: frames, sampleRate });
-  const samples = new Int16Array(core.HEAPU8.buffer, core._web_track_samples(), frames * channels);
-  for (let c = 0; c < channels; ++c) {
-    const out = buffer.getChannelData(c);
-    for (let i = 0; i < frames; ++i) out[i] = samples[channels * i + c] / sampleSpan;
-  }
-  music = [{ frame: 0, buffer }];
+  const builtIn = samples === core._web_built_in_wav() + facts.wavHeaderBytes;
+  music = { samples, frames: builtIn ? () => soundtrack.frames : () => frames };
 }
 
 async function sha256(pointer, size) {
@@ -269,7 +265,7 @@ function elapsedMs() {
 function start(gestureMs) {
   if (status.state !== 'ready' || taking) return;
   fullScreen();
-  run = { sources: null, music, startFrame: 0, contextStart: 0, origin: gestureMs,
+  run = { sources: null, music, next: 0, startFrame: 0, contextStart: 0, origin: gestureMs,
           anchored: false, lastMs: 0, gestureMs, painted: false };
   core._web_start(status.gentle ? 1 : 0);
   prompt.textContent = '';
@@ -288,26 +284,42 @@ function startSound(thisRun) {
   // On a whole sample frame of the context's clock, so that every piece starts on one too.
   run.startFrame = Math.round(audio.currentTime * facts.sampleRate);
   run.contextStart = run.startFrame / facts.sampleRate;
-  run.sources = [];
+  run.sources = new Set();
   scheduleMusic();
   // Until the sound is heard: from now, plus the delay to the speakers the context reports.
   run.origin = performance.now() +
     (audio.outputLatency || audio.baseLatency || 0) * facts.msPerSecond;
 }
 
-// Schedules the pieces of the run's music that are in and not yet scheduled, each to start on
-// the sample frame after the one before ends: they play as one sound. A piece in after its
-// moment (the synthesizer outrun) plays from where the clock is.
+// Schedules the run's music up to kAheadSeconds past the context's clock, as far as it is in, a
+// piece at a time, each to start on the sample frame after the one before ends: they play as
+// one sound. Runs again as each piece ends and as more of the built-in soundtrack comes. A
+// piece in after its moment (the synthesizer outrun) plays from where the clock is.
 function scheduleMusic() {
   if (!run?.sources) return;
-  while (run.sources.length < run.music.length) {
-    const { frame, buffer } = run.music[run.sources.length];
+  const { channels, sampleRate, sampleSpan } = facts;
+  for (;;) {
+    const when = (run.startFrame + run.next) / sampleRate;
+    const frames = Math.min(kPieceSeconds * sampleRate, run.music.frames() - run.next);
+    if (frames <= 0 || when - audio.currentTime >= kAheadSeconds) return;
+    const buffer = new AudioBuffer({ numberOfChannels: channels, length: frames, sampleRate });
+    const samples = new Int16Array(core.HEAPU8.buffer,
+      run.music.samples + run.next * channels * Int16Array.BYTES_PER_ELEMENT, frames * channels);
+    for (let c = 0; c < channels; ++c) {
+      const out = buffer.getChannelData(c);
+      for (let i = 0; i < frames; ++i) out[i] = samples[channels * i + c] / sampleSpan;
+    }
     const source = new AudioBufferSourceNode(audio, { buffer });
     source.connect(audio.destination);
-    const when = (run.startFrame + frame) / facts.sampleRate;
     const late = Math.max(0, audio.currentTime - when);
     source.start(when + late, late);
-    run.sources.push(source);
+    const { sources } = run;
+    sources.add(source);
+    source.onended = () => {
+      sources.delete(source);
+      scheduleMusic();
+    };
+    run.next += frames;
   }
 }
 
@@ -326,6 +338,7 @@ function play() {
     const ms = elapsedMs();
     return ms < trackMs && (core._web_pass(ms), true);
   });
+  scheduleMusic();
   if (passes > 0) {
     show(core._web_frame_rgba());
     if (!run.painted) {

@@ -1,69 +1,45 @@
 // The built-in soundtrack, "Tessaloon", as it comes in: read back where an earlier visit kept
 // it (kept.js), or else made from its score by the synthesizer in a worker
 // (synth_worker.js), a slice at a time. Its bytes go straight into the core's WAV file as they
-// arrive, so the analyzer has them, and every few seconds of them become an AudioBuffer that the
-// page schedules after the one before. Once whole, the file is held against its SHA-256, which
+// arrive, so the analyzer has them, and the page plays them from there as they come, as it
+// plays any music (page.js). Once whole, the file is held against its SHA-256, which
 // the build computed (soundtrack.json): made here, it is then kept; read back and wrong, it is
 // thrown away and made again.
 import { core, facts, kWavOk } from './core.js';
 import { forget, keep, readKept } from './kept.js';
 
 const kSlot = 'soundtrack';  // where it is kept
-const kFirstPieceSeconds = 1;  // the page offers to play once it has this much
-const kPieceSeconds = 5;       // then an AudioBuffer every five seconds of sound
+const kFirstSeconds = 1;  // the page offers to play once it has this much
 
-// What has come in: source is "kept" or "made"; pieces are { frame, buffer } in order; whole
-// turns true once every byte is in and checked.
-export const soundtrack = { source: '', pieces: [], whole: false };
+// What has come in: source is "kept" or "made"; frames, how many sample frames are in so far;
+// whole turns true once every byte is in and checked.
+export const soundtrack = { source: '', frames: 0, whole: false };
 
 let expected = null;  // { sha256, bytes } from soundtrack.json
 let coreOpen = null;  // the promise of the core, which the bytes go into
-let goOn = null;      // the promise after which more than the first piece is taken
+let goOn = null;      // the promise after which more than the first second is taken
 let wav = 0;          // where the file sits in the core's memory, once its header came in
 let filled = 0;       // bytes of it in
-let pieceStart = 0;   // bytes before the next piece's first sample
 
 function toHex(digest) {
   return Array.from(new Uint8Array(digest), (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
-// Turns the samples from pieceStart to `end` (bytes) into the next piece.
-function cutPiece(end, onPiece) {
-  const { channels, sampleRate, sampleSpan } = facts;
-  const frameBytes = channels * Int16Array.BYTES_PER_ELEMENT;
-  const first = (pieceStart - facts.wavHeaderBytes) / frameBytes;
-  const frames = (end - pieceStart) / frameBytes;
-  const samples = new Int16Array(core.HEAPU8.buffer, wav + pieceStart, frames * channels);
-  const buffer = new AudioBuffer({ numberOfChannels: channels, length: frames, sampleRate });
-  for (let c = 0; c < channels; ++c) {
-    const out = buffer.getChannelData(c);
-    for (let i = 0; i < frames; ++i) out[i] = samples[channels * i + c] / sampleSpan;
-  }
-  pieceStart = end;
-  const piece = { frame: first, buffer };
-  soundtrack.pieces.push(piece);
-  onPiece(piece);
-}
-
 // Takes the next bytes of the file. The first ones hold its header: the core takes the file then,
 // as it will be, and has the rest written into it in place.
-function take(bytes, onPiece) {
+function take(bytes) {
   if (!wav) {
     const pointer = core._web_stage(expected.bytes, 0);
     if (!pointer) throw new Error('there is no room in memory for the soundtrack');
     core.HEAPU8.set(bytes, pointer);
     if (core._web_accept_built_in() !== kWavOk) throw new Error('the soundtrack was refused');
     wav = core._web_built_in_wav();
-    pieceStart = facts.wavHeaderBytes;
   } else {
     core.HEAPU8.set(bytes, wav + filled);
   }
   filled += bytes.length;
   const frameBytes = facts.channels * Int16Array.BYTES_PER_ELEMENT;
-  const pieceBytes = () => frameBytes * facts.sampleRate *
-    (soundtrack.pieces.length === 0 ? kFirstPieceSeconds : kPieceSeconds);
-  while (filled - pieceStart >= pieceBytes()) cutPiece(pieceStart + pieceBytes(), onPiece);
-  if (filled === expected.bytes && pieceStart < filled) cutPiece(filled, onPiece);
+  soundtrack.frames = Math.max(0, Math.floor((filled - facts.wavHeaderBytes) / frameBytes));
 }
 
 const keptName = ({ sha256 }) => `tessaloon-${sha256}.wav`;  // of soundtrack.json
@@ -94,17 +70,17 @@ function makeHere() {
   }).getReader();
 }
 
-async function pour(reader, onPiece, onFirst) {
+async function pour(reader, onMore, onFirst) {
   await coreOpen;
   filled = 0;
-  pieceStart = wav ? facts.wavHeaderBytes : 0;
-  soundtrack.pieces.length = 0;
+  soundtrack.frames = 0;
   for (;;) {
     const { value, done } = await reader.read();
     if (done) break;
     if (filled + value.length > expected.bytes) throw new Error('the soundtrack is too long');
-    take(value, onPiece);
-    if (soundtrack.pieces.length > 0) {
+    take(value);
+    onMore();
+    if (soundtrack.frames >= kFirstSeconds * facts.sampleRate || filled === expected.bytes) {
       onFirst();
       await goOn;
     }
@@ -114,11 +90,11 @@ async function pour(reader, onPiece, onFirst) {
   return toHex(await crypto.subtle.digest('SHA-256', bytes)) === expected.sha256;
 }
 
-// Brings the soundtrack in, into the core once `opened` (its promise) resolves; onPiece(piece)
-// hears of each piece as it is cut. Resolves once the first piece is in; the rest is taken
+// Brings the soundtrack in, into the core once `opened` (its promise) resolves; onMore() hears
+// of each run of samples that comes in. Resolves once its first second is in; the rest is taken
 // once `then` resolves too (the page has its pictures by then, which the reading would slow),
 // and the returned promise `rest` settles once it is whole.
-export async function openSoundtrack(opened, then, onPiece) {
+export async function openSoundtrack(opened, then, onMore) {
   coreOpen = opened;
   goOn = then;
   const listed = fetch('soundtrack.json').then((response) => {
@@ -134,7 +110,7 @@ export async function openSoundtrack(opened, then, onPiece) {
     if (kept) {
       soundtrack.source = 'kept';
       // Not all there, or not the build's: made again.
-      if (await pour(kept.stream().getReader(), onPiece, firstIn).catch(() => false)) {
+      if (await pour(kept.stream().getReader(), onMore, firstIn).catch(() => false)) {
         soundtrack.whole = true;
         return;
       }
@@ -142,7 +118,7 @@ export async function openSoundtrack(opened, then, onPiece) {
       await forget(kSlot);
     }
     soundtrack.source = 'made';
-    if (!await pour(makeHere(), onPiece, firstIn)) {
+    if (!await pour(makeHere(), onMore, firstIn)) {
       throw new Error('the soundtrack made here is not the one the build made');
     }
     soundtrack.whole = true;

@@ -10,9 +10,10 @@
 //                  made in a worker or read back.
 // A run:           web_start, then web_pass per pass with the clock's elapsed_ms, and
 //                  web_frame_rgba for the canvas.
-// Your own music:  web_stage(size), the file's bytes, web_accept_wav; or, for audio the
-//                  browser decoded, web_stage(44 + bytes of 16-bit stereo samples), the
-//                  samples from byte 44 on, and web_accept_pcm.
+// Your own music:  web_stage(44) with the file's first bytes and web_check_head; when that
+//                  passes, web_stage(size), the file's bytes, web_accept_wav; or, for audio the
+//                  browser decoded, web_stage(44 + room for 16-bit stereo samples), the
+//                  samples from byte 44 on, and web_accept_pcm with how many came.
 // Listening:       web_listen_stage(count) for the newest samples, web_listen_push(count),
 //                  and web_listen_pass per pass.
 #include <emscripten/emscripten.h>
@@ -42,8 +43,8 @@ namespace {
 
 constexpr int kRgbaBytesPerPixel = 4;
 constexpr uint8_t kOpaque = 255;
-// The longest music the page takes: an hour, 635 MB as WAV, whose samples the browser also
-// holds as 32-bit floats to play them. Files larger than its WAV are refused unread.
+// The longest music the page takes: an hour, 635 MB as WAV, which the core holds to analyse and
+// the page plays a few seconds at a time. Files larger than its WAV are refused unread.
 constexpr double kMaxSeconds = 3600.0;
 constexpr uint64_t kMaxFileBytes = kWavHeaderBytes + uint64_t(kMaxSeconds) * kWavByteRate;
 // Listening: the newest samples captured, interleaved left, right. A ring of 1 s.
@@ -181,12 +182,36 @@ EMSCRIPTEN_KEEPALIVE uint8_t* web_pictures() { return starglobe_pictures[0].bgr;
 // Returns the WavStatus as a number (0 ok, 1 unreadable, 2 corrupted, 3 unsupported).
 EMSCRIPTEN_KEEPALIVE int32_t web_accept_wav() { return accept_staged_wav(&demo.own); }
 
+// Checks the staged first bytes (up to 44) of a file of `file_size` bytes as the loader checks
+// a header, so that only a file it may take is handed over whole: a refused one is described
+// from them, and its bytes never fill the core's memory. Returns the WavStatus as a number.
+EMSCRIPTEN_KEEPALIVE int32_t web_check_head(double file_size) {
+    size_t size = 0;
+    std::unique_ptr<uint8_t[]> bytes = take_staged(&size);
+    WavFile head;
+    head.header_bytes = std::min(size, size_t{kWavHeaderBytes});
+    if (bytes) std::memcpy(head.header, bytes.get(), head.header_bytes);
+    head.file_size = static_cast<uint64_t>(std::max(file_size, 0.0));
+    head.regular_file = true;
+    uint32_t data_bytes = 0;
+    head.status = head.header_bytes < kWavHeaderBytes
+                      ? WavStatus::unreadable
+                      : check_wav_header(head.header, head.file_size, &data_bytes);
+    const auto status = static_cast<int32_t>(head.status);
+    if (head.status != WavStatus::ok) demo.refused = std::move(head);
+    return status;
+}
+
 // Takes the staged bytes as a WAV in the demo's layout whose header the page left blank: 16-bit
 // stereo samples at 44,100 Hz, little-endian, from byte 44 on, that the browser decoded from the
-// user's file. Writes the header in place (an hour of music is not copied) and plays them from
-// then on, through the same loader. Returns 0 when it took them, 1 when there was no room.
-EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm() {
-    if (!demo.staged || demo.staged_size < kWavHeaderBytes) return 1;
+// user's file, `sample_bytes` of them (the staged room may hold more). Writes the header in
+// place (an hour of music is not copied) and plays them from then on, through the same loader.
+// Returns 0 when it took them, 1 when there was no room.
+EMSCRIPTEN_KEEPALIVE int32_t web_accept_pcm(double sample_bytes) {
+    if (!demo.staged || demo.staged_size < kWavHeaderBytes ||
+        !(sample_bytes >= 0.0 && sample_bytes <= double(demo.staged_size - kWavHeaderBytes)))
+        return 1;
+    demo.staged_size = kWavHeaderBytes + static_cast<size_t>(sample_bytes);
     uint8_t header[kWavHeaderBytes];
     wav_write_header(header, static_cast<uint32_t>(demo.staged_size - kWavHeaderBytes));
     std::memcpy(demo.staged.get(), header, kWavHeaderBytes);

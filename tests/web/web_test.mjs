@@ -4,8 +4,9 @@
 // gentle) equal the native renderer's, the synthesized soundtrack and decoded pictures are the
 // native build's bytes, the Gentle switch follows the reduced-motion setting and is
 // remembered, keys in the controls start nothing, the live page plays and stops on Escape,
-// music of any kind the browser decodes plays (a WAV in the demo's layout sample for sample),
-// also when chosen during a run, what is not music is refused with a plain message and no
+// music of any kind the browser decodes plays (a WAV in the demo's layout and 16-bit FLAC
+// sample for sample; 59 minutes of FLAC with the page's process under 1 GB resident), also when
+// chosen during a run, what is not music is refused with a plain message and no
 // ffmpeg advice, a file over the size limit is refused unread and one too long refused before
 // it is decoded, listening is refused plainly where it is not allowed and otherwise follows
 // what the microphone hears and stops on Escape, all within the weight bound and without a
@@ -18,7 +19,8 @@
 //   node web_test.mjs SITE_DIR NATIVE_BUILD_DIR NODE_MODULES_DIR
 import { execFileSync, spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { copyFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { copyFileSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync }
+  from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { basename, join } from 'node:path';
@@ -80,7 +82,15 @@ writeFileSync(files.longPiped, execFileSync('ffmpeg', ['-v', 'error', ...sevenHo
   'pipe:1'], { maxBuffer: 1 << 26 }));
 files.longWav = make('ffmpeg', 'long.wav', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
   '-t', '3660', '-c:a', 'pcm_u8');
+files.longOgg = make('ffmpeg', 'long.ogg', '-f', 'lavfi', '-i', 'anullsrc=r=8000:cl=mono',
+  '-t', '1200', '-c:a', 'libvorbis');
+// The tone as FLAC, and 59 minutes of silent FLAC: decoded whole, the browser's floats would
+// take 1.3 GB, and as many again to play them.
+files.flac = make('ffmpeg', 'tone.flac', '-i', files.tone);
+files.hour = make('ffmpeg', 'hour.flac', '-f', 'lavfi', '-i', 'anullsrc=r=44100:cl=stereo',
+  '-t', '3540');
 const toneSamples = sha256(readFileSync(files.tone).subarray(44));
+const kMemoryLimit = 1e9;  // bytes resident in a page's process
 
 // ---- The native oracle and the server.
 
@@ -378,6 +388,10 @@ async function checkRefusals(page) {
     assert.equal(text,
       `${basename(file)} lasts ${length}, longer than the hour the page takes.`);
   }
+  // From a kind the browser decodes only whole, music longer than the page's budget allows.
+  text = await give(page, files.longOgg);
+  assert.match(text, new RegExp('^long\\.ogg lasts 20 minutes, longer than the \\d+ minutes ' +
+    'the page decodes at once .*ffmpeg -i long\\.ogg '), text);
   await page.evaluate(() => { BaseAudioContext.prototype.decodeAudioData = window.decode; });
 
   // One byte over the limit, made of one megabyte over and over (nothing is copied); reading
@@ -407,7 +421,54 @@ async function checkRefusals(page) {
   assert.ok(text.includes(`up to ${maxLength} long`), `the limit is not named: ${text}`);
 }
 
-// Music of other kinds plays, converted; a WAV in the layout plays as it is, sample for sample.
+// The peak resident memory, in bytes, of the browser's page process (Chromium's renderers,
+// Firefox's content processes) that holds the most now: the tab with the music.
+function tabPeakBytes(browser) {
+  const children = new Map();
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    try {
+      const parent = /PPid:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1];
+      children.set(parent, [...(children.get(parent) ?? []), pid]);
+    } catch { /* gone meanwhile */ }
+  }
+  let most = 0;
+  let peak = 0;
+  for (const todo = [String(browser.process().pid)]; todo.length;) {
+    const pid = todo.pop();
+    todo.push(...(children.get(pid) ?? []));
+    try {
+      if (!/--type=renderer|-contentproc/.test(readFileSync(`/proc/${pid}/cmdline`, 'utf8'))) {
+        continue;
+      }
+      const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+      const kib = (name) => Number(new RegExp(`${name}:\\s+(\\d+)`).exec(status)[1]);
+      if (kib('VmRSS') > most) [most, peak] = [kib('VmRSS'), kib('VmHWM') * 1024];
+    } catch { /* gone meanwhile */ }
+  }
+  return peak;
+}
+
+// 59 minutes of FLAC, given to a tab of its own, are taken and play within the memory bound.
+async function checkHour(browser, url, figures) {
+  const page = await open(browser, url);
+  await state(page, 'ready');
+  const begin = Date.now();
+  const text = await give(page, files.hour);
+  assert.match(text, /^hour\.flac plays from the next start\./, text);
+  const passes = await page.evaluate(() => window.starglobe.passes);
+  await page.click('#screen');
+  await page.waitForFunction((p) => window.starglobe.passes > p + 10, {}, passes);
+  await page.keyboard.press('Escape');
+  await state(page, 'ready');
+  const peak = tabPeakBytes(browser);
+  figures.push(`59 minutes of FLAC taken and played in ${Date.now() - begin} ms, the tab's peak ` +
+    `resident memory ${Math.round(peak / 1e6)} MB`);
+  assert.ok(peak < kMemoryLimit, `the tab held ${peak} bytes`);
+  await page.close();
+}
+
+// Music of other kinds plays, converted; a WAV in the layout plays as it is, sample for sample,
+// and so does 16-bit FLAC.
 async function checkMusic(page, figures) {
   const music = () => page.evaluate(() => window.starglobe.digests()).then((d) => d.music);
   let text = await give(page, files.tone);
@@ -416,6 +477,8 @@ async function checkMusic(page, figures) {
   text = await give(page, files.listed);
   assert.match(text, /The browser converted it, .*\(a LIST chunk sits between fmt and data/, text);
   assert.equal(await music(), toneSamples, 'the converted WAV lost its samples');
+  text = await give(page, files.flac);
+  assert.equal(await music(), toneSamples, `the FLAC lost its samples: ${text}`);
 
   for (const file of [files.mp3, files.ogg]) {
     text = await give(page, file);
@@ -559,6 +622,7 @@ async function checkBrowser(name, browser, expected, url) {
       () => checkLivePage(main, url, figures));
     await named(`${name}, refusals`, () => checkRefusals(page));
     await named(`${name}, music`, () => checkMusic(page, figures));
+    await named(`${name}, an hour of music`, () => checkHour(main, url, figures));
     figures.push(`listening refused: ${await named(`${name}, listening refused`,
       () => checkListenRefused(page))}`);
   } finally {
