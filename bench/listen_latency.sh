@@ -18,9 +18,7 @@ fed=${3:-}
 work=$(mktemp -d)
 source "$(dirname "$0")/sound_server.sh"
 trap 'stop_sound_server; kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-Xvfb -displayfd 3 -screen 0 400x300x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-until [[ -s $work/display ]]; do sleep 0.1; done
-export DISPLAY=:$(cat "$work/display") SDL_VIDEODRIVER=x11
+start_xvfb
 
 for server in pulseaudio pipewire; do
     start_sound_server "$server"

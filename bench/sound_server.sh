@@ -9,6 +9,13 @@
 # PIPEWIRE_PULSE_MIN=SAMPLES (at 48 kHz) lowers what PipeWire's PulseAudio layer grants at
 # least, its request, fragment and quantum, from its own 256 (5.3 ms): a server set up for low
 # latency, not what a desktop runs.
+# An X server of its own for the demo's window, in $DISPLAY.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 400x300x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+    until [[ -s $work/display ]]; do sleep 0.1; done
+    export DISPLAY=:$(cat "$work/display") SDL_VIDEODRIVER=x11
+}
+
 server_pids=()
 
 start_sound_server() {

@@ -2,8 +2,8 @@
 // slice at a time; any other audio the browser decodes (MP3, Ogg, FLAC, AAC, WAV of another
 // layout) is converted here to 16-bit stereo at the demo's rate and written into the core's
 // room for it. The browser decodes into 32-bit floats, a whole file at once: so PCM WAV and
-// FLAC go to it in pieces of half a minute, each written into the core and let go, and other
-// files whole only when what that takes fits kWholeDecodeBytes.
+// FLAC at the demo's rate are copied or decoded a frame at a time, and other files go to it
+// (in pieces where they can be cut) only when what that takes fits kWholeDecodeBytes.
 import { core, facts, kWavOk, stage, text, toSample } from './core.js';
 import { ascii, bytesAt, flacFrame, musicSeconds, musicStart } from './length.js';
 
@@ -377,6 +377,7 @@ async function takeInPieces(file, refused, { rate, cuts, wrap, direct }) {
     const frames = await direct(samples, room);
     if (frames !== null) return acceptPcm(frames) ? [] : null;
   }
+  if (total / rate > kMostDecodedSeconds()) return tooLongToDecode(name, total / rate, refused);
   for (let a = 0; a + 1 < cuts.length; a += kCutsPerPiece) {
     const b = Math.min(a + kCutsPerPiece, cuts.length - 1);
     const from = Math.max(0, a - margin);
@@ -401,18 +402,23 @@ async function takeInPieces(file, refused, { rate, cuts, wrap, direct }) {
   return acceptPcm(written) ? [] : null;
 }
 
+// The longest music the browser's decoder is given, whole or in pieces: its floats of a whole
+// file are held at once, and those of pieces linger until the garbage collector comes.
+const kMostDecodedSeconds = () => kWholeDecodeBytes / kWholeBytesPerSecond();
+
+function tooLongToDecode(name, seconds, { command }) {
+  return [`${name} lasts ${text(core._web_length(seconds))}, longer than the ` +
+    `${text(core._web_length(kMostDecodedSeconds()))} the page decodes at once from files other ` +
+    `than 16-bit WAV and FLAC at ${facts.sampleRate.toLocaleString('en')} Hz.` +
+    `${command ? ' This command makes it into a file the demo plays:' : ''}`,
+  ...(command ? [command] : [])];
+}
+
 // Decodes the whole file at once, when what that takes fits kWholeDecodeBytes. Resolves as
 // takeInPieces.
 async function takeWhole(file, refused, seconds) {
   const { name } = file;
-  const most = kWholeDecodeBytes / kWholeBytesPerSecond();
-  if (seconds > most) {
-    const { command } = refused;
-    return [`${name} lasts ${text(core._web_length(seconds))}, longer than the ` +
-      `${text(core._web_length(most))} the page decodes at once from files other than WAV and ` +
-      `FLAC.${command ? ' This command makes it into a file the demo plays:' : ''}`,
-    ...(command ? [command] : [])];
-  }
+  if (seconds > kMostDecodedSeconds()) return tooLongToDecode(name, seconds, refused);
   let decoded;
   try {
     decoded = await decode(await file.arrayBuffer());
