@@ -192,9 +192,15 @@ async function passesPerSecond(page) {
 // Gives the page a file through its picker; resolves with the message it shows about it.
 async function give(page, path) {
   await (await page.$('input#soundtrack')).uploadFile(path);
+  const said = () => page.$eval('#message', (m) => m.textContent);
   await page.waitForFunction((name) => window.starglobe.state === 'ready' &&
-    document.getElementById('message').textContent.includes(name), {}, basename(path));
-  return page.$eval('#message', (m) => m.textContent);
+    document.getElementById('message').textContent.includes(name), {}, basename(path))
+    .catch(async (error) => {
+      const state = await page.evaluate(() => window.starglobe.state);
+      error.message += ` giving ${basename(path)}: the page is ${state} and says "${await said()}"`;
+      throw error;
+    });
+  return said();
 }
 
 // ---- The checks, per browser.
