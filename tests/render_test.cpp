@@ -570,18 +570,22 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         EXPECT_EQ(names_in(dir.file("empty")), c.signal ? Names{"theirs.txt"} : Names{});
         fs::remove(dir.file("empty/theirs.txt"));
     }
+    // Whether a run's output, written aside under a name starting with `prefix`, has begun.
+    const auto partial_appears = [&](const std::string& prefix) {
+        return test_support::wait_until(
+            [&] {
+                for (const std::string& name : names_in(dir.path))
+                    if (name.rfind(prefix, 0) == 0) return true;
+                return false;
+            },
+            20.0);
+    };
     // A folder that cannot be put in place at the end (somebody made its name meanwhile) fails
     // the run before any file is replaced.
     test_support::write_file(dir.file("p.png"), {'o', 'l', 'd'});
     test_support::Process late = test_support::start_program(
         {kRender, "--wav", "t.wav", "--seconds", "1", "--plot", "p.png", "--png", "nd"}, dir.path);
-    ASSERT_TRUE(test_support::wait_until(
-        [&] {
-            for (const std::string& name : names_in(dir.path))
-                if (name.rfind("nd.partial-", 0) == 0) return true;
-            return false;
-        },
-        20.0));
+    ASSERT_TRUE(partial_appears("nd.partial-"));
     test_support::write_file(dir.file("nd"), {'x'});
     const auto run = test_support::finish_program(late, 60.0);
     EXPECT_EQ(run.exit_code, 1) << run.err;
@@ -592,13 +596,7 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     test_support::Process cut = test_support::start_program(
         {kRender, "--wav", "cut.wav", "--raw", "cut.raw", "--fps", "5", "--loop-fps", "25"},
         dir.path);
-    ASSERT_TRUE(test_support::wait_until(
-        [&] {
-            for (const std::string& name : names_in(dir.path))
-                if (name.rfind("cut.raw.partial-", 0) == 0) return true;
-            return false;
-        },
-        20.0));
+    ASSERT_TRUE(partial_appears("cut.raw.partial-"));
     ASSERT_EQ(truncate(dir.file("cut.wav").c_str(), 44), 0);
     const auto shrunk = test_support::finish_program(cut, 60.0);
     EXPECT_EQ(shrunk.exit_code, 1) << shrunk.err;

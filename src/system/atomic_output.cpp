@@ -46,6 +46,14 @@ bool folder_is_empty(const std::string& path) {
     return empty;
 }
 
+// Written at `temp`, beside `final_path`, and put in place only when the run succeeds.
+void written_aside(AtomicOutput* out, const std::string& final_path, const std::string& temp) {
+    out->final_path = final_path;
+    out->temp_path = temp;
+    out->write_path = temp;
+    out->way = OutputWay::replaced;
+}
+
 Outcome begin_folder(const std::string& path, AtomicOutput* out) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) {
@@ -68,10 +76,7 @@ Outcome begin_folder(const std::string& path, AtomicOutput* out) {
         rmdir(temp.c_str());
         return failure(path, error);
     }
-    out->final_path = path;
-    out->temp_path = temp;
-    out->write_path = temp;
-    out->way = OutputWay::replaced;
+    written_aside(out, path, temp);
     out->folder = true;
     return {};
 }
@@ -148,10 +153,7 @@ Outcome output_begin(const std::string& path, OutputShape shape, AtomicOutput* o
         unlink(temp.c_str());
         return failure(path, error);
     }
-    out->final_path = final_path;
-    out->temp_path = temp;
-    out->write_path = temp;
-    out->way = OutputWay::replaced;
+    written_aside(out, final_path, temp);
     return {};
 }
 
