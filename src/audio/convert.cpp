@@ -5,16 +5,9 @@
 #include "common/quoting.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
+#include "common/wording.h"
 
 namespace {
-
-// "44100" as people read it: "44,100".
-std::string with_thousands(uint32_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
 
 std::string counted(long n, const char* unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
@@ -84,7 +77,7 @@ std::string length_in_words(double seconds) {
 
 std::string pcm_in_words() {
     return std::to_string(kWavBitsPerSample) + "-bit stereo PCM at " +
-           with_thousands(kSampleRateHz) + " Hz";
+           grouped(kSampleRateHz) + " Hz";
 }
 
 std::string layout_in_words() {

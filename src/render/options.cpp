@@ -14,6 +14,7 @@
 #include "common/picture.h"
 #include "common/quoting.h"
 #include "common/timeline.h"
+#include "common/wording.h"
 #include "frame/flash_measure.h"
 #include "frame/view.h"
 #include "render/framing.h"
@@ -30,14 +31,6 @@ constexpr int kUsageWidth = 80;                // columns of the --help text
 constexpr size_t kControlsColumn = 17;         // where --controls' column meanings start
 
 std::string num(int64_t n) { return std::to_string(n); }
-
-// n with thousands separated as people write them: 100,000.
-std::string grouped(int64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
 
 // A whole decimal number of plain digits (no sign, no blanks) that fits in 64 bits.
 bool parse_count(std::string_view text, int64_t* out) {
