@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "frame/frame_pass.h"
+#include "frame/run.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
 
@@ -49,16 +49,16 @@ TEST(FrameAllocation, FramePassesTakeNothingFromTheHeapOnEitherNoisePath) {
     const std::vector<uint8_t> wav = test_support::tone_wav(12.0, 180.0, 0.9);
     PcmTrack track;
     ASSERT_EQ(parse_wav(wav.data(), wav.size(), &track), WavStatus::ok);
-    AudioAnalyzer analyzer;
+    DemoRun run = run_start(false);
     std::vector<uint8_t> pixels(kImageBytes);
     for (const bool fast : {true, false}) {
-        NoiseSource noise = fast ? noise_source_checked()
-                                 : noise_source_checked_with([] { return 0; }, [](unsigned) {});
-        ASSERT_EQ(noise.use_rand, !fast);
+        run.noise = fast ? noise_source_checked()
+                         : noise_source_checked_with([] { return 0; }, [](unsigned) {});
+        ASSERT_EQ(run.noise.use_rand, !fast);
         counting = true;
         allocations = 0;
         for (int i = 0; i < 600; ++i)  // ten seconds at 60 frames a second
-            frame_pass(&analyzer, track, i * 1000.0 / 60.0, &noise, pixels.data());
+            run_compose(&run, tap_track(track), i * 1000.0 / 60.0, pixels.data());
         counting = false;
         EXPECT_EQ(allocations, 0) << (fast ? "generator" : "rand() fallback");
     }

@@ -27,16 +27,13 @@
 #include <utility>
 #include <vector>
 
-#include "audio/analyzer.h"
 #include "audio/convert.h"
 #include "audio/wav_loader.h"
 #include "common/picture.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
-#include "frame/frame_pass.h"
-#include "frame/view.h"
+#include "frame/run.h"
 #include "visuals/image_bank.h"
-#include "visuals/noise.h"
 #include "visuals/picture_store.h"
 
 namespace {
@@ -57,11 +54,7 @@ struct WebDemo {
     std::unique_ptr<uint8_t[]> staged;  // a file the page is handing over
     size_t staged_size = 0;
     const WavFile* playing = nullptr;
-    AudioAnalyzer analyzer;
-    // glibc's unseeded rand() sequence whatever the C library (musl's rand() differs), so the
-    // page draws the noise the Linux demo draws.
-    NoiseSource noise = noise_source_unseeded();
-    PictureView view;
+    DemoRun run = run_start(false);
     std::vector<uint8_t> frame = std::vector<uint8_t>(kImageBytes);  // B, G, R
     std::vector<uint8_t> rgba = std::vector<uint8_t>(size_t{kImagePixels} * kRgbaBytesPerPixel);
     std::vector<int16_t> listened = std::vector<int16_t>(kListenSamples);
@@ -108,8 +101,6 @@ void to_rgba(const uint8_t* bgr) {
         out[3] = kOpaque;
     }
 }
-
-void show(double elapsed_ms) { view_show(&demo.view, elapsed_ms, demo.frame.data()); }
 
 }  // namespace
 
@@ -242,22 +233,17 @@ EMSCRIPTEN_KEEPALIVE uint32_t web_track_frames() {
     return demo.playing ? demo.playing->track.frames : 0;
 }
 
-// A fresh run, as the native program starts one: zeroed filters and envelopes, the noise
-// from the first value of the C library's unseeded sequence, and the view, gentle or not.
+// A fresh run, as the native program starts one, gentle or not.
 EMSCRIPTEN_KEEPALIVE void web_start(int32_t gentle) {
-    demo.analyzer = AudioAnalyzer{};
-    demo.noise = noise_source_unseeded();
-    demo.view = view_start(gentle != 0);
+    demo.run = run_start(gentle != 0);
     std::fill(demo.listened.begin(), demo.listened.end(), 0);
     demo.listen_next = 0;
 }
 
 // One pass of the demo at `elapsed_ms`: analysis, pictures, composition, view.
 EMSCRIPTEN_KEEPALIVE void web_pass(double elapsed_ms) {
-    if (!demo.playing) return;
-    frame_pass(&demo.analyzer, demo.playing->track, elapsed_ms, &demo.noise,
-               view_target(&demo.view, demo.frame.data()));
-    show(elapsed_ms);
+    if (demo.playing)
+        run_compose(&demo.run, tap_track(demo.playing->track), elapsed_ms, demo.frame.data());
 }
 
 // Room for `count` newly captured samples (interleaved left, right) to hand over.
@@ -279,9 +265,7 @@ EMSCRIPTEN_KEEPALIVE void web_listen_push(int32_t count) {
 // sample playing; `elapsed_ms` turns the pictures.
 EMSCRIPTEN_KEEPALIVE void web_listen_pass(double elapsed_ms) {
     const int16_t newest = demo.listened[(demo.listen_next + kListenSamples - 1) % kListenSamples];
-    frame_pass_sample(&demo.analyzer, newest, elapsed_ms, &demo.noise,
-                      view_target(&demo.view, demo.frame.data()));
-    show(elapsed_ms);
+    run_compose(&demo.run, tap_live(newest), elapsed_ms, demo.frame.data());
 }
 
 // The last frame shown, or the end card, as canvas pixels (R, G, B, A; alpha opaque).

@@ -6,22 +6,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
-#include "audio/analyzer.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
 #include "driver/capture.h"
 #include "driver/clock.h"
 #include "driver/display.h"
-#include "frame/frame_pass.h"
-#include "frame/view.h"
+#include "frame/run.h"
 #include "system/stop_signal.h"
-#include "visuals/noise.h"
 
 namespace {
 
-constexpr int kFailureStatus = 255;  // the demo's start-up failure
 // Pictures a second: what a screen shows. More would be composed for nobody.
 constexpr double kPicturesPerSecond = 60.0;
 constexpr double kPictureMs = kMsPerSecond / kPicturesPerSecond;
@@ -36,20 +33,6 @@ constexpr double kStaleMs = 200.0;
 constexpr double kNapMs = 1.0;
 constexpr double kOnsetAfterMs = kPictureMs / 2;
 constexpr int kOnsetRise = 4096;  // of the 32,767 of full scale: an eighth
-
-DemoEnd fail(const std::string& line) {
-    std::fprintf(stderr, "starglobe: %s\n", line.c_str());
-    return {kFailureStatus, 0};
-}
-
-// Every pending event: Escape ends the run.
-bool escape_pressed() {
-    SDL_Event event;
-    bool escape = false;
-    while (SDL_PollEvent(&event))
-        escape |= event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE;
-    return escape;
-}
 
 // What the passes since the previous picture hear: the sound that arrived meanwhile, spread
 // evenly over them, so that the last pass hears the newest sample (the right one of its frame).
@@ -102,8 +85,12 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
     // The sound first, so that a missing server is said before the screen goes black.
     Capture capture;
     const Outcome started = capture_start(&capture, source);
-    if (started.kind == OutcomeKind::interrupted) return {0, stop_signal()};
-    if (!started) return fail(started.message);
+    if (started.kind == OutcomeKind::interrupted) {
+        DemoEnd stopped;
+        stopped.stop_signal = stop_signal();
+        return stopped;
+    }
+    if (!started) return demo_failed(DemoFailure::sound_source, started.message);
     std::fprintf(stderr,
                  "starglobe: listening to %s (sound every %.1f ms); the picture answers sound "
                  "and stays white while all is silent\n",
@@ -112,53 +99,44 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
 
     // No sound device of SDL's: nothing is played while listening.
     Display display;
-    if (display_start_up(&display, SDL_INIT_VIDEO) != StartUpFailure::none) {
-        std::puts(SDL_GetError());
-        return {kFailureStatus, 0};
-    }
-    AudioAnalyzer analyzer;
-    NoiseSource noise = noise_source_checked();
-    PictureView view = view_start(gentle);
+    if (DemoEnd failed = demo_start(&display, SDL_INIT_VIDEO); failed.failure != DemoFailure::none)
+        return failed;
+    DemoRun run = run_start(gentle);
     Hearing hearing;
     // The analyzer runs at the live look's pass rate, pass j at j * kPassMs; a picture is
     // composed from the newest pass only, kPicturesPerSecond times a second, and at once for an
     // onset (see kNapMs). There is no end of the music: the clock only turns the star field and
     // the globe.
-    const double start_ms = now_ms();
-    int64_t passes = 0;
+    int64_t passes_heard = 0;
     double next_picture_ms = 0.0, last_picture_ms = -kPictureMs;
-    while (!stop_signal() && !escape_pressed()) {
-        const double elapsed_ms = now_ms() - start_ms;
+    LoopPasses passes;
+    passes.escape = EscapeWatch::every_event;  // looked for every millisecond, between pictures
+    passes.going = [] { return true; };
+    passes.due = [&](double elapsed_ms) {
         if (elapsed_ms < next_picture_ms) {
-            if (elapsed_ms - last_picture_ms >= kOnsetAfterMs && hearing.onset(capture)) {
-                next_picture_ms = elapsed_ms + kPictureMs;
-            } else {
+            if (elapsed_ms - last_picture_ms < kOnsetAfterMs || !hearing.onset(capture)) {
                 std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
                     std::min(kNapMs, next_picture_ms - elapsed_ms)));
-                continue;
+                return false;
             }
+            next_picture_ms = elapsed_ms + kPictureMs;
         } else {
             // Behind time (a slow screen), the next picture follows at once, a pass later.
             next_picture_ms = std::max(next_picture_ms + kPictureMs, elapsed_ms + kPassMs);
         }
         last_picture_ms = elapsed_ms;
+        return true;
+    };
+    passes.pass = [&](double elapsed_ms, uint8_t* screen) {
         const int64_t due =
-            std::max<int64_t>(1, static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes);
+            std::max<int64_t>(1, static_cast<int64_t>(elapsed_ms / kPassMs) + 1 - passes_heard);
         hearing.update(capture, elapsed_ms);
         for (int64_t j = 0; j + 1 < due; ++j)
-            analyzer.analyze_sample(hearing.sample(capture, j, due));
-        passes += due;
-        uint8_t* screen = display_lock(&display);
-        frame_pass_sample(&analyzer, hearing.sample(capture, due - 1, due), elapsed_ms, &noise,
-                          view_target(&view, screen));
-        view_show(&view, elapsed_ms, screen);
-        display_present(&display);
-    }
+            run_analyze(&run, tap_live(hearing.sample(capture, j, due)), elapsed_ms);
+        passes_heard += due;
+        run_compose(&run, tap_live(hearing.sample(capture, due - 1, due)), elapsed_ms, screen);
+    };
+    demo_loop(&display, now_ms(), passes);
     capture_stop(&capture);
-    display_close(&display);
-    if (stop_signal()) {
-        SDL_Quit();  // the exit hook would not run
-        return {0, stop_signal()};
-    }
-    return {};
+    return demo_close(&display);
 }

@@ -13,6 +13,6 @@
 #pragma once
 #include <string>
 
-#include "driver/play.h"
+#include "driver/loop.h"
 
 DemoEnd listen_demo(const std::string& source, bool gentle);

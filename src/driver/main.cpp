@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kExitFailure = 1;  // the music cannot be read or converted; no display
 constexpr int kExitUsage = 2;
+constexpr int kExitStartUp = 255;  // the demo could not start: its status of old, -1
 constexpr const char* kPrefix = "starglobe: ";
 
 void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kPrefix, line.c_str()); }
@@ -36,17 +37,37 @@ int print(const std::string& text) {
     return kExitFailure;
 }
 
-// The command's advice after the demo's own lines, for a failure the user can act on: the
-// same reason for a refused file as the renderer and the page give.
-void advise(DemoFailure failure, const std::string& file, const PreparedSoundtrack& ready,
-            const WavFile* refused) {
-    if (failure == DemoFailure::sound_device) {
+// Whom the advice after a failure names: the music the user gave and what was made of it.
+struct Advice {
+    bool given = false;  // the plain demo prints only its own lines
+    std::string file;
+    PreparedSoundtrack ready;
+};
+
+// Tells how the run ended; returns the exit status. A start-up failure prints the demo's own
+// lines on standard output as it always has (SDL's error, or the loader's verdict and "Failed
+// to load WAV"), then the command's advice for a failure the user can act on: the same reason
+// for a refused file as the renderer and the page give.
+int tell_end(const DemoEnd& end, const Advice& advice) {
+    switch (end.failure) {
+        case DemoFailure::none: return 0;
+        case DemoFailure::sound_source: say(end.error); return kExitStartUp;
+        case DemoFailure::soundtrack:
+            if (const char* line = wav_status_message(end.refused.status)) std::puts(line);
+            std::puts("Failed to load WAV");
+            break;
+        case DemoFailure::sound_device:
+        case DemoFailure::other: std::puts(end.error.c_str()); break;
+    }
+    std::fflush(stdout);  // before any advice on standard error
+    if (advice.given && end.failure == DemoFailure::sound_device) {
         say("no sound device could be opened; to watch without sound: "
             "SDL_AUDIODRIVER=dummy starglobe, or choose the device with SDL_AUDIODRIVER "
             "(pulse, alsa); see ENVIRONMENT in starglobe(6)");
-    } else if (failure == DemoFailure::soundtrack && refused) {
-        say(refusal_line(file, ready, *refused));
+    } else if (advice.given && end.failure == DemoFailure::soundtrack) {
+        say(refusal_line(advice.file, advice.ready, end.refused));
     }
+    return kExitStartUp;
 }
 
 }  // namespace
@@ -77,18 +98,16 @@ int main(int argc, char** argv) {
     if (!command.gentle && !command.plain_demo && isatty(STDERR_FILENO)) say(flash_warning());
 
     DemoEnd end;
+    int status = 0;
     if (command.listen) {
         end = listen_demo(command.source, command.gentle);
+        status = tell_end(end, Advice{});
     } else {
-        PlayRequest request;
-        request.gentle = command.gentle;
+        Advice advice;
         ScratchFolder scratch;  // a converted copy of the music, removed after the run
-        if (command.plain_demo) {
-            request.soundtrack = STARGLOBE_SOUNDTRACK_NAME;
-        } else {
-            PreparedSoundtrack ready;
+        if (!command.plain_demo) {
             const Outcome prepared =
-                prepare_soundtrack(command.file, kAllTheMusic, &scratch, say, &ready);
+                prepare_soundtrack(command.file, kAllTheMusic, &scratch, say, &advice.ready);
             if (prepared.kind == OutcomeKind::interrupted) {
                 scratch_remove(&scratch);
                 die_of_signal(stop_signal());
@@ -97,13 +116,13 @@ int main(int argc, char** argv) {
                 say(prepared.message);
                 return kExitFailure;
             }
-            request.soundtrack = ready.path;
-            request.advise = [file = command.file, ready](DemoFailure f, const WavFile* refused) {
-                advise(f, file, ready, refused);
-            };
+            advice.given = true;
+            advice.file = command.file;
         }
-        end = play_demo(request);
+        end =
+            play_demo(advice.given ? advice.ready.path : STARGLOBE_SOUNDTRACK_NAME, command.gentle);
+        status = tell_end(end, advice);
     }
     if (end.stop_signal != 0) die_of_signal(end.stop_signal);  // scratch is gone: out of scope
-    return end.status;
+    return status;
 }

@@ -1,38 +1,16 @@
 // The demo itself: start-up of video and audio, the frame loop while the music plays, the end
 // card and the shutdown, as one call.
 //
-//     DemoEnd end = play_demo(request);
-//     ...remove what the caller made for the run...
+//     DemoEnd end = play_demo("tessaloon.wav", gentle);
+//     ...tell a start-up failure (main.cpp), remove what the caller made for the run...
 //     if (end.stop_signal) die_of_signal(end.stop_signal);
-//     return end.status;
 //
-// Start-up failures print their line on standard output (SDL's error, or the loader's verdict
-// and "Failed to load WAV") and end with status 255; `advise` is then told which failure it
-// was, and for a refused soundtrack what the loader found, so that the starglobe command can
-// add a line of its own.
+// A start-up failure comes back typed (driver/loop.h), with SDL's error or, for a soundtrack
+// the loader refused, the refused file; nothing is printed here.
 #pragma once
-#include <functional>
 #include <string>
 
-#include "audio/wav_loader.h"
+#include "driver/loop.h"
 
-enum class DemoFailure {
-    sound_device,  // the audio device could not be opened
-    soundtrack,    // the loader refused the soundtrack
-    other,
-};
-
-struct PlayRequest {
-    std::string soundtrack;  // the WAV to analyse and play
-    bool gentle = false;     // show the picture through the gentle filter
-    // After a start-up failure's own lines, with the refused file for DemoFailure::soundtrack
-    // (else null); may be empty.
-    std::function<void(DemoFailure, const WavFile*)> advise;
-};
-
-struct DemoEnd {
-    int status = 0;       // the exit status: 0, or 255 after a start-up failure
-    int stop_signal = 0;  // the stop signal that ended the run, after its shutdown; else 0
-};
-
-DemoEnd play_demo(const PlayRequest& request);
+// Plays `soundtrack` (a WAV in the demo's layout), the picture through the gentle view if asked.
+DemoEnd play_demo(const std::string& soundtrack, bool gentle);

@@ -158,7 +158,7 @@ uint8_t* view_target(PictureView* view, uint8_t* screen) {
     return view->gentle ? view->composed.get() : screen;
 }
 
-void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
+void view_take(PictureView* view, double elapsed_ms) {
     if (!view->gentle) return;
     const int64_t turns = turns_until(elapsed_ms);
     assert(turns >= view->turns);
@@ -179,5 +179,10 @@ void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
     view->turns = turns;
     view->primed = true;
     limit(view, elapsed_ms, first, count);
-    std::memcpy(screen, shown, kImageBytes);
+}
+
+void view_show(PictureView* view, double elapsed_ms, uint8_t* screen) {
+    if (!view->gentle) return;
+    view_take(view, elapsed_ms);
+    std::memcpy(screen, view->shown.get(), kImageBytes);
 }

@@ -2,7 +2,7 @@
 // the composed picture passed through a filter in time that keeps it from flashing.
 //
 //     PictureView view = view_start(gentle);          // allocates, once
-//     frame_pass(..., view_target(&view, screen));    // compose where the view wants it
+//     compose_frame(view_target(&view, screen), ...); // compose where the view wants it
 //     view_show(&view, elapsed_ms, screen);           // what the viewer sees lands in screen
 //
 // The demo flashes hard by design: strong flashes and pulses switch the colour routing and
@@ -72,3 +72,7 @@ uint8_t* view_target(PictureView* view, uint8_t* screen);
 // Puts what the viewer sees of the pass composed at `elapsed_ms` into `screen` (a picture of
 // kImageBytes). Without gentle mode the pass is already there. Passes must come in time order.
 void view_show(PictureView* view, double elapsed_ms, uint8_t* screen);
+
+// The same without handing the picture out: for a pass nobody sees, which the gentle view
+// must still take in to show the later ones as it would have.
+void view_take(PictureView* view, double elapsed_ms);

@@ -2,21 +2,16 @@
 
 #include <cstdio>
 #include <limits>
-#include <utility>
 #include <vector>
 
-#include "audio/analyzer.h"
 #include "common/picture.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
-#include "frame/frame_pass.h"
-#include "frame/view.h"
+#include "frame/run.h"
 #include "render/outputs.h"
 #include "system/progress.h"
 #include "system/stop_signal.h"
-#include "visuals/compositor.h"
 #include "visuals/image_bank.h"
-#include "visuals/noise.h"
 
 RenderPlan render_plan(const RenderOptions& options, const PcmTrack& track) {
     const double track_ms = track.frames * kMsPerSecond / kSampleRateHz;
@@ -35,12 +30,8 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
     Progress progress = progress_start(plan.frames(), progress_wanted(options.quiet));
     const bool pictures = needs_pixels(options);
     std::vector<uint8_t> pixels(pictures ? kImageBytes : 0);
-    PictureView view = view_start(options.gentle);
-    AudioAnalyzer analyzer;
-    // As in the demo: the noise sequence is rand()'s unseeded one, from the first pass.
-    NoiseSource noise = noise_source_checked();
-    int64_t skipped_draws = 0;  // noise values owed by passes not composed
-    int64_t held_from = 0;      // the music's first sample frame still held in memory
+    DemoRun demo = run_start(options.gentle);  // as the demo starts one
+    int64_t held_from = 0;                     // the music's first sample frame still held
     Outcome result;
     int64_t frame = plan.first_frame;  // the next output frame
     for (int64_t j = 0; j < plan.passes && result; ++j) {
@@ -53,19 +44,16 @@ Outcome render(const RenderOptions& options, const RenderPlan& plan, const Sound
         pass.index = j;
         pass.elapsed_ms = frame_time_ms(j, plan.pass_rate);
         const bool seen = j >= plan.first_pass;
-        // Unseen passes keep the noise moving without composing, unless the gentle view
-        // remembers them: what they would draw is counted, and the noise jumps over all of it
-        // at once before the next picture, which costs less than moving it on pass by pass.
-        uint8_t* into =
-            pictures && (seen || options.gentle) ? view_target(&view, pixels.data()) : nullptr;
-        if (into && skipped_draws > 0) noise.skip(std::exchange(skipped_draws, 0));
-        pass.made = frame_pass(&analyzer, track, pass.elapsed_ms, into ? &noise : nullptr, into);
+        // Passes before the first one shown keep the noise where the demo's would be.
+        const Tap tap = tap_track(track);
+        pass.made = !pictures ? run_analyze(&demo, tap, pass.elapsed_ms)
+                    : seen    ? run_compose(&demo, tap, pass.elapsed_ms, pixels.data())
+                              : run_unseen(&demo, tap, pass.elapsed_ms);
         wav_let_go_behind(track, pass.elapsed_ms, &held_from);
-        if (pictures && !into)
-            skipped_draws += frame_draws(kImageWidth, kImageHeight, pass.made.controls);
-        if (!seen) progress_skip(&progress, j + 1, plan.first_pass);
-        if (into) view_show(&view, pass.elapsed_ms, pixels.data());
-        if (!seen) continue;
+        if (!seen) {
+            progress_skip(&progress, j + 1, plan.first_pass);
+            continue;
+        }
         result = outputs_pass(&outputs, pass);
 
         // Every output frame from here up to the next pass shows this one.
