@@ -1,5 +1,6 @@
 #include "frame/run.h"
 
+#include <cassert>
 #include <utility>
 
 #include "visuals/compositor.h"
@@ -40,6 +41,7 @@ FramePass run_analyze(DemoRun* run, Tap tap, double elapsed_ms) {
 }
 
 FramePass run_compose(DemoRun* run, Tap tap, double elapsed_ms, uint8_t* screen) {
+    assert(screen);
     const FramePass pass = run_analyze(run, tap, elapsed_ms);
     compose(run, pass, view_target(&run->view, screen));
     view_show(&run->view, elapsed_ms, screen);
