@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/build_info.h"
+#include "common/wording.h"
+#include "frame/flash_measure.h"
 #include "support/test_support.h"
 
 using namespace test_support;
@@ -190,6 +193,30 @@ TEST(Command, WarnsOfTheFlashesOnATerminalUnlessGentle) {
         if (k.warned) {  // one line, before SDL's about the sound device
             EXPECT_LT(seen.find('\n', warning), seen.find("audio", warning)) << seen;
         }
+    }
+}
+
+// The flash warning is one sentence that the build puts into every text (a placeholder with a
+// wrong name would leave a text without it); README.md's copy is written by hand. Its count in
+// words is the flash check's limit.
+TEST(Command, EveryTextCarriesTheOneFlashWarningWithTheLimitInWords) {
+    const std::string sentence = STARGLOBE_FLASH_WARNING;
+    EXPECT_NE(sentence.find(" " + in_words(kMaxFlashesPerSecond) + " flashes a second"),
+              std::string::npos)
+        << sentence;
+    for (const std::string& file :
+         {kSourceDir + "/README.md", kBuildDir + "/man/starglobe.6.scd",
+          kBuildDir + "/man/starglobe-render.1.scd",
+          kBuildDir + "/packaging/io.github.starglobe.Starglobe.metainfo.xml"}) {
+        const std::vector<uint8_t> bytes = read_file(file);
+        std::string text(bytes.begin(), bytes.end()), words;
+        // As Markdown reads a quote: its lines run on, and bold is no text.
+        for (size_t at = 0; at < text.size(); ++at) {
+            if (text.compare(at, 3, "\n> ") == 0) words += ' ', at += 2;
+            else if (text.compare(at, 2, "**") == 0) ++at;
+            else words += text[at];
+        }
+        EXPECT_NE(words.find(sentence), std::string::npos) << file << " lacks: " << sentence;
     }
 }
 
