@@ -13,6 +13,7 @@
 #include "common/wav_format.h"
 #include "driver/capture.h"
 #include "driver/clock.h"
+#include "driver/command.h"
 #include "driver/display.h"
 #include "frame/frame_pass.h"
 #include "frame/view.h"
@@ -38,7 +39,7 @@ constexpr double kOnsetAfterMs = kPictureMs / 2;
 constexpr int kOnsetRise = 4096;  // of the 32,767 of full scale: an eighth
 
 DemoEnd fail(const std::string& line) {
-    std::fprintf(stderr, "starglobe: %s\n", line.c_str());
+    say(line);
     return {kFailureStatus, 0};
 }
 
@@ -105,9 +106,9 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
     if (started.kind == OutcomeKind::interrupted) return {0, stop_signal()};
     if (!started) return fail(started.message);
     std::fprintf(stderr,
-                 "starglobe: listening to %s (sound every %.1f ms); the picture answers sound "
-                 "and stays white while all is silent\n",
-                 quoted_name(capture.description).c_str(),
+                 "%slistening to %s (sound every %.1f ms); the picture answers sound and stays "
+                 "white while all is silent\n",
+                 kMessagePrefix, quoted_name(capture.description).c_str(),
                  capture.fragment_bytes * kMsPerSecond / kWavByteRate);
 
     // No sound device of SDL's: nothing is played while listening.

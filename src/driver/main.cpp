@@ -22,12 +22,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;  // the music cannot be read or converted; no display
-constexpr int kExitUsage = 2;
-constexpr const char* kPrefix = "starglobe: ";
-
-void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kPrefix, line.c_str()); }
-
 // --help and --version; a text that cannot be written is a failure, not a success.
 int print(const std::string& text) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -59,16 +53,16 @@ int main(int argc, char** argv) {
     install_stop_handlers();
 
     DemoCommand command;
-    if (const std::string error =
+    if (const Outcome parsed =
             parse_demo_command(argc - 1, argv + 1, std::getenv(kSoundtrackVariable), &command);
-        !error.empty()) {
-        say(error + " (see starglobe --help)");
+        !parsed) {
+        say(parsed.message + " (see starglobe --help)");
         return kExitUsage;
     }
     if (command.help) return print(demo_usage());
     if (command.version) return print("starglobe " STARGLOBE_VERSION "\n");
-    if (const std::string problem = choose_video_driver(command.plain_demo); !problem.empty()) {
-        say(problem);
+    if (const Outcome chosen = choose_video_driver(command.plain_demo); !chosen) {
+        say(chosen.message);
         return kExitFailure;
     }
 
