@@ -212,9 +212,12 @@ TEST(Command, EveryTextCarriesTheOneFlashWarningWithTheLimitInWords) {
         std::string text(bytes.begin(), bytes.end()), words;
         // As Markdown reads a quote: its lines run on, and bold is no text.
         for (size_t at = 0; at < text.size(); ++at) {
-            if (text.compare(at, 3, "\n> ") == 0) words += ' ', at += 2;
-            else if (text.compare(at, 2, "**") == 0) ++at;
-            else words += text[at];
+            if (text.compare(at, 3, "\n> ") == 0)
+                words += ' ', at += 2;
+            else if (text.compare(at, 2, "**") == 0)
+                ++at;
+            else
+                words += text[at];
         }
         EXPECT_NE(words.find(sentence), std::string::npos) << file << " lacks: " << sentence;
     }

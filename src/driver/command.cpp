@@ -44,9 +44,7 @@ std::string wrapped(std::string_view text, size_t width) {
 
 }  // namespace
 
-void say(const std::string& line) {
-    std::fprintf(stderr, "%s%s\n", kMessagePrefix, line.c_str());
-}
+void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kMessagePrefix, line.c_str()); }
 
 std::string flash_warning() {
     return "WARNING: " STARGLOBE_FLASH_WARNING " Use --gentle whenever in doubt.";
@@ -100,35 +98,36 @@ Outcome parse_demo_command(int argc, const char* const* argv, const char* soundt
     return {};
 }
 
-// A synopsis; starglobe(6) holds the long form. Every limit is its constant's.
+// A synopsis; starglobe(6) holds the long form. Every limit and status is its constant's.
 std::string demo_usage() {
-    const auto seconds = [](double ms) { return in_words(static_cast<int64_t>(ms / kMsPerSecond)); };
-    const auto status = [](int code) { return std::to_string(code); };
+    using std::to_string;
+    const std::string about =
+        "Plays the starglobe demo full screen with its soundtrack, the music in FILE, or "
+        "following what the computer plays. Escape quits; after the music, a closing card "
+        "shows for " +
+        in_words(static_cast<int64_t>(kEndCardMs / kMsPerSecond)) + " seconds.";
+    const std::string statuses = "Exit status: 0 done or Escape, " + to_string(kExitFailure) +
+                                 " FILE unreadable or no display, " + to_string(kExitUsage) +
+                                 " usage, " + to_string(kExitCannotStart) +
+                                 " the demo could not start, 128 + N signal N.";
+    // clang-format off
     return "Usage: starglobe [--gentle] [FILE]\n"
            "       starglobe [--gentle] --listen [SOURCE]\n"
            "       starglobe --help | --version\n" +
-           wrapped("Plays the starglobe demo full screen with its soundtrack, the music in FILE, "
-                   "or following what the computer plays. Escape quits; after the music, a "
-                   "closing card shows for " +
-                       seconds(kEndCardMs) + " seconds.",
-                   kUsageColumns) +
-           "\n" + wrapped(flash_warning(), kUsageColumns) +
-           "\n"
+           wrapped(about, kUsageColumns) + "\n" +
+           wrapped(flash_warning(), kUsageColumns) + "\n" +
            "  FILE               any music ffmpeg reads, of at most " +
-           hours_and_minutes(kWavMaxSeconds) +
-           "\n"
-           "  --gentle           the gentle picture: at most " + in_words(kMaxFlashesPerSecond) +
-           " flashes a second\n"
+                                 hours_and_minutes(kWavMaxSeconds) + "\n" +
+           "  --gentle           the gentle picture: at most " +
+                                 in_words(kMaxFlashesPerSecond) + " flashes a second\n" +
            "  --listen [SOURCE]  follow what the computer plays, or the source named SOURCE\n"
            "  -h, --help         show this text and exit\n"
            "  --version          show the version and exit\n"
            "  --                 end of options: the next argument is FILE\n"
            "\n" +
-           wrapped("Exit status: 0 done or Escape, " + status(kExitFailure) +
-                       " FILE unreadable or no display, " + status(kExitUsage) + " usage, " +
-                       status(kExitCannotStart) + " the demo could not start, 128 + N signal N.",
-                   kUsageColumns) +
+           wrapped(statuses, kUsageColumns) +
            "See starglobe(6).\n";
+    // clang-format on
 }
 
 Outcome choose_video_driver(bool plain_demo) {
