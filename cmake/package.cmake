@@ -50,7 +50,7 @@ find_program(STARGLOBE_SCDOC scdoc REQUIRED)
 set(man_pages)
 foreach(page starglobe.6 starglobe-render.1)
   set(source ${CMAKE_BINARY_DIR}/man/${page}.scd)
-  configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.scd ${source} @ONLY)
+  starglobe_with_flash_warning(${CMAKE_SOURCE_DIR}/docs/man/${page}.scd ${source})
   set(roff ${CMAKE_BINARY_DIR}/man/${page})
   add_custom_command(OUTPUT ${roff} ${roff}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -81,8 +81,8 @@ install(FILES ${CMAKE_BINARY_DIR}/${STARGLOBE_SOUNDTRACK_NAME} DESTINATION ${STA
 install(FILES ${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The AppStream data with the flash warning put in.
-configure_file(${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.metainfo.xml
-  ${CMAKE_BINARY_DIR}/packaging/${STARGLOBE_APP_ID}.metainfo.xml @ONLY)
+starglobe_with_flash_warning(${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.metainfo.xml
+  ${CMAKE_BINARY_DIR}/packaging/${STARGLOBE_APP_ID}.metainfo.xml)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${STARGLOBE_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 48 64 128 256)
