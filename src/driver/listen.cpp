@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kFailureStatus = 255;  // the demo's start-up failure
+constexpr int kFailureStatus = kExitCannotStart;
 // Pictures a second: what a screen shows. More would be composed for nobody.
 constexpr double kPicturesPerSecond = 60.0;
 constexpr double kPictureMs = kMsPerSecond / kPicturesPerSecond;

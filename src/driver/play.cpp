@@ -14,6 +14,7 @@
 #include "common/timeline.h"
 #include "common/wav_format.h"
 #include "driver/clock.h"
+#include "driver/command.h"
 #include "driver/display.h"
 #include "frame/frame_pass.h"
 #include "frame/view.h"
@@ -26,9 +27,9 @@ namespace {
 constexpr int kAudioRate = kSampleRateHz;  // the soundtrack's own rate: no resampling
 constexpr Uint16 kAudioFormat = AUDIO_S16LSB;
 constexpr int kAudioChannels = kWavChannels;
-constexpr int kAudioChunk = 1024;    // sample frames per mixer buffer
-constexpr int kNoLoops = 0;          // the music plays once
-constexpr int kFailureStatus = 255;  // main's -1
+constexpr int kAudioChunk = 1024;                 // sample frames per mixer buffer
+constexpr int kNoLoops = 0;                       // the music plays once
+constexpr int kFailureStatus = kExitCannotStart;  // main's -1
 
 DemoEnd fail(const char* line, const PlayRequest& request, DemoFailure failure,
              const WavFile* refused = nullptr) {
