@@ -44,12 +44,13 @@ set(root /installed)  # any absolute root: only the relative paths matter
 starglobe_launcher(${CMAKE_BINARY_DIR}/install/starglobe ${root}/${STARGLOBE_GAMES_DIR}
   ${root}/${STARGLOBE_PRIVATE_DIR}/starglobe ${root}/${STARGLOBE_DATA_DIR}/${STARGLOBE_SOUNDTRACK_NAME})
 
-# --- Manuals: scdoc sources in docs/man/, roff in build/man/ (for `man -l`), gzipped for
-# installing as Debian wants them.
+# --- Manuals: scdoc sources in docs/man/, with the flash warning put in (build/man/*.scd),
+# roff in build/man/ (for `man -l`), gzipped for installing as Debian wants them.
 find_program(STARGLOBE_SCDOC scdoc REQUIRED)
 set(man_pages)
 foreach(page starglobe.6 starglobe-render.1)
-  set(source ${CMAKE_SOURCE_DIR}/docs/man/${page}.scd)
+  set(source ${CMAKE_BINARY_DIR}/man/${page}.scd)
+  starglobe_with_flash_warning(${CMAKE_SOURCE_DIR}/docs/man/${page}.scd ${source})
   set(roff ${CMAKE_BINARY_DIR}/man/${page})
   add_custom_command(OUTPUT ${roff} ${roff}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -79,7 +80,10 @@ install(PROGRAMS ${CMAKE_BINARY_DIR}/install/starglobe DESTINATION ${STARGLOBE_G
 install(FILES ${CMAKE_BINARY_DIR}/${STARGLOBE_SOUNDTRACK_NAME} DESTINATION ${STARGLOBE_DATA_DIR})
 install(FILES ${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.metainfo.xml
+# The AppStream data with the flash warning put in.
+starglobe_with_flash_warning(${STARGLOBE_PACKAGING_DIR}/${STARGLOBE_APP_ID}.metainfo.xml
+  ${CMAKE_BINARY_DIR}/packaging/${STARGLOBE_APP_ID}.metainfo.xml)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${STARGLOBE_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 48 64 128 256)
   install(FILES ${STARGLOBE_PACKAGING_DIR}/icons/starglobe-${size}.png

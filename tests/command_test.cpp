@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/build_info.h"
+#include "common/wording.h"
+#include "frame/flash_measure.h"
 #include "support/test_support.h"
 
 using namespace test_support;
@@ -191,6 +194,29 @@ TEST(Command, WarnsOfTheFlashesOnATerminalUnlessGentle) {
             EXPECT_LT(seen.find('\n', warning), seen.find("audio", warning)) << seen;
         }
     }
+}
+
+// The flash warning is one sentence that the build puts into every text it makes; README.md's
+// copy is written by hand. Its count in words is the flash check's limit.
+TEST(Command, TheReadmeCarriesTheOneFlashWarningWithTheLimitInWords) {
+    const std::string sentence = STARGLOBE_FLASH_WARNING;
+    EXPECT_NE(sentence.find(" " + in_words(kMaxFlashesPerSecond) + " flashes a second"),
+              std::string::npos)
+        << sentence;
+    const std::vector<uint8_t> bytes = read_file(kSourceDir + "/README.md");
+    std::string words;
+    // As Markdown reads a quote: its lines run on, and bold is no text.
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        const std::string_view rest(reinterpret_cast<const char*>(&bytes[at]), bytes.size() - at);
+        if (rest.starts_with("\n> ")) {
+            words += ' ', at += 2;
+        } else if (rest.starts_with("**")) {
+            ++at;
+        } else {
+            words += rest[0];
+        }
+    }
+    EXPECT_NE(words.find(sentence), std::string::npos) << "README.md lacks: " << sentence;
 }
 
 // Ctrl-C as a terminal sends it: SIGINT to the whole foreground process group. The command

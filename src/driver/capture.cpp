@@ -14,6 +14,7 @@
 
 #include "common/quoting.h"
 #include "common/wav_format.h"
+#include "driver/command.h"
 #include "system/stop_signal.h"
 
 namespace {
@@ -27,8 +28,6 @@ constexpr int kStartPollMs = 5;      // how often start-up looks for a stop sign
 constexpr size_t kLongestName = 60;  // bytes of a name shown in full
 constexpr size_t kNameEnds = 24;     // bytes shown of each end of a longer one
 constexpr uint32_t kFrameBytes = kWavChannels * sizeof(int16_t);
-
-void say(const std::string& line) { std::fprintf(stderr, "starglobe: %s\n", line.c_str()); }
 
 void push(SoundRing* ring, const int16_t* samples, size_t count) {
     uint64_t at = ring->written.load(std::memory_order_relaxed);

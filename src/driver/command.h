@@ -13,9 +13,23 @@
 #pragma once
 #include <string>
 
+#include "common/outcome.h"
+
 // The environment variable naming the soundtrack the command plays without FILE; the launcher
 // sets it to the installed (or the build's) tessaloon.wav.
 constexpr const char* kSoundtrackVariable = "STARGLOBE_SOUNDTRACK";
+
+// The command's exit statuses besides 0 (ended normally or by Escape) and 128 + N (stopped by
+// signal N).
+constexpr int kExitFailure = 1;  // FILE cannot be read or converted; no display; help unwritten
+constexpr int kExitUsage = 2;
+constexpr int kExitCannotStart = 255;  // the demo could not start; its own line says why
+
+// What starts every line of the command's own on standard error, as people grep for it.
+constexpr const char* kMessagePrefix = "starglobe: ";
+
+// Writes one of the command's own lines to standard error, after kMessagePrefix.
+void say(const std::string& line);
 
 struct DemoCommand {
     bool help = false;
@@ -28,19 +42,20 @@ struct DemoCommand {
 };
 
 // Reads the arguments after the program name; `soundtrack` is STARGLOBE_SOUNDTRACK's value, or
-// nullptr. Returns "" or a one-line usage error.
-std::string parse_demo_command(int argc, const char* const* argv, const char* soundtrack,
-                               DemoCommand* command);
+// nullptr. Fails with a one-line usage error.
+Outcome parse_demo_command(int argc, const char* const* argv, const char* soundtrack,
+                           DemoCommand* command);
 
-// The --help text, ending in a newline.
+// The --help text, a synopsis ending in a newline; starglobe(6) is the long form.
 std::string demo_usage();
 
-// The warning about the picture's flashes, as one line: a paragraph of --help, and what the
-// demo says on a terminal before it starts as it is (not gentle).
+// The warning about the picture's flashes (the build's one sentence) and how to heed it, as
+// one line: a paragraph of --help, and what the demo says on a terminal before it starts as it
+// is (not gentle).
 std::string flash_warning();
 
 // Picks SDL's video driver so that SDL 1.2 never falls back to drawing ASCII art into the
-// terminal: with SDL_VIDEODRIVER unset, X11 when there is a DISPLAY. Returns "" or, for the
-// command, why there is no display to show the demo on (no DISPLAY at all, or a local one
-// whose X server is not there). The plain demo instead lets SDL say it has no video device.
-std::string choose_video_driver(bool plain_demo);
+// terminal: with SDL_VIDEODRIVER unset, X11 when there is a DISPLAY. For the command, fails
+// saying why there is no display to show the demo on (no DISPLAY at all, or a local one whose
+// X server is not there). The plain demo instead lets SDL say it has no video device.
+Outcome choose_video_driver(bool plain_demo);

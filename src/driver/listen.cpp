@@ -13,6 +13,7 @@
 #include "common/wav_format.h"
 #include "driver/capture.h"
 #include "driver/clock.h"
+#include "driver/command.h"
 #include "driver/display.h"
 #include "frame/run.h"
 #include "system/stop_signal.h"
@@ -92,9 +93,9 @@ DemoEnd listen_demo(const std::string& source, bool gentle) {
     }
     if (!started) return demo_failed(DemoFailure::sound_source, started.message);
     std::fprintf(stderr,
-                 "starglobe: listening to %s (sound every %.1f ms); the picture answers sound "
-                 "and stays white while all is silent\n",
-                 quoted_name(capture.description).c_str(),
+                 "%slistening to %s (sound every %.1f ms); the picture answers sound and stays "
+                 "white while all is silent\n",
+                 kMessagePrefix, quoted_name(capture.description).c_str(),
                  capture.fragment_bytes * kMsPerSecond / kWavByteRate);
 
     // No sound device of SDL's: nothing is played while listening.

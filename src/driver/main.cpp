@@ -22,13 +22,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;  // the music cannot be read or converted; no display
-constexpr int kExitUsage = 2;
-constexpr int kExitStartUp = 255;  // the demo could not start: its status of old, -1
-constexpr const char* kPrefix = "starglobe: ";
-
-void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kPrefix, line.c_str()); }
-
 // --help and --version; a text that cannot be written is a failure, not a success.
 int print(const std::string& text) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -51,7 +44,7 @@ struct Advice {
 int tell_end(const DemoEnd& end, const Advice& advice) {
     switch (end.failure) {
         case DemoFailure::none: return 0;
-        case DemoFailure::sound_source: say(end.error); return kExitStartUp;
+        case DemoFailure::sound_source: say(end.error); return kExitCannotStart;
         case DemoFailure::soundtrack:
             if (const char* line = wav_status_message(end.refused.status)) std::puts(line);
             std::puts("Failed to load WAV");
@@ -67,7 +60,7 @@ int tell_end(const DemoEnd& end, const Advice& advice) {
     } else if (advice.given && end.failure == DemoFailure::soundtrack) {
         say(refusal_line(advice.file, advice.ready, end.refused));
     }
-    return kExitStartUp;
+    return kExitCannotStart;
 }
 
 }  // namespace
@@ -80,16 +73,16 @@ int main(int argc, char** argv) {
     install_stop_handlers();
 
     DemoCommand command;
-    if (const std::string error =
+    if (const Outcome parsed =
             parse_demo_command(argc - 1, argv + 1, std::getenv(kSoundtrackVariable), &command);
-        !error.empty()) {
-        say(error + " (see starglobe --help)");
+        !parsed) {
+        say(parsed.message + " (see starglobe --help)");
         return kExitUsage;
     }
     if (command.help) return print(demo_usage());
     if (command.version) return print("starglobe " STARGLOBE_VERSION "\n");
-    if (const std::string problem = choose_video_driver(command.plain_demo); !problem.empty()) {
-        say(problem);
+    if (const Outcome chosen = choose_video_driver(command.plain_demo); !chosen) {
+        say(chosen.message);
         return kExitFailure;
     }
 

@@ -480,6 +480,7 @@ size_t tessaloon_render(Rendering* r, size_t frames, int16_t* pcm) {
 
     Master& m = *r->master;
     const double scale = kPeakTarget / kMixPeak;
+    constexpr double kFull = kFullScaleSample;
     for (size_t i = begin; i < end; ++i) {
         const size_t k = i - begin;
         double echo_l = 0.0, echo_r = 0.0, room_l = 0.0, room_r = 0.0;
@@ -495,9 +496,8 @@ size_t tessaloon_render(Rendering* r, size_t frames, int16_t* pcm) {
             m.dc_out[1].step(saturate(g * m.dc_in[1].step(p.mix.right[k] + wet_r)) * open);
         r->peak = std::max({r->peak, std::fabs(l), std::fabs(rr)});
         // Through single precision, as the mix is held.
-        pcm[2 * k] = static_cast<int16_t>(std::lround(static_cast<float>(l) * scale * 32767.0));
-        pcm[2 * k + 1] =
-            static_cast<int16_t>(std::lround(static_cast<float>(rr) * scale * 32767.0));
+        pcm[2 * k] = static_cast<int16_t>(std::lround(static_cast<float>(l) * scale * kFull));
+        pcm[2 * k + 1] = static_cast<int16_t>(std::lround(static_cast<float>(rr) * scale * kFull));
     }
     r->done = end;
     return end - begin;
