@@ -343,7 +343,7 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
     const Names lines = lines_of(file_text(dir, "plain.csv"));
     ASSERT_EQ(lines.size(), 51u);
     EXPECT_EQ(lines[0],
-              "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
+              "pass,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
               "ring_length,star,globe");
     AudioAnalyzer analyzer;
     std::set<bool> inverts;  // the track exercises both routings
@@ -479,7 +479,7 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
     const auto closed = shell_in(dir,
                                  "\"$RENDER\" --wav t.wav --fps 1000 --seconds 1000 "
                                  "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
-    EXPECT_EQ(closed.out, "frame 141\n");
+    EXPECT_EQ(closed.out, "pass, 141\n");
     EXPECT_EQ(closed.err, "");
 }
 

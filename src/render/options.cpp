@@ -121,7 +121,7 @@ std::string controls_help() {
     std::string pulses;
     for (const int32_t p : kPulseLevels) pulses += (pulses.empty() ? "" : ", ") + num(p);
     const std::pair<const char*, std::string> columns[] = {
-        {"frame", "pass number j, from 0"},
+        {"pass", "pass number j, from 0"},
         {"elapsed_ms", "the pass's time, with three decimals"},
         {"flash", "globe brightness, 0.." + num(kMaxFlash)},
         {"pulse", "star-field darkening, " + pulses},

@@ -16,7 +16,7 @@ csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
 for fps in "${rates[@]}"; do
     "$render" --wav "$wav" --loop-fps "$fps" --controls "$csv" --quiet
-    # Columns: frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe
+    # Columns: pass,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe
     awk -F, -v fps="$fps" '
         NR == 1 { next }
         {
