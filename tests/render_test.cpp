@@ -570,6 +570,16 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         EXPECT_EQ(names_in(dir.file("empty")), c.signal ? Names{"theirs.txt"} : Names{});
         fs::remove(dir.file("empty/theirs.txt"));
     }
+    // A disk that runs full under ffmpeg reads as any full disk: a 64 KiB file system of its
+    // own, mounted in a namespace of the run's own where the system allows one.
+    if (shell_in(dir, "unshare -rm true").exit_code == 0) {
+        fs::create_directory(dir.file("small"));
+        const auto full = shell_in(dir,
+                                   "unshare -rm sh -c 'mount -t tmpfs -o size=64k none small && "
+                                   "exec \"$RENDER\" --wav t.wav --frames 30 --video small/v.mp4'");
+        EXPECT_EQ(full.err, "starglobe-render: cannot write 'small/v.mp4': No space left on device\n");
+        EXPECT_EQ(full.exit_code, 1);
+    }
     // Whether a run's output, written aside under a name starting with `prefix`, has begun.
     const auto partial_appears = [&](const std::string& prefix) {
         return test_support::wait_until(

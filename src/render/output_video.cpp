@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <strings.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,7 +38,10 @@ constexpr int32_t kHdHeight = 720;
 // into every fragment instead.
 constexpr const char* kSeekableFlags = "+faststart";
 constexpr const char* kStreamFlags = "+frag_keyframe+empty_moov+default_base_moof";
-constexpr const char* kNoSpace = "No space left on device";
+constexpr const char* kNoSpace = "No space left on device";  // strerror(ENOSPC)
+// Less room than this in the output's folder after ffmpeg failed means the disk ran full: one
+// of its writes (its buffer is 32 KiB) and a block to spare.
+constexpr uint64_t kRoomForAWrite = uint64_t{64} << 10;
 constexpr const char* kStdoutUrl = "pipe:1";
 
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
@@ -62,6 +66,20 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
     return text;
+}
+
+// Whether the file system holding `path` has no room left for another write of ours: the
+// fact behind a failure, asked of the system rather than read from ffmpeg's wording.
+bool no_room_beside(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    struct statvfs fs;
+    if (statvfs(folder.c_str(), &fs) != 0 || fs.f_blocks == 0) return false;
+    // The blocks kept for the superuser are ffmpeg's too when it runs as one.
+    const uint64_t blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    return blocks * fs.f_frsize < kRoomForAWrite;
 }
 
 // Whether the reader of our standard output has gone away (a pipe's read end closed).
@@ -178,9 +196,9 @@ Outcome output_complete(VideoOutput* out) {
     if (end.ok()) return {};
     if (end.fate == ChildFate::interrupted) return interrupted();
     if (out->target.way == OutputWay::to_stdout && stdout_reader_gone()) return reader_gone();
-    if (end.log.find(kNoSpace) != std::string::npos)
-        return failed("cannot write " + quoted(out->name) + ": " + kNoSpace);
     const std::string& written = out->settings.output_path;
+    if (!written.empty() && no_room_beside(written))
+        return failed("cannot write " + quoted(out->name) + ": " + kNoSpace);
     const std::string last_line =
         replaced(replaced(end.last_log_line(), file_url(written), quoted(out->name)), written,
                  quoted(out->name));

@@ -73,6 +73,6 @@ struct VideoOutput {
 Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& run);
 Outcome output_frame(VideoOutput* out, const FrameView& frame);
 // Ends the input and waits for ffmpeg to finish the file: its own account when it fails, with
-// the user's name for the file; a full disk always reads "cannot write NAME: No space left on
-// device".
+// the user's name for the file; when the output's file system has no room left, whatever
+// ffmpeg said, "cannot write NAME: No space left on device".
 Outcome output_complete(VideoOutput* out);
