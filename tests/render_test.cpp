@@ -121,7 +121,8 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     const std::vector<int16_t> silence(2 * 44100 * 3, 0);
     for (const auto& c : cases) {
         RenderOptions o;
-        ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o), "");
+        ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o).message,
+                  "");
         const RenderPlan p = render_plan(o, PcmTrack{silence.data(), c.track_frames});
         EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.first_frame, p.music_frames,
                               p.card_frames, p.first_pass}),
@@ -168,7 +169,7 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     // clang-format on
     for (const auto& args : refused) {
         RenderOptions ignored;
-        EXPECT_NE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored), "")
+        EXPECT_FALSE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored))
             << args[0] << " " << args[1] << " " << args.back();
     }
 }
@@ -577,7 +578,8 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         const auto full = shell_in(dir,
                                    "unshare -rm sh -c 'mount -t tmpfs -o size=64k none small && "
                                    "exec \"$RENDER\" --wav t.wav --frames 30 --video small/v.mp4'");
-        EXPECT_EQ(full.err, "starglobe-render: cannot write 'small/v.mp4': No space left on device\n");
+        EXPECT_EQ(full.err,
+                  "starglobe-render: cannot write 'small/v.mp4': No space left on device\n");
         EXPECT_EQ(full.exit_code, 1);
     }
     // Whether a run's output, written aside under a name starting with `prefix`, has begun.

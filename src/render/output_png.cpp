@@ -20,6 +20,12 @@ std::string without_trailing_slashes(std::string path) {
 
 }  // namespace
 
+Outcome png_take(const char* option, const std::string& value) {
+    if (value.empty() || value == kStdoutName)
+        return failed(std::string(option) + " needs a folder name");
+    return {};
+}
+
 Outcome output_open(PngOutput* out, const std::string& path, const RunInfo& run) {
     out->name = without_trailing_slashes(path);
     out->framing = run.framing;

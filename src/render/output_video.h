@@ -60,6 +60,12 @@ struct VideoSettings {
     std::string preset;  // "": the default for the size
 };
 
+// The value of --video: a name ending in a container's extension, or "-".
+Outcome video_take(const char* option, const std::string& value);
+
+// What --video refuses of the frame: odd sides, or sides ffmpeg cannot take.
+Outcome video_check(const RenderOptions& options, const Framing& framing);
+
 // ffmpeg's command line for `settings`, program name first.
 std::vector<std::string> ffmpeg_arguments(const VideoSettings& settings);
 
