@@ -175,6 +175,8 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
 }
 
 TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
+    // The synopsis fits a terminal of 80 columns.
+    for (const std::string& line : lines_of(render_usage())) EXPECT_LE(line.size(), 80u) << line;
     TempDir dir;
     test_support::write_file(dir.file("v.wav"), test_support::tone_wav(0.2));
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
