@@ -365,7 +365,9 @@ std::string render_usage() {
         "Renders the demo's timeline without a window or sound device.\n"
         "Outputs (at least one):\n";
     for (const OutputKindRow& row : output_kinds())
-        text += usage_line(row.option, nullptr, row.value, row.help());
+        text +=
+            usage_line(row.option, nullptr, row.value,
+                       row.help() + (row.helper ? std::string(" (needs ") + row.helper + ")" : ""));
     text += "Options:\n";
     for (const OptionEntry& entry : option_table())
         text += usage_line(entry.name, entry.short_name, entry.value, entry.help);

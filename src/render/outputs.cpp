@@ -93,7 +93,7 @@ constexpr OutputOps output_ops() {
 // clang-format off
 constexpr OutputKindRow kKinds[] = {
     {OutputKind::video, "--video", "FILE", OutputNeeds::framed, kFfmpegProgram, true,
-     [] { return std::string("H.264 and AAC video: FILE.mp4, FILE.mkv or - (needs ffmpeg)"); },
+     [] { return std::string("H.264 and AAC video: FILE.mp4, FILE.mkv or -"); },
      video_take, video_check, nullptr, output_ops<VideoOutput>()},
     {OutputKind::png, "--png", "DIR", OutputNeeds::framed, nullptr, false,
      [] { return std::string("frames as DIR/frame00000.png, ...; DIR new or empty"); },
@@ -115,7 +115,7 @@ constexpr OutputKindRow kKinds[] = {
      [] { return std::string("every pass's control values as CSV, or -"); },
      take_file, nullptr, nullptr, output_ops<ControlsOutput>()},
     {OutputKind::plot, "--plot", "FILE", OutputNeeds::passes, kGnuplotProgram, false,
-     [] { return std::string("the controls over time, FILE.png or FILE.svg (needs gnuplot)"); },
+     [] { return std::string("the controls over time, FILE.png or FILE.svg"); },
      plot_take, nullptr, nullptr, output_ops<PlotOutput>()},
 };
 // clang-format on

@@ -68,7 +68,7 @@ struct OutputKindRow {
     OutputNeeds needs;
     const char* helper;     // the program it runs, or nullptr; such kinds open first
     bool binary;            // refused onto a terminal
-    std::string (*help)();  // its line in --help
+    std::string (*help)();  // its line in --help, which adds the helper it needs
     // Checks the option's value, before it is taken as the path.
     Outcome (*take)(const char* option, const std::string& value);
     // With every option known: what else it refuses (given the frame); or nullptr.
