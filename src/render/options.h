@@ -67,8 +67,3 @@ Outcome parse_render_options(int argc, const char* const* argv, RenderOptions* o
 
 // The --help synopsis, ending in a newline; starglobe-render(1) is the long form.
 std::string render_usage();
-
-// Whether the options ask for the output frames' pictures (video, png, raw, flashes): then
-// every pass is composed, shown or not, so that the noise runs exactly as live, and a whole
-// production ends on the end card.
-bool needs_pixels(const RenderOptions& options);

@@ -90,6 +90,8 @@ constexpr OutputOps output_ops() {
     return ops;
 }
 
+// The table of kinds, one row each in OutputKind's order (the fields are OutputKindRow's).
+// Adding a kind: its output_<kind>.{h,cpp}, its name in OutputKind, and its row here.
 // clang-format off
 constexpr OutputKindRow kKinds[] = {
     {OutputKind::video, "--video", "FILE", OutputNeeds::framed, kFfmpegProgram, true,

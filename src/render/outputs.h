@@ -96,6 +96,11 @@ struct Outputs {
     std::vector<uint8_t> framed;  // the picture in its output frame, when that differs
 };
 
+// Whether the options ask for the output frames' pictures (a kind that needs pictures or
+// framed pictures): then every pass is composed, shown or not, so that the noise runs exactly
+// as live, and a whole production ends on the end card.
+bool needs_pixels(const RenderOptions& options);
+
 // Two names of the same file among the outputs, or an output that would overwrite the music,
 // compared by identity (device and inode where the file exists, the resolved path where it
 // does not): a failure says the usage error to report. Devices such as /dev/null may be
