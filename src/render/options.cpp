@@ -13,7 +13,6 @@
 #include "common/timeline.h"
 #include "common/wording.h"
 #include "frame/flash_measure.h"
-#include "frame/view.h"
 #include "render/framing.h"
 #include "render/output_video.h"
 #include "render/outputs.h"
