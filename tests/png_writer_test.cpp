@@ -17,7 +17,7 @@ TEST(PngWriter, WritesEightBitRgbInTheTrueChannelOrderOrSaysWhyNot) {
     // Every byte differs from its neighbours, so any swap of channels, rows or columns shows.
     std::vector<uint8_t> bgr(40 * 30 * 3);
     for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i * 7 + i / 3);
-    ASSERT_EQ(write_png_file(dir.file("p.png"), bgr.data(), 40, 30), "");
+    ASSERT_TRUE(write_png_file(dir.file("p.png"), bgr.data(), 40, 30));
 
     const std::vector<uint8_t> bytes = test_support::read_file(dir.file("p.png"));
     ASSERT_GT(bytes.size(), 26u);
@@ -34,12 +34,13 @@ TEST(PngWriter, WritesEightBitRgbInTheTrueChannelOrderOrSaysWhyNot) {
     EXPECT_TRUE(decoded == bgr);
 
     // A full disk: libpng's own write fails, or the final flush does.
-    EXPECT_EQ(write_png_file("/dev/full", bgr.data(), 40, 30), "No space left on device");
+    EXPECT_EQ(write_png_file("/dev/full", bgr.data(), 40, 30).message, "No space left on device");
     // A file somebody else made is left alone when only a new one may be made.
     bool created = true;
     test_support::write_file(dir.file("theirs.png"), {'t'});
     EXPECT_EQ(
-        write_png_file(dir.file("theirs.png"), bgr.data(), 40, 30, PngCreate::new_only, &created),
+        write_png_file(dir.file("theirs.png"), bgr.data(), 40, 30, PngCreate::new_only, &created)
+            .message,
         "File exists");
     EXPECT_FALSE(created);
     EXPECT_EQ(test_support::read_file(dir.file("theirs.png")), std::vector<uint8_t>{'t'});

@@ -121,7 +121,8 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     const std::vector<int16_t> silence(2 * 44100 * 3, 0);
     for (const auto& c : cases) {
         RenderOptions o;
-        ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o), "");
+        ASSERT_EQ(parse_render_options(static_cast<int>(c.args.size()), c.args.data(), &o).message,
+                  "");
         const RenderPlan p = render_plan(o, PcmTrack{silence.data(), c.track_frames});
         EXPECT_EQ((std::array{o.fps.num, o.fps.den, p.passes, p.first_frame, p.music_frames,
                               p.card_frames, p.first_pass}),
@@ -168,12 +169,14 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
     // clang-format on
     for (const auto& args : refused) {
         RenderOptions ignored;
-        EXPECT_NE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored), "")
+        EXPECT_FALSE(parse_render_options(static_cast<int>(args.size()), args.data(), &ignored))
             << args[0] << " " << args[1] << " " << args.back();
     }
 }
 
 TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
+    // The synopsis fits a terminal of 80 columns.
+    for (const std::string& line : lines_of(render_usage())) EXPECT_LE(line.size(), 80u) << line;
     TempDir dir;
     test_support::write_file(dir.file("v.wav"), test_support::tone_wav(0.2));
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
@@ -343,7 +346,7 @@ TEST(RenderProgram, FramesAreTheDemosComposedFromTheReferenceAndTheLoopRateShows
     const Names lines = lines_of(file_text(dir, "plain.csv"));
     ASSERT_EQ(lines.size(), 51u);
     EXPECT_EQ(lines[0],
-              "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
+              "pass,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,"
               "ring_length,star,globe");
     AudioAnalyzer analyzer;
     std::set<bool> inverts;  // the track exercises both routings
@@ -479,7 +482,7 @@ TEST(RenderProgram, PicturesOfTheWholeProductionEndOnTheCardAtAnySizeAndReachPip
     const auto closed = shell_in(dir,
                                  "\"$RENDER\" --wav t.wav --fps 1000 --seconds 1000 "
                                  "--controls - | head -c 5; echo \" ${PIPESTATUS[0]}\"");
-    EXPECT_EQ(closed.out, "frame 141\n");
+    EXPECT_EQ(closed.out, "pass, 141\n");
     EXPECT_EQ(closed.err, "");
 }
 
@@ -569,6 +572,17 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
         EXPECT_EQ(names_in(dir.file("frames")), Names{"mine.txt"});
         EXPECT_EQ(names_in(dir.file("empty")), c.signal ? Names{"theirs.txt"} : Names{});
         fs::remove(dir.file("empty/theirs.txt"));
+    }
+    // A disk that runs full under ffmpeg reads as any full disk: a 64 KiB file system of its
+    // own, mounted in a namespace of the run's own where the system allows one.
+    if (shell_in(dir, "unshare -rm true").exit_code == 0) {
+        fs::create_directory(dir.file("small"));
+        const auto full = shell_in(dir,
+                                   "unshare -rm sh -c 'mount -t tmpfs -o size=64k none small && "
+                                   "exec \"$RENDER\" --wav t.wav --frames 30 --video small/v.mp4'");
+        EXPECT_EQ(full.err,
+                  "starglobe-render: cannot write 'small/v.mp4': No space left on device\n");
+        EXPECT_EQ(full.exit_code, 1);
     }
     // Whether a run's output, written aside under a name starting with `prefix`, has begun.
     const auto partial_appears = [&](const std::string& prefix) {

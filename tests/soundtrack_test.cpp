@@ -88,7 +88,7 @@ TEST(Soundtrack, DrivesThePictureAcrossItsRange) {
         std::ifstream in(dir.file("c.csv"));
         std::string line;
         std::getline(in, line);
-        ASSERT_EQ(line.rfind("frame,elapsed_ms,flash,pulse,invert,noise_range,", 0), 0u) << line;
+        ASSERT_EQ(line.rfind("pass,elapsed_ms,flash,pulse,invert,noise_range,", 0), 0u) << line;
         double frames = 0, quiet = 0, loud = 0, lit = 0, dark = 0, inverted = 0;
         std::set<int> pulses;
         for (int flash, pulse, invert, range; std::getline(in, line); ++frames) {

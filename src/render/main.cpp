@@ -7,7 +7,6 @@
 
 #include "common/build_info.h"
 #include "render/options.h"
-#include "render/output_raw.h"
 #include "render/outputs.h"
 #include "render/render.h"
 #include "render/soundtrack.h"
@@ -15,8 +14,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;  // the music or an output failed
-constexpr int kExitUsage = 2;    // the command line is wrong
 constexpr const char* kPrefix = "starglobe-render: ";
 
 const char* signal_name(int signal_number) {
@@ -54,19 +51,19 @@ int print(const std::string& text) {
     return kExitFailure;
 }
 
-// A span that holds nothing worth rendering, in words; "" when it holds something.
-std::string empty_span(const RenderOptions& options, const RenderPlan& plan) {
+// A span that holds nothing worth rendering fails, saying so.
+Outcome check_span(const RenderOptions& options, const RenderPlan& plan) {
     const Span& span = options.span;
     const bool to_the_end = span.frames < 0 && span.seconds < 0.0;
     if (to_the_end && span.start_s > 0.0 && plan.music_frames == plan.first_frame) {
         char start[32];
         std::snprintf(start, sizeof start, "%g", span.start_s);
-        return std::string("--start ") + start +
-               " is at or past the end of the music; give "
-               "--frames or --seconds to render past it";
+        return failed(std::string("--start ") + start +
+                      " is at or past the end of the music; give "
+                      "--frames or --seconds to render past it");
     }
-    if (plan.frames() == 0) return kEmptySpanRefusal;
-    return "";
+    if (plan.frames() == 0) return failed(kEmptySpanRefusal);
+    return {};
 }
 
 // Ends a run that was stopped or failed: a stop signal by that signal, the reader of
@@ -86,9 +83,8 @@ int ended(const Outcome& outcome) {
 
 int main(int argc, char** argv) {
     RenderOptions options;
-    if (const std::string error = parse_render_options(argc - 1, argv + 1, &options);
-        !error.empty())
-        return usage_error(error);
+    if (const Outcome parsed = parse_render_options(argc - 1, argv + 1, &options); !parsed)
+        return usage_error(parsed.message);
     if (options.help) return print(render_usage());
     if (options.version) return print("starglobe-render " STARGLOBE_VERSION "\n");
 
@@ -97,8 +93,8 @@ int main(int argc, char** argv) {
         say(found.message);
         return kExitFailure;
     }
-    if (const std::string clash = outputs_clash(options, music); !clash.empty())
-        return usage_error(clash);
+    if (const Outcome clash = outputs_clash(options, music); !clash)
+        return usage_error(clash.message);
 
     // From here on a Ctrl-C stops the run between passes, so that unfinished outputs (and a
     // converted copy of the music) are removed.
@@ -114,11 +110,9 @@ int main(int argc, char** argv) {
         if (result) {
             const RenderPlan plan = render_plan(options, soundtrack.wav.track);
             // What only the music's length shows to be empty.
-            if (const std::string empty = empty_span(options, plan); !empty.empty())
-                return usage_error(empty);
-            if (const std::string note = options.raw_path.empty() ? "" : raw_size_note(plan);
-                !note.empty())
-                quiet_or_say(note);
+            if (const Outcome span = check_span(options, plan); !span)
+                return usage_error(span.message);
+            for (const std::string& note : outputs_notes(options, plan)) quiet_or_say(note);
             result = render(options, plan, soundtrack, say);
         }
         // The converted copy goes with the soundtrack, before any end by a signal.

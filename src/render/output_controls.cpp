@@ -6,7 +6,7 @@
 namespace {
 
 constexpr const char* kHeader =
-    "frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe\n";
+    "pass,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe\n";
 
 }  // namespace
 

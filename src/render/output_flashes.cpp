@@ -1,17 +1,13 @@
 #include "render/output_flashes.h"
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
+
+#include "common/wording.h"
 
 namespace {
 
 constexpr const char* kHeader = "second,general,red,window_x,window_y,luminance\n";
-
-// The summary spells the limit out ("exceed three flashes").
-constexpr std::array kNumberWords = {"no",   "one", "two",   "three", "four",
-                                     "five", "six", "seven", "eight", "nine"};
-static_assert(kMaxFlashesPerSecond < int(kNumberWords.size()));
 
 // Writes the rows of every second before `end`.
 Outcome write_rows(FlashesOutput* out, size_t end) {
@@ -49,7 +45,7 @@ std::string output_summary(const FlashesOutput& out) {
     const FlashSecond& w = check.seconds[worst];
     return "flashes: " + std::to_string(seconds_failing(check)) + " of " +
            std::to_string(check.seconds.size()) + " seconds exceed " +
-           kNumberWords[kMaxFlashesPerSecond] + " flashes; the worst, second " +
-           std::to_string(worst) + ", holds " + std::to_string(w.general) + " general and " +
-           std::to_string(w.red) + " red";
+           in_words(kMaxFlashesPerSecond) + " flashes; the worst, second " + std::to_string(worst) +
+           ", holds " + std::to_string(w.general) + " general and " + std::to_string(w.red) +
+           " red";
 }

@@ -52,6 +52,11 @@ Outcome write_failure(bool to_stdout, const std::string& name, int error) {
     return failed("cannot write " + quoted(name) + ": " + std::strerror(error));
 }
 
+Outcome take_file(const char* option, const std::string& value) {
+    if (value.empty()) return failed(std::string(option) + " needs a file name");
+    return {};
+}
+
 std::string output_name(const std::string& path) {
     return names_standard_output(path) ? "standard output" : path;
 }

@@ -65,3 +65,6 @@ Outcome write_failure(bool to_stdout, const std::string& name, int error);
 
 // "standard output" for a name of it, else the name as given: what messages call an output.
 std::string output_name(const std::string& path);
+
+// The value of a kind's `option` that names a file (or "-"): any name but none.
+Outcome take_file(const char* option, const std::string& value);

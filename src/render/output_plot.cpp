@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "common/quoting.h"
 #include "system/child_process.h"
@@ -28,9 +29,12 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool is_svg(const std::string& path) {
-    return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".svg") == 0;
+bool ends_with(const std::string& path, const char* ending) {
+    const size_t n = std::strlen(ending);
+    return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, ending) == 0;
 }
+
+bool is_svg(const std::string& path) { return ends_with(path, ".svg"); }
 
 // Writes `bytes` to the output's temporary, checking every step.
 Outcome write_whole(const PlotOutput& out, const std::string& bytes) {
@@ -45,6 +49,12 @@ Outcome write_whole(const PlotOutput& out, const std::string& bytes) {
 }
 
 }  // namespace
+
+Outcome plot_take(const char* option, const std::string& value) {
+    if (ends_with(value, ".png") || is_svg(value)) return {};
+    return failed(std::string(option) + " wants a name ending in .png or .svg, not " +
+                  quoted(value));
+}
 
 Outcome output_open(PlotOutput* out, const std::string& path, const RunInfo& run) {
     out->name = output_name(path);

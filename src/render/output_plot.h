@@ -20,6 +20,9 @@ struct PlotOutput {
     Plot plot;
 };
 
+// The value of --plot: a name ending in .png or .svg.
+Outcome plot_take(const char* option, const std::string& value);
+
 Outcome output_open(PlotOutput* out, const std::string& path, const RunInfo& run);
 Outcome output_pass(PlotOutput* out, const PassView& pass);
 Outcome output_complete(PlotOutput* out);

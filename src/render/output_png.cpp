@@ -20,6 +20,12 @@ std::string without_trailing_slashes(std::string path) {
 
 }  // namespace
 
+Outcome png_take(const char* option, const std::string& value) {
+    if (value.empty() || value == kStdoutName)
+        return failed(std::string(option) + " needs a folder name");
+    return {};
+}
+
 Outcome output_open(PngOutput* out, const std::string& path, const RunInfo& run) {
     out->name = without_trailing_slashes(path);
     out->framing = run.framing;
@@ -32,13 +38,13 @@ Outcome output_frame(PngOutput* out, const FrameView& frame) {
     // Never over a file somebody else put into the folder meanwhile; a file made here is the
     // run's own, to remove if the run fails.
     bool created = false;
-    const std::string why =
+    const Outcome written =
         write_png_file(out->target.write_path + "/" + name, frame.framed, out->framing.width,
                        out->framing.height, PngCreate::new_only, &created);
     if (created) output_wrote(&out->target, name);
-    if (why.empty()) return {};
+    if (written) return {};
     // Named as the user will look for it, not by the temporary folder.
-    return failed("cannot write " + quoted(out->name + "/" + name) + ": " + why);
+    return failed("cannot write " + quoted(out->name + "/" + name) + ": " + written.message);
 }
 
 Outcome output_complete(PngOutput*) { return {}; }

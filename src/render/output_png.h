@@ -12,6 +12,9 @@ struct PngOutput {
     Framing framing;
 };
 
+// The value of --png: a folder's name.
+Outcome png_take(const char* option, const std::string& value);
+
 Outcome output_open(PngOutput* out, const std::string& path, const RunInfo& run);
 Outcome output_frame(PngOutput* out, const FrameView& frame);
 Outcome output_complete(PngOutput* out);

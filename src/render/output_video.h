@@ -60,6 +60,12 @@ struct VideoSettings {
     std::string preset;  // "": the default for the size
 };
 
+// The value of --video: a name ending in a container's extension, or "-".
+Outcome video_take(const char* option, const std::string& value);
+
+// What --video refuses of the frame: odd sides, or sides ffmpeg cannot take.
+Outcome video_check(const RenderOptions& options, const Framing& framing);
+
 // ffmpeg's command line for `settings`, program name first.
 std::vector<std::string> ffmpeg_arguments(const VideoSettings& settings);
 
@@ -73,6 +79,6 @@ struct VideoOutput {
 Outcome output_open(VideoOutput* out, const std::string& path, const RunInfo& run);
 Outcome output_frame(VideoOutput* out, const FrameView& frame);
 // Ends the input and waits for ffmpeg to finish the file: its own account when it fails, with
-// the user's name for the file; a full disk always reads "cannot write NAME: No space left on
-// device".
+// the user's name for the file; when the output's file system has no room left, whatever
+// ffmpeg said, "cannot write NAME: No space left on device".
 Outcome output_complete(VideoOutput* out);

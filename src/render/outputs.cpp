@@ -6,11 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <iterator>
+#include <cassert>
 #include <utility>
 
+#include "audio/convert.h"
 #include "common/picture.h"
 #include "common/quoting.h"
+#include "common/wording.h"
+#include "frame/flash_measure.h"
+#include "render/output_controls.h"
+#include "render/output_flashes.h"
+#include "render/output_plot.h"
+#include "render/output_png.h"
+#include "render/output_raw.h"
+#include "render/output_video.h"
 #include "system/stop_signal.h"
 
 namespace {
@@ -55,19 +64,71 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
     return a.resolved == b.resolved;
 }
 
-// Hands something to every output whose kind takes it: `call` on each, until one fails.
-template <typename Call>
-Outcome each_output(Outputs* outputs, Call call) {
-    for (Output& output : outputs->open)
-        if (Outcome o = std::visit(call, output); !o) return o;
-    return {};
+// The operations of a kind's record `Kind`, its steps found by overload.
+template <typename Kind>
+constexpr OutputOps output_ops() {
+    OutputOps ops{};
+    ops.make = []() -> void* { return new Kind(); };
+    ops.drop = [](void* kind) { delete static_cast<Kind*>(kind); };
+    ops.open = [](void* kind, const std::string& path, const RunInfo& run) {
+        return output_open(static_cast<Kind*>(kind), path, run);
+    };
+    if constexpr (requires(Kind * k, const PassView& p) { output_pass(k, p); })
+        ops.pass = [](void* kind, const PassView& pass) {
+            return output_pass(static_cast<Kind*>(kind), pass);
+        };
+    if constexpr (requires(Kind * k, const FrameView& f) { output_frame(k, f); })
+        ops.frame = [](void* kind, const FrameView& frame) {
+            return output_frame(static_cast<Kind*>(kind), frame);
+        };
+    ops.complete = [](void* kind) { return output_complete(static_cast<Kind*>(kind)); };
+    ops.target = [](void* kind) { return &static_cast<Kind*>(kind)->target; };
+    if constexpr (requires(const Kind& k) { output_summary(k); })
+        ops.summary = [](const void* kind) {
+            return output_summary(*static_cast<const Kind*>(kind));
+        };
+    return ops;
 }
 
-template <typename Kind>
-Outcome open_kind(Outputs* outputs, const std::string& path, const RunInfo& run) {
-    Kind& kind = std::get<Kind>(outputs->open.emplace_back(std::in_place_type<Kind>));
-    return output_open(&kind, path, run);
+// The table of kinds, one row each in OutputKind's order (the fields are OutputKindRow's).
+// Adding a kind: its output_<kind>.{h,cpp}, its name in OutputKind, and its row here.
+// clang-format off
+constexpr OutputKindRow kKinds[] = {
+    {OutputKind::video, "--video", "FILE", OutputNeeds::framed, kFfmpegProgram, true,
+     [] { return std::string("H.264 and AAC video: FILE.mp4, FILE.mkv or -"); },
+     video_take, video_check, nullptr, output_ops<VideoOutput>()},
+    {OutputKind::png, "--png", "DIR", OutputNeeds::framed, nullptr, false,
+     [] { return std::string("frames as DIR/frame00000.png, ...; DIR new or empty"); },
+     png_take, nullptr, nullptr, output_ops<PngOutput>()},
+    {OutputKind::raw, "--raw", "FILE", OutputNeeds::pictures, nullptr, true,
+     [] {
+         return "frames of " + grouped(int64_t{kImageBytes}) + " bytes (" +
+                std::to_string(kImageWidth) + " x " + std::to_string(kImageHeight) +
+                ", BGR), or -";
+     },
+     take_file, nullptr, raw_size_note, output_ops<RawOutput>()},
+    {OutputKind::flashes, "--flashes", "FILE", OutputNeeds::pictures, nullptr, false,
+     [] {
+         return "flashes a second as CSV, or -; over " + in_words(kMaxFlashesPerSecond) +
+                " may cause seizures";
+     },
+     take_file, nullptr, nullptr, output_ops<FlashesOutput>()},
+    {OutputKind::controls, "--controls", "FILE", OutputNeeds::passes, nullptr, false,
+     [] { return std::string("every pass's control values as CSV, or -"); },
+     take_file, nullptr, nullptr, output_ops<ControlsOutput>()},
+    {OutputKind::plot, "--plot", "FILE", OutputNeeds::passes, kGnuplotProgram, false,
+     [] { return std::string("the controls over time, FILE.png or FILE.svg"); },
+     plot_take, nullptr, nullptr, output_ops<PlotOutput>()},
+};
+// clang-format on
+
+static_assert(std::size(kKinds) == kOutputKinds);
+constexpr bool in_kind_order() {
+    for (size_t i = 0; i < kOutputKinds; ++i)
+        if (kKinds[i].kind != OutputKind(i)) return false;
+    return true;
 }
+static_assert(in_kind_order(), "the table follows OutputKind's order");
 
 // Whether `path` is a terminal: standard output on one, or a terminal's device by name.
 bool names_terminal(const std::string& path) {
@@ -82,67 +143,76 @@ bool names_terminal(const std::string& path) {
 
 }  // namespace
 
-std::string outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
-    const std::pair<const char*, const std::string*> named[] = {
-        {"--controls", &o.controls_path}, {"--raw", &o.raw_path},
-        {"--video", &o.video_path},       {"--png", &o.png_dir},
-        {"--plot", &o.plot_path},         {"--flashes", &o.flashes_path}};
+std::span<const OutputKindRow> output_kinds() { return kKinds; }
+
+const OutputKindRow& output_kind(OutputKind kind) { return kKinds[size_t(kind)]; }
+
+const std::string& output_path(const RenderOptions& options, const OutputKindRow& row) {
+    return options.output(row.kind);
+}
+
+bool needs_pixels(const RenderOptions& options) {
+    for (const OutputKindRow& row : kKinds)
+        if (row.needs != OutputNeeds::passes && !output_path(options, row).empty()) return true;
+    return false;
+}
+
+Outcome outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
     // Binary data over the screen helps nobody, as compressors say too.
-    const std::pair<const char*, const std::string*> binary[] = {{"--video", &o.video_path},
-                                                                 {"--raw", &o.raw_path}};
-    for (const auto& [option, path] : binary) {
-        if (!path->empty() && names_terminal(*path))
-            return std::string(option) + " " + *path +
-                   " would write binary data onto the terminal; redirect standard output to a "
-                   "file or a program: > FILE, or | PROGRAM";
+    for (const OutputKindRow& row : kKinds) {
+        const std::string& path = output_path(o, row);
+        if (row.binary && !path.empty() && names_terminal(path))
+            return failed(std::string(row.option) + " " + path +
+                          " would write binary data onto the terminal; redirect standard output "
+                          "to a file or a program: > FILE, or | PROGRAM");
     }
     const FileIdentity music = identify(soundtrack_path);
-    for (size_t i = 0; i < std::size(named); ++i) {
-        const std::string& path = *named[i].second;
+    for (size_t i = 0; i < kOutputKinds; ++i) {
+        const std::string& path = output_path(o, kKinds[i]);
         if (path.empty()) continue;
         const FileIdentity id = identify(path);
         if (!music.is_stdout && same_file(id, music))
-            return std::string(named[i].first) + " " + quoted(path) + " would overwrite the music";
-        for (size_t j = i + 1; j < std::size(named); ++j) {
-            const std::string& other = *named[j].second;
+            return failed(std::string(kKinds[i].option) + " " + quoted(path) +
+                          " would overwrite the music");
+        for (size_t j = i + 1; j < kOutputKinds; ++j) {
+            const std::string& other = output_path(o, kKinds[j]);
             if (other.empty() || !same_file(id, identify(other))) continue;
-            if (id.is_stdout)
-                return std::string(named[i].first) + " and " + named[j].first +
-                       " cannot both write to standard output";
-            return std::string(named[i].first) + " and " + named[j].first +
-                   " name the same file (" + quoted(path) + ")";
+            const std::string both = std::string(kKinds[i].option) + " and " + kKinds[j].option;
+            if (id.is_stdout) return failed(both + " cannot both write to standard output");
+            return failed(both + " name the same file (" + quoted(path) + ")");
         }
     }
-    return "";
+    return {};
 }
 
 Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
     const RenderOptions& o = run.options;
     outputs->framing = run.framing;
-    outputs->open.reserve(std::variant_size_v<Output>);
+    outputs->open.reserve(kOutputKinds);
+    bool framed = false;
     // The ones that need a helper program first: a missing one is said before anything is made.
-    const std::pair<Outcome (*)(Outputs*, const std::string&, const RunInfo&), const std::string*>
-        wanted[] = {
-            {open_kind<VideoOutput>, &o.video_path}, {open_kind<PlotOutput>, &o.plot_path},
-            {open_kind<PngOutput>, &o.png_dir},      {open_kind<ControlsOutput>, &o.controls_path},
-            {open_kind<RawOutput>, &o.raw_path},     {open_kind<FlashesOutput>, &o.flashes_path}};
-    for (const auto& [open, path] : wanted) {
-        if (path->empty()) continue;
-        if (Outcome opened = open(outputs, *path, run); !opened) {
-            outputs->open.clear();
-            return opened;
+    for (const bool helpers : {true, false})
+        for (const OutputKindRow& row : kKinds) {
+            const std::string& path = output_path(o, row);
+            if (path.empty() || (row.helper != nullptr) != helpers) continue;
+            framed = framed || row.needs == OutputNeeds::framed;
+            OpenOutput& output = outputs->open.emplace_back();
+            output.row = &row;
+            output.state = {row.ops.make(), row.ops.drop};
+            if (Outcome opened = row.ops.open(output.state.get(), path, run); !opened) {
+                outputs->open.clear();
+                return opened;
+            }
         }
-    }
-    if (!run.framing.is_picture() && (!o.video_path.empty() || !o.png_dir.empty()))
-        outputs->framed.assign(run.framing.bytes(), 0);
+    if (!run.framing.is_picture() && framed) outputs->framed.assign(run.framing.bytes(), 0);
     return {};
 }
 
 Outcome outputs_pass(Outputs* outputs, const PassView& pass) {
-    return each_output(outputs, [&](auto& kind) -> Outcome {
-        if constexpr (requires { output_pass(&kind, pass); }) return output_pass(&kind, pass);
-        return {};
-    });
+    for (OpenOutput& output : outputs->open)
+        if (output.row->ops.pass)
+            if (Outcome o = output.row->ops.pass(output.state.get(), pass); !o) return o;
+    return {};
 }
 
 Outcome outputs_frame(Outputs* outputs, int64_t number, const uint8_t* picture,
@@ -156,16 +226,16 @@ Outcome outputs_frame(Outputs* outputs, int64_t number, const uint8_t* picture,
         if (!same_as_before) frame_picture(picture, outputs->framing, outputs->framed.data());
         frame.framed = outputs->framed.data();
     }
-    return each_output(outputs, [&](auto& kind) -> Outcome {
-        if constexpr (requires { output_frame(&kind, frame); }) return output_frame(&kind, frame);
-        return {};
-    });
+    for (OpenOutput& output : outputs->open)
+        if (output.row->ops.frame)
+            if (Outcome o = output.row->ops.frame(output.state.get(), frame); !o) return o;
+    return {};
 }
 
 Outcome outputs_finish(Outputs* outputs) {
     Outcome result;
-    for (Output& output : outputs->open) {
-        const Outcome o = std::visit([](auto& kind) { return output_complete(&kind); }, output);
+    for (OpenOutput& output : outputs->open) {
+        const Outcome o = output.row->ops.complete(output.state.get());
         if (result) result = o;
     }
     // A Ctrl-C while a helper was finishing still means "stop": nothing is put in place.
@@ -173,13 +243,10 @@ Outcome outputs_finish(Outputs* outputs) {
     // Folders first: renaming one can fail (somebody made the name meanwhile), renaming a file
     // beside its own temporary cannot, so a failure replaces nothing.
     for (const bool folders : {true, false})
-        for (Output& output : outputs->open) {
+        for (OpenOutput& output : outputs->open) {
             if (!result) break;
-            result = std::visit(
-                [&](auto& kind) {
-                    return kind.target.folder == folders ? output_commit(&kind.target) : Outcome{};
-                },
-                output);
+            AtomicOutput* target = output.row->ops.target(output.state.get());
+            if (target->folder == folders) result = output_commit(target);
         }
     if (!result) outputs->open.clear();
     return result;
@@ -187,12 +254,15 @@ Outcome outputs_finish(Outputs* outputs) {
 
 std::vector<std::string> outputs_summaries(const Outputs& outputs) {
     std::vector<std::string> lines;
-    for (const Output& output : outputs.open)
-        std::visit(
-            [&](const auto& kind) {
-                if constexpr (requires { output_summary(kind); })
-                    lines.push_back(output_summary(kind));
-            },
-            output);
+    for (const OpenOutput& output : outputs.open)
+        if (output.row->ops.summary) lines.push_back(output.row->ops.summary(output.state.get()));
     return lines;
+}
+
+std::vector<std::string> outputs_notes(const RenderOptions& options, const RenderPlan& plan) {
+    std::vector<std::string> notes;
+    for (const OutputKindRow& row : kKinds)
+        if (row.note && !output_path(options, row).empty())
+            if (std::string note = row.note(plan); !note.empty()) notes.push_back(std::move(note));
+    return notes;
 }

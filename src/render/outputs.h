@@ -1,17 +1,23 @@
-// The renderer's outputs, each open exactly when its option was given:
+// The renderer's outputs: one table of kinds, each open exactly when its option was given.
 //
 //   kind      option      takes                              written as
-//   controls  --controls  one CSV row per analysed pass      a file or standard output
-//   plot      --plot      every pass, drawn at the end       gnuplot's picture, into a file
-//   raw       --raw       one 400 x 300 picture per frame    a file or standard output
 //   video     --video     one framed picture per frame       ffmpeg, into a file or stdout
 //   png       --png       one framed picture per frame       a folder of PNG files
+//   raw       --raw       one 400 x 300 picture per frame    a file or standard output
 //   flashes   --flashes   one 400 x 300 picture per frame    a CSV file or standard output
+//   controls  --controls  one CSV row per analysed pass      a file or standard output
+//   plot      --plot      every pass, drawn at the end       gnuplot's picture, into a file
 //
 // Each kind lives in its own output_<kind>.{h,cpp}: a record and the free functions
 // output_open, output_pass, output_frame and output_complete over it (a kind without work
 // for passes or frames leaves that function out), and output_summary for a line after the
-// run. Adding a kind is its files, its option, and one entry in the Output variant below.
+// run. Its row in the table (outputs.cpp) says the rest once: its option and the check of its
+// value, what it needs from the run, the helper program it runs, its line in --help. The
+// option parser, "nothing to write", needs_pixels, the clash check, the open order and --help
+// all derive from the table.
+//
+// Adding a kind: write output_<kind>.{h,cpp} (and add the source to CMakeLists.txt), name it
+// in OutputKind (render/options.h, in the order --help lists it) and give it its row.
 //
 // Every kind writes to its AtomicOutput, so that all outputs appear together when the run
 // succeeds (outputs_finish) and none of them when it fails: dropping the Outputs abandons
@@ -23,37 +29,83 @@
 //     o = outputs_finish(&outputs);
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "common/outcome.h"
-#include "frame/frame_pass.h"
 #include "render/framing.h"
 #include "render/options.h"
-#include "render/output_controls.h"
-#include "render/output_flashes.h"
-#include "render/output_plot.h"
-#include "render/output_png.h"
-#include "render/output_raw.h"
-#include "render/output_video.h"
+#include "render/output_kind.h"
 #include "render/soundtrack.h"
 #include "render/timeline.h"
 
-using Output =
-    std::variant<ControlsOutput, PlotOutput, RawOutput, VideoOutput, PngOutput, FlashesOutput>;
+// What a kind takes from the run; pictures are composed for every pass when any kind needs them.
+enum class OutputNeeds {
+    passes,    // every analysed pass shown
+    pictures,  // every output frame's 400 x 300 picture
+    framed,    // every output frame's picture placed in the frame of --scale or --size
+};
+
+// A kind's operations over its record, made from the record's type by output_ops<Kind>(); a
+// step the kind leaves out is nullptr.
+struct OutputOps {
+    void* (*make)();
+    void (*drop)(void*);
+    Outcome (*open)(void*, const std::string& path, const RunInfo& run);
+    Outcome (*pass)(void*, const PassView& pass);
+    Outcome (*frame)(void*, const FrameView& frame);
+    Outcome (*complete)(void*);
+    AtomicOutput* (*target)(void*);
+    std::string (*summary)(const void*);
+};
+
+struct OutputKindRow {
+    OutputKind kind;
+    const char* option;  // "--video"
+    const char* value;   // its value's name in --help
+    OutputNeeds needs;
+    const char* helper;     // the program it runs, or nullptr; such kinds open first
+    bool binary;            // refused onto a terminal
+    std::string (*help)();  // its line in --help, which adds the helper it needs
+    // Checks the option's value, before it is taken as the path.
+    Outcome (*take)(const char* option, const std::string& value);
+    // With every option known: what else it refuses (given the frame); or nullptr.
+    Outcome (*check)(const RenderOptions& options, const Framing& framing);
+    // Before the run, once the plan is known: a note for the user or ""; or nullptr.
+    std::string (*note)(const RenderPlan& plan);
+    OutputOps ops;
+};
+
+// The table, in OutputKind's order.
+std::span<const OutputKindRow> output_kinds();
+const OutputKindRow& output_kind(OutputKind kind);
+
+// The path `options` give for `row`'s kind; "" when not asked for.
+const std::string& output_path(const RenderOptions& options, const OutputKindRow& row);
+
+struct OpenOutput {
+    const OutputKindRow* row = nullptr;
+    std::unique_ptr<void, void (*)(void*)> state{nullptr, nullptr};
+};
 
 struct Outputs {
-    std::vector<Output> open;
+    std::vector<OpenOutput> open;
     Framing framing;
     std::vector<uint8_t> framed;  // the picture in its output frame, when that differs
 };
 
+// Whether the options ask for the output frames' pictures (a kind that needs pictures or
+// framed pictures): then every pass is composed, shown or not, so that the noise runs exactly
+// as live, and a whole production ends on the end card.
+bool needs_pixels(const RenderOptions& options);
+
 // Two names of the same file among the outputs, or an output that would overwrite the music,
 // compared by identity (device and inode where the file exists, the resolved path where it
-// does not): "" or the usage error to report. Devices such as /dev/null may be shared. Video
-// or raw frames bound for a terminal are refused too.
-std::string outputs_clash(const RenderOptions& options, const std::string& soundtrack_path);
+// does not): a failure says the usage error to report. Devices such as /dev/null may be
+// shared. Video or raw frames bound for a terminal are refused too.
+Outcome outputs_clash(const RenderOptions& options, const std::string& soundtrack_path);
 
 // Opens every requested output, the ones needing a helper program first so that a missing
 // one is reported before anything is made; on failure drops what was made.
@@ -74,3 +126,6 @@ Outcome outputs_finish(Outputs* outputs);
 
 // The lines the outputs have for the user after a run (the flash check's summary).
 std::vector<std::string> outputs_summaries(const Outputs& outputs);
+
+// The notes the requested outputs have before a run of `plan` (how much --raw will write).
+std::vector<std::string> outputs_notes(const RenderOptions& options, const RenderPlan& plan);

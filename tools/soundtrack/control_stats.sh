@@ -16,7 +16,7 @@ csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
 for fps in "${rates[@]}"; do
     "$render" --wav "$wav" --loop-fps "$fps" --controls "$csv" --quiet
-    # Columns: frame,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe
+    # Columns: pass,elapsed_ms,flash,pulse,invert,noise_range,noise_offset,ring_length,star,globe
     awk -F, -v fps="$fps" '
         NR == 1 { next }
         {
@@ -30,7 +30,7 @@ for fps in "${rates[@]}"; do
         }
         function pct(k) { return sprintf("%.1f%%", 100.0 * k / n) }
         END {
-            printf "fps %d, %d frames: noise_range<50 %s [>=5%%]  >=600 %s [>=10%%]  flash=255 %s [>=5%%]  flash=0 %s [>=10%%]  pulse 0/100/200/255 %s/%s/%s/%s [each >0]  invert %s [10-60%%]\n",
+            printf "fps %d, %d passes: noise_range<50 %s [>=5%%]  >=600 %s [>=10%%]  flash=255 %s [>=5%%]  flash=0 %s [>=10%%]  pulse 0/100/200/255 %s/%s/%s/%s [each >0]  invert %s [10-60%%]\n",
                 fps, n, pct(quiet), pct(loud), pct(lit), pct(dark),
                 pct(pulse[0]), pct(pulse[100]), pct(pulse[200]), pct(pulse[255]), pct(inverted)
         }' "$csv"
