@@ -76,8 +76,8 @@ std::string length_in_words(double seconds) {
 }
 
 std::string pcm_in_words() {
-    return std::to_string(kWavBitsPerSample) + "-bit stereo PCM at " +
-           grouped(kSampleRateHz) + " Hz";
+    return std::to_string(kWavBitsPerSample) + "-bit stereo PCM at " + grouped(kSampleRateHz) +
+           " Hz";
 }
 
 std::string layout_in_words() {

@@ -20,7 +20,7 @@ inline std::string grouped(int64_t n) {
 // A count from zero to ten in words, as running text writes it; larger counts as digits.
 inline std::string in_words(int64_t n) {
     assert(n >= 0);
-    static const char* const kWords[] = {"zero", "one", "two",   "three", "four", "five",
+    static const char* const kWords[] = {"zero", "one",   "two",   "three", "four", "five",
                                          "six",  "seven", "eight", "nine",  "ten"};
     return n <= 10 ? kWords[n] : grouped(n);
 }

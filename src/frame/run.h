@@ -17,9 +17,17 @@
 
 #include "audio/analyzer.h"
 #include "audio/wav_loader.h"
-#include "frame/frame_pass.h"
+#include "common/frame_controls.h"
 #include "frame/view.h"
 #include "visuals/noise.h"
+
+// What one pass decided: the controls the analysis gave and the two pictures it composes from
+// (what the renderer's outputs and the tests look at).
+struct FramePass {
+    FrameControls controls;
+    int32_t star_index = 0;   // into star_frames
+    int32_t globe_index = 0;  // into globe_frames
+};
 
 // What a pass analyses: the sample of a track playing at the pass's time, or one heard live.
 struct Tap {

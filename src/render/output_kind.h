@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/outcome.h"
-#include "frame/frame_pass.h"
+#include "frame/run.h"
 #include "render/framing.h"
 #include "render/options.h"
 #include "render/soundtrack.h"
