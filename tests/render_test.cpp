@@ -25,8 +25,10 @@
 #include "audio/convert.h"
 #include "common/build_info.h"
 #include "common/wav_format.h"
+#include "common/wording.h"
 #include "frame/view.h"
 #include "render/framing.h"
+#include "render/output_video.h"
 #include "support/reference_compositor.h"
 #include "support/test_support.h"
 #include "visuals/image_bank.h"
@@ -177,6 +179,19 @@ TEST(RenderOptions, RatesTimelineFramingAndRefusals) {
 TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
     // The synopsis fits a terminal of 80 columns.
     for (const std::string& line : lines_of(render_usage())) EXPECT_LE(line.size(), 80u) << line;
+    // The manual, the long form written by hand, states the limits the constants set.
+    const Bytes manual =
+        test_support::read_file(test_support::kSourceDir + "/docs/man/starglobe-render.1.scd");
+    const std::string page(manual.begin(), manual.end());
+    const auto side = [](int32_t n) { return std::to_string(n) + "x" + std::to_string(n); };
+    for (const std::string& limit :
+         {"up to " + std::to_string(kMaxFps) + " ", "up to " + grouped(kMaxLoopFps) + " ",
+          grouped(int64_t(kMaxTimelineMs / kMsPerSecond)) + " seconds", side(kMaxSide),
+          side(kMaxVideoSide), " to " + std::to_string(kMaxCrf) + ";",
+          "default " + std::to_string(kDefaultCrf) + ", and " + std::to_string(kLargeFrameCrf),
+          grouped(kLargeFramePixels) + " pixels", "1 to " + std::to_string(kMaxScale),
+          std::to_string(int(kGentleRenewMs)) + " ms"})
+        EXPECT_NE(page.find(limit), std::string::npos) << "starglobe-render(1) lacks " << limit;
     TempDir dir;
     test_support::write_file(dir.file("v.wav"), test_support::tone_wav(0.2));
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
@@ -577,12 +592,17 @@ TEST(RenderOutputs, AFailureOrAStopSignalLeavesNoNewFileAndTheOldOnesUntouched) 
     // own, mounted in a namespace of the run's own where the system allows one.
     if (shell_in(dir, "unshare -rm true").exit_code == 0) {
         fs::create_directory(dir.file("small"));
-        const auto full = shell_in(dir,
-                                   "unshare -rm sh -c 'mount -t tmpfs -o size=64k none small && "
-                                   "exec \"$RENDER\" --wav t.wav --frames 30 --video small/v.mp4'");
-        EXPECT_EQ(full.err,
-                  "starglobe-render: cannot write 'small/v.mp4': No space left on device\n");
-        EXPECT_EQ(full.exit_code, 1);
+        // By name, and as standard output sent to a file there.
+        for (const auto& [video, name] : {std::pair{"small/v.mp4", "'small/v.mp4'"},
+                                          std::pair{"- > small/v.mkv", "'standard output'"}}) {
+            const auto full = shell_in(
+                dir, std::string("unshare -rm sh -c 'mount -t tmpfs -o size=64k none small && "
+                                 "exec \"$RENDER\" --wav t.wav --frames 30 --video ") +
+                         video + "'");
+            EXPECT_EQ(full.err, std::string("starglobe-render: cannot write ") + name +
+                                    ": No space left on device\n");
+            EXPECT_EQ(full.exit_code, 1);
+        }
     }
     // Whether a run's output, written aside under a name starting with `prefix`, has begun.
     const auto partial_appears = [&](const std::string& prefix) {

@@ -1,10 +1,11 @@
 #include "render/output_video.h"
 
 #include <poll.h>
-#include <strings.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -38,7 +39,6 @@ constexpr int32_t kHdHeight = 720;
 // into every fragment instead.
 constexpr const char* kSeekableFlags = "+faststart";
 constexpr const char* kStreamFlags = "+frag_keyframe+empty_moov+default_base_moof";
-constexpr const char* kNoSpace = "No space left on device";  // strerror(ENOSPC)
 // Less room than this in the output's folder after ffmpeg failed means the disk ran full: one
 // of its writes (its buffer is 32 KiB) and a block to spare.
 constexpr uint64_t kRoomForAWrite = uint64_t{64} << 10;
@@ -68,21 +68,24 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-// Whether `path` ends in `ending`, in any case.
-bool ends_with(const std::string& path, const char* ending) {
-    const size_t n = std::strlen(ending);
-    return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, ending) == 0;
-}
-
-// Whether the file system holding `path` has no room left for another write of ours: the
+// Whether the file system that ffmpeg writes to, the one holding `path` or, for "", the one
+// holding the regular file on our standard output, has no room left for another write: the
 // fact behind a failure, asked of the system rather than read from ffmpeg's wording.
-bool no_room_beside(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
+bool no_room_for(const std::string& path) {
     struct statvfs fs;
-    if (statvfs(folder.c_str(), &fs) != 0 || fs.f_blocks == 0) return false;
+    if (path.empty()) {
+        struct stat st;
+        if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) ||
+            fstatvfs(STDOUT_FILENO, &fs) != 0)
+            return false;
+    } else {
+        const size_t slash = path.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
+        if (statvfs(folder.c_str(), &fs) != 0) return false;
+    }
+    if (fs.f_blocks == 0) return false;
     // The blocks kept for the superuser are ffmpeg's too when it runs as one.
     const uint64_t blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
     return blocks * fs.f_frsize < kRoomForAWrite;
@@ -224,8 +227,8 @@ Outcome output_complete(VideoOutput* out) {
     if (end.fate == ChildFate::interrupted) return interrupted();
     if (out->target.way == OutputWay::to_stdout && stdout_reader_gone()) return reader_gone();
     const std::string& written = out->settings.output_path;
-    if (!written.empty() && no_room_beside(written))
-        return failed("cannot write " + quoted(out->name) + ": " + kNoSpace);
+    if (no_room_for(written))
+        return failed("cannot write " + quoted(out->name) + ": " + std::strerror(ENOSPC));
     const std::string last_line =
         replaced(replaced(end.last_log_line(), file_url(written), quoted(out->name)), written,
                  quoted(out->name));
