@@ -11,5 +11,9 @@
 // arrives, then its number.
 inline volatile std::sig_atomic_t g_stop_signal = 0;
 
+// The exit status of a program a signal stopped: this plus the signal's number, as a shell
+// reports a death by signal (130 for Ctrl-C).
+constexpr int kExitBySignalBase = 128;
+
 // The stop signal received since install_stop_handlers, or 0.
 inline int stop_signal() { return g_stop_signal; }

@@ -14,7 +14,7 @@
 
 #include "common/quoting.h"
 #include "common/wav_format.h"
-#include "driver/command.h"
+#include "driver/say.h"
 #include "system/stop_signal.h"
 
 namespace {

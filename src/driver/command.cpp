@@ -10,6 +10,7 @@
 #include "audio/convert.h"
 #include "common/build_info.h"
 #include "common/quoting.h"
+#include "common/stop_flag.h"
 #include "common/timeline.h"
 #include "common/wav_format.h"
 #include "common/wording.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr size_t kUsageColumns = 80;  // a terminal's width
 constexpr const char* kX11Driver = "x11";
 constexpr const char* kX11SocketFolder = "/tmp/.X11-unix/X";  // a local display's socket: + N
 
@@ -30,21 +30,7 @@ int local_display_number(const std::string& display) {
     return std::atoi(rest.c_str() + 1);
 }
 
-// Words laid out in lines of at most `width` columns, each ending in a newline.
-std::string wrapped(std::string_view text, size_t width) {
-    std::string lines, line;
-    for (size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = std::min(text.find(' ', start), text.size());
-        const std::string_view word = text.substr(start, end - start);
-        if (!line.empty() && line.size() + 1 + word.size() > width) lines += line + "\n", line = "";
-        line += (line.empty() ? "" : " ") + std::string(word);
-    }
-    return line.empty() ? lines : lines + line + "\n";
-}
-
 }  // namespace
-
-void say(const std::string& line) { std::fprintf(stderr, "%s%s\n", kMessagePrefix, line.c_str()); }
 
 std::string flash_warning() {
     return "WARNING: " STARGLOBE_FLASH_WARNING " Use --gentle whenever in doubt.";
@@ -109,13 +95,14 @@ std::string demo_usage() {
     const std::string statuses = "Exit status: 0 done or Escape, " + to_string(kExitFailure) +
                                  " FILE unreadable or no display, " + to_string(kExitUsage) +
                                  " usage, " + to_string(kExitCannotStart) +
-                                 " the demo could not start, 128 + N signal N.";
+                                 " the demo could not start, " + to_string(kExitBySignalBase) +
+                                 " + N signal N.";
     // clang-format off
     return "Usage: starglobe [--gentle] [FILE]\n"
            "       starglobe [--gentle] --listen [SOURCE]\n"
            "       starglobe --help | --version\n" +
-           wrapped(about, kUsageColumns) + "\n" +
-           wrapped(flash_warning(), kUsageColumns) + "\n" +
+           wrapped(about, kTextColumns) + "\n\n" +
+           wrapped(flash_warning(), kTextColumns) + "\n\n" +
            "  FILE               any music ffmpeg reads, of at most " +
                                  hours_and_minutes(kWavMaxSeconds) + "\n" +
            "  --gentle           the gentle picture: at most " +
@@ -125,7 +112,7 @@ std::string demo_usage() {
            "  --version          show the version and exit\n"
            "  --                 end of options: the next argument is FILE\n"
            "\n" +
-           wrapped(statuses, kUsageColumns) +
+           wrapped(statuses, kTextColumns) + "\n" +
            "See starglobe(6).\n";
     // clang-format on
 }

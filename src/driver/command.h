@@ -25,12 +25,6 @@ constexpr int kExitFailure = 1;  // FILE cannot be read or converted; no display
 constexpr int kExitUsage = 2;
 constexpr int kExitCannotStart = 255;  // the demo could not start; its own line says why
 
-// What starts every line of the command's own on standard error, as people grep for it.
-constexpr const char* kMessagePrefix = "starglobe: ";
-
-// Writes one of the command's own lines to standard error, after kMessagePrefix.
-void say(const std::string& line);
-
 struct DemoCommand {
     bool help = false;
     bool version = false;

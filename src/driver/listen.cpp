@@ -13,8 +13,8 @@
 #include "common/wav_format.h"
 #include "driver/capture.h"
 #include "driver/clock.h"
-#include "driver/command.h"
 #include "driver/display.h"
+#include "driver/say.h"
 #include "frame/run.h"
 #include "system/stop_signal.h"
 

@@ -3,8 +3,9 @@
 // soundtrack sample at the playback position. Then a closing card for ten seconds. Or, with
 // --listen, follows whatever the computer plays. See driver/command.h for the command line.
 //
-// Start-up failures print one line (SDL's error, or our own) on standard output and end with
-// status 255; the command's own lines go to standard error after "starglobe: ".
+// Start-up failures print the demo's own lines on standard output (SDL's error, or the loader's
+// verdict and "Failed to load WAV"; tell_end) and end with status 255; the command's own lines
+// go to standard error after "starglobe: " (driver/say.h).
 #include <unistd.h>
 
 #include <csignal>
@@ -17,6 +18,7 @@
 #include "driver/command.h"
 #include "driver/listen.h"
 #include "driver/play.h"
+#include "driver/say.h"
 #include "import/prepare.h"
 #include "system/stop_signal.h"
 

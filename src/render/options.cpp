@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
 #include "common/build_info.h"
 #include "common/picture.h"
 #include "common/quoting.h"
+#include "common/stop_flag.h"
 #include "common/timeline.h"
 #include "common/wording.h"
 #include "frame/flash_measure.h"
@@ -22,7 +22,6 @@ namespace {
 constexpr int64_t kMaxRatioTerm = 1000000000;  // N and D of N/D; ffmpeg keeps them in 32 bits
 constexpr int kMaxDecimals = 6;                // digits after the point of a rate like 29.97
 constexpr size_t kUsageColumn = 19;            // where the option descriptions start
-constexpr size_t kUsageWidth = 80;             // columns of the --help text
 
 std::string num(int64_t n) { return std::to_string(n); }
 
@@ -285,21 +284,6 @@ Outcome check_together(const RenderOptions& o) {
     return {};
 }
 
-// `text` in lines of at most `width` columns, broken at blanks, every line after the first
-// indented by `indent` blanks.
-std::string wrapped(const std::string& text, size_t width, size_t indent) {
-    std::string out, line;
-    std::istringstream words(text);
-    for (std::string word; words >> word;) {
-        if (!line.empty() && line.size() + 1 + word.size() > width) {
-            out += line + "\n" + std::string(indent, ' ');
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + word;
-    }
-    return out + line;
-}
-
 // One line of the synopsis: the option, its short name and value, then `help`.
 std::string usage_line(const char* name, const char* short_name, const char* value,
                        const std::string& help) {
@@ -307,7 +291,7 @@ std::string usage_line(const char* name, const char* short_name, const char* val
     if (short_name) left += std::string(", ") + short_name;
     if (value) left += std::string(" ") + value;
     left.resize(std::max(left.size() + 1, kUsageColumn), ' ');
-    return left + wrapped(help, kUsageWidth - kUsageColumn, kUsageColumn) + "\n";
+    return left + wrapped(help, kTextColumns - kUsageColumn, kUsageColumn) + "\n";
 }
 
 }  // namespace
@@ -371,6 +355,6 @@ std::string render_usage() {
     for (const OptionEntry& entry : option_table())
         text += usage_line(entry.name, entry.short_name, entry.value, entry.help);
     text += "Exit status: 0 done, " + num(kExitFailure) + " failed, " + num(kExitUsage) +
-            " usage error, " + num(kExitSignal) + " + N stopped by signal N.\n";
+            " usage error, " + num(kExitBySignalBase) + " + N stopped by signal N.\n";
     return text + "See starglobe-render(1).\n";
 }

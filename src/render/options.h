@@ -32,9 +32,8 @@ constexpr int32_t kMaxSide = 16384;      // pixels a side of --size
 // The default --loop-fps: passes a second of the live demo's look.
 constexpr int64_t kLiveLoopFps = kLiveLookPassesPerSecond;
 
-constexpr int kExitFailure = 1;   // the music or an output failed
-constexpr int kExitUsage = 2;     // the command line is wrong
-constexpr int kExitSignal = 128;  // plus the number of the signal that stopped the run
+constexpr int kExitFailure = 1;  // the music or an output failed
+constexpr int kExitUsage = 2;    // the command line is wrong
 
 // The kinds of output, in the order --help and messages list them, and then their count. Each
 // has its row in the table of render/outputs.cpp; render/outputs.h says how to add one.

@@ -1,5 +1,7 @@
 #include "render/output_kind.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -55,6 +57,11 @@ Outcome write_failure(bool to_stdout, const std::string& name, int error) {
 Outcome take_file(const char* option, const std::string& value) {
     if (value.empty()) return failed(std::string(option) + " needs a file name");
     return {};
+}
+
+bool ends_with(const std::string& path, const char* ending) {
+    const size_t n = std::strlen(ending);
+    return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, ending) == 0;
 }
 
 std::string output_name(const std::string& path) {

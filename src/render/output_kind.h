@@ -63,6 +63,9 @@ Outcome stream_close(OutputStream* stream, const std::string& name);
 // system's reason.
 Outcome write_failure(bool to_stdout, const std::string& name, int error);
 
+// Whether `path` ends in `ending` (an extension such as ".mp4"), in any case.
+bool ends_with(const std::string& path, const char* ending);
+
 // "standard output" for a name of it, else the name as given: what messages call an output.
 std::string output_name(const std::string& path);
 

@@ -1,6 +1,5 @@
 #include "render/output_plot.h"
 
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,11 +26,6 @@ std::string rate_text(const FrameRate& rate) {
 std::string base_name(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool ends_with(const std::string& path, const char* ending) {
-    const size_t n = std::strlen(ending);
-    return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, ending) == 0;
 }
 
 bool is_svg(const std::string& path) { return ends_with(path, ".svg"); }

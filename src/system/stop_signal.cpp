@@ -16,7 +16,6 @@
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kExitBySignalBase = 128;  // the shell's status for a death by signal N
 
 // How long a write waits on a reader before it looks at the stop flag again.
 constexpr int kWritePollMs = 10;
