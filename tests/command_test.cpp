@@ -11,9 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "audio/convert.h"
 #include "common/build_info.h"
+#include "common/stop_flag.h"
+#include "common/wav_format.h"
 #include "common/wording.h"
+#include "driver/command.h"
 #include "frame/flash_measure.h"
+#include "frame/view.h"
 #include "support/test_support.h"
 
 using namespace test_support;
@@ -217,6 +222,15 @@ TEST(Command, TheReadmeCarriesTheOneFlashWarningWithTheLimitInWords) {
         }
     }
     EXPECT_NE(words.find(sentence), std::string::npos) << "README.md lacks: " << sentence;
+    // starglobe(6), the long form written by hand, states the limits and statuses they set.
+    const std::vector<uint8_t> manual = read_file(kSourceDir + "/docs/man/starglobe.6.scd");
+    const std::string page(manual.begin(), manual.end());
+    for (const std::string& limit :
+         {hours_and_minutes(kWavMaxSeconds) + ",", std::to_string(int(kGentleRenewMs)) + " ms",
+          "\n*" + std::to_string(kExitFailure) + "*\n", "\n*" + std::to_string(kExitUsage) + "*\n",
+          "\n*" + std::to_string(kExitCannotStart) + "*\n",
+          "*" + std::to_string(kExitBySignalBase) + "* + _N_"})
+        EXPECT_NE(page.find(limit), std::string::npos) << "starglobe(6) lacks " << limit;
 }
 
 // Ctrl-C as a terminal sends it: SIGINT to the whole foreground process group. The command

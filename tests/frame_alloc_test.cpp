@@ -1,4 +1,4 @@
-// A frame pass takes nothing from the heap: every allocation of this program is counted while
+// A run's passes take nothing from the heap: every allocation of this program is counted while
 // many passes of the real timeline (analysis, picture choice, composing) run.
 #include <gtest/gtest.h>
 

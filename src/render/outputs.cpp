@@ -110,7 +110,7 @@ constexpr OutputKindRow kKinds[] = {
     {OutputKind::flashes, "--flashes", "FILE", OutputNeeds::pictures, nullptr, false,
      [] {
          return "flashes a second as CSV, or -; over " + in_words(kMaxFlashesPerSecond) +
-                " may cause seizures";
+                " can trigger seizures";
      },
      take_file, nullptr, nullptr, output_ops<FlashesOutput>()},
     {OutputKind::controls, "--controls", "FILE", OutputNeeds::passes, nullptr, false,

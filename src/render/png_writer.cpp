@@ -9,8 +9,9 @@
 namespace {
 
 constexpr int kBytesPerPixel = 3;
-// The frames are mostly noise, which no PNG row filter predicts: unfiltered rows, which the
-// fast flag asks for, come out as small as filtered ones and are written faster.
+// The frames are mostly noise, which no PNG row filter predicts and no deeper search of zlib's
+// compresses better: the fast flag's unfiltered rows at zlib's level 3 come out about as small
+// as filtered ones at the default level and are written faster.
 constexpr png_uint_32 kFlags = PNG_IMAGE_FLAG_FAST;
 
 }  // namespace

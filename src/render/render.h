@@ -4,8 +4,8 @@
 //     RenderPlan plan = render_plan(options, soundtrack.wav.track);
 //     Outcome o = render(options, plan, soundtrack);
 //
-// Passes run from 0, in order, through one AudioAnalyzer, so filter and envelope state carries
-// from pass to pass exactly as in the demo; when any output wants pictures every pass is
+// Passes run from 0, in order, through one DemoRun (frame/run.h), so filter and envelope state
+// carries from pass to pass exactly as in the demo; when any output wants pictures every pass is
 // composed, or its noise skipped before the first frame shown, so the noise sequence runs on
 // as the demo's would. Output frame k shows the latest pass at or before its time; a whole
 // production's picture outputs end on the end card for ten seconds.
