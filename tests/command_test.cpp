@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +223,9 @@ TEST(Command, TheReadmeCarriesTheOneFlashWarningWithTheLimitInWords) {
         }
     }
     EXPECT_NE(words.find(sentence), std::string::npos) << "README.md lacks: " << sentence;
+    // The synopsis that carries it fits a terminal.
+    std::istringstream help(demo_usage());
+    for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), kTextColumns) << line;
     // starglobe(6), the long form written by hand, states the limits and statuses they set.
     const std::vector<uint8_t> manual = read_file(kSourceDir + "/docs/man/starglobe.6.scd");
     const std::string page(manual.begin(), manual.end());
