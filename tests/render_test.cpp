@@ -185,7 +185,7 @@ TEST(RenderProgram, RefusesBadCommandLinesMusicAndClashingNamesSayingWhy) {
     const std::string page(manual.begin(), manual.end());
     const auto side = [](int32_t n) { return std::to_string(n) + "x" + std::to_string(n); };
     for (const std::string& limit :
-         {"up to " + std::to_string(kMaxFps) + " ", "up to " + grouped(kMaxLoopFps) + " ",
+         {"up to " + grouped(kMaxFps) + " ", "up to " + grouped(kMaxLoopFps) + " ",
           grouped(int64_t(kMaxTimelineMs / kMsPerSecond)) + " seconds", side(kMaxSide),
           side(kMaxVideoSide), " to " + std::to_string(kMaxCrf) + ";",
           "default " + std::to_string(kDefaultCrf) + ", and " + std::to_string(kLargeFrameCrf),

@@ -94,9 +94,9 @@ std::string demo_usage() {
         in_words(static_cast<int64_t>(kEndCardMs / kMsPerSecond)) + " seconds.";
     const std::string statuses = "Exit status: 0 done or Escape, " + to_string(kExitFailure) +
                                  " FILE unreadable or no display, " + to_string(kExitUsage) +
-                                 " usage, " + to_string(kExitCannotStart) +
+                                 " usage error, " + to_string(kExitCannotStart) +
                                  " the demo could not start, " + to_string(kExitBySignalBase) +
-                                 " + N signal N.";
+                                 " + N stopped by signal N.";
     // clang-format off
     return "Usage: starglobe [--gentle] [FILE]\n"
            "       starglobe [--gentle] --listen [SOURCE]\n"
@@ -108,7 +108,7 @@ std::string demo_usage() {
            "  --gentle           the gentle picture: at most " +
                                  in_words(kMaxFlashesPerSecond) + " flashes a second\n" +
            "  --listen [SOURCE]  follow what the computer plays, or the source named SOURCE\n"
-           "  -h, --help         show this text and exit\n"
+           "  --help, -h         show this text and exit\n"
            "  --version          show the version and exit\n"
            "  --                 end of options: the next argument is FILE\n"
            "\n" +

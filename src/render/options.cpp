@@ -93,6 +93,9 @@ struct OptionEntry {
     Apply apply;
 };
 
+// The frames from which --video takes the large-frame defaults, as --size gives them: 1280x720.
+std::string large_frame() { return num(kLargeFrameWidth) + "x" + num(kLargeFrameHeight); }
+
 int64_t longest_seconds() { return int64_t(kMaxTimelineMs / kMsPerSecond); }
 
 // The option table and the help lines are laid out by hand: each reads as one line of text
@@ -175,8 +178,8 @@ const std::vector<OptionEntry>& option_table() {
                            ", not " + quoted(v));
          }},
         {"--crf", nullptr, "N",
-         "--video: x264's rate factor, 0 to " + num(kMaxCrf) + " (default " + num(kDefaultCrf) +
-         ")",
+         "--video: x264 CRF, 0 to " + num(kMaxCrf) + ", default " + num(kDefaultCrf) + " (" +
+         num(kLargeFrameCrf) + " from " + large_frame() + ")",
          [](const std::string& v, RenderOptions* o) -> Outcome {
              int64_t n = 0;
              if (parse_count(v, &n) && n <= kMaxCrf) {
@@ -187,7 +190,8 @@ const std::vector<OptionEntry>& option_table() {
                            quoted(v));
          }},
         {"--preset", nullptr, "NAME",
-         std::string("--video: x264's speed preset (default ") + kDefaultPreset + ")",
+         std::string("--video: x264 preset, ") + kDefaultPreset + " (" + kLargeFramePreset +
+         " from " + large_frame() + ")",
          [](const std::string& v, RenderOptions* o) -> Outcome {
              if (!is_x264_preset(v))
                  return failed("--preset wants one of x264's presets (" + x264_presets_text() +
@@ -206,7 +210,7 @@ const std::vector<OptionEntry>& option_table() {
              o->quiet = true;
              return {};
          }},
-        {"--version", nullptr, nullptr, "print the version and exit",
+        {"--version", nullptr, nullptr, "show the version and exit",
          [](const std::string&, RenderOptions* o) -> Outcome {
              o->version = true;
              return {};

@@ -25,7 +25,8 @@ constexpr const char* kDefaultPreset = "superfast";
 // Frames this large or larger default to the fastest preset and a coarser rate factor: with the
 // superfast default, 10 s at 1920 x 1080 took 20 s on two cores and came to 204 MB; with these,
 // about 10 s and 133 MB (the noise is a scaled-up grain that no codec predicts).
-constexpr int64_t kLargeFramePixels = 1280 * 720;
+constexpr int32_t kLargeFrameWidth = 1280, kLargeFrameHeight = 720;  // HD: as people name it
+constexpr int64_t kLargeFramePixels = int64_t{kLargeFrameWidth} * kLargeFrameHeight;
 constexpr const char* kLargeFramePreset = "ultrafast";
 constexpr int32_t kLargeFrameCrf = 30;
 // ffmpeg refuses raw frames whose rows and height, with its padding, pass 2^31 bytes: 16,256

@@ -109,7 +109,7 @@ constexpr OutputKindRow kKinds[] = {
      take_file, nullptr, raw_size_note, output_ops<RawOutput>()},
     {OutputKind::flashes, "--flashes", "FILE", OutputNeeds::pictures, nullptr, false,
      [] {
-         return "flashes a second as CSV, or -; over " + in_words(kMaxFlashesPerSecond) +
+         return "flashes a second, CSV or -; over " + in_words(kMaxFlashesPerSecond) +
                 " can trigger seizures";
      },
      take_file, nullptr, nullptr, output_ops<FlashesOutput>()},
