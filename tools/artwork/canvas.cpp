@@ -2,9 +2,11 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-
+#include <cstring>
+#include "common/quoting.h"
 #include "noise.h"
 
 namespace {
@@ -52,7 +54,7 @@ Picture finish(const Canvas& canvas, double dither) {
     return picture;
 }
 
-bool write_png(const std::string& path, const Picture& picture) {
+Outcome write_png(const std::string& path, const Picture& picture) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = static_cast<png_uint_32>(picture.width);
@@ -72,29 +74,35 @@ bool write_png(const std::string& path, const Picture& picture) {
         image.format = PNG_FORMAT_RGBA;
         pixels = rgba.data();
     }
-    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, picture.width * channels,
-                                 nullptr)) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
-        return false;
-    }
-    return true;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return failed("cannot write " + quoted(path) + ": " + std::strerror(errno));
+    const bool written =
+        png_image_write_to_stdio(&image, file, 0, pixels, picture.width * channels, nullptr) != 0;
+    // A full disk shows as libpng's "Write Error", or only when the rest is flushed; the
+    // system's reason says more.
+    const int write_errno = std::ferror(file) ? errno : 0;
+    const bool closed = std::fclose(file) == 0;
+    const int close_errno = errno;
+    if (written && closed && write_errno == 0) return {};
+    std::remove(path.c_str());
+    const char* why = write_errno != 0 ? std::strerror(write_errno)
+                      : !written       ? image.message
+                                       : std::strerror(close_errno);
+    return failed("cannot write " + quoted(path) + ": " + why);
 }
 
-bool read_png(const std::string& path, Picture* picture) {
+Outcome read_png(const std::string& path, Picture* picture) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
-        return false;
-    }
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return failed("cannot read " + quoted(path) + ": " + image.message);
     image.format = PNG_FORMAT_RGB;
     picture->width = static_cast<int>(image.width);
     picture->height = static_cast<int>(image.height);
     picture->rgb.resize(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr)) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
         png_image_free(&image);
-        return false;
+        return failed("cannot read " + quoted(path) + ": " + image.message);
     }
-    return true;
+    return {};
 }

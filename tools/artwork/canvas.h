@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/outcome.h"
 #include "common/picture.h"
 
 constexpr int kArtWidth = kImageWidth;  // pixels: the demo's screen
@@ -46,8 +47,7 @@ uint8_t to_level(double value, double offset);
 // fixed per-pixel offset before rounding, which hides banding in dark gradients.
 Picture finish(const Canvas& canvas, double dither);
 
-// Writes an 8-bit RGB PNG, RGBA when the picture has opacities. False (with a message on standard
-// error) when it cannot.
-bool write_png(const std::string& path, const Picture& picture);
-// Reads any PNG as 8-bit RGB. False (with a message on standard error) when it cannot.
-bool read_png(const std::string& path, Picture* picture);
+// Writes an 8-bit RGB PNG, RGBA when the picture has opacities; a failed write leaves no file.
+Outcome write_png(const std::string& path, const Picture& picture);
+// Reads any PNG as 8-bit RGB.
+Outcome read_png(const std::string& path, Picture* picture);

@@ -4,25 +4,33 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
+
+#include "common/quoting.h"
 
 namespace {
 constexpr double kSubpixel = 64.0;  // FreeType's 26.6 fixed point
+
+// Why FreeType could not open a font, in words: its error codes have no text of their own here.
+std::string font_error(FT_Error error) {
+    if (error == FT_Err_Cannot_Open_Resource) return std::strerror(errno);
+    if (error == FT_Err_Unknown_File_Format) return "not a font file FreeType reads";
+    return "FreeType error " + std::to_string(error);
+}
+
 }  // namespace
 
-bool set_text(const std::string& font_path, const std::string& text, int pixel_size,
-              double tracking, Lettering* out) {
+Outcome set_text(const std::string& font_path, const std::string& text, int pixel_size,
+                 double tracking, Lettering* out) {
     FT_Library library = nullptr;
-    if (FT_Init_FreeType(&library) != 0) {
-        std::fprintf(stderr, "FreeType cannot start\n");
-        return false;
-    }
+    if (FT_Init_FreeType(&library) != 0) return failed("FreeType cannot start");
     FT_Face face = nullptr;
-    if (FT_New_Face(library, font_path.c_str(), 0, &face) != 0) {
-        std::fprintf(stderr, "%s: cannot read the font\n", font_path.c_str());
+    if (const FT_Error error = FT_New_Face(library, font_path.c_str(), 0, &face); error != 0) {
+        const std::string why = font_error(error);
         FT_Done_FreeType(library);
-        return false;
+        return failed("cannot read the font " + quoted(font_path) + ": " + why);
     }
     FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixel_size));
 
@@ -37,7 +45,7 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
 
     double pen = pad;
     FT_UInt previous = 0;
-    bool ok = true;
+    Outcome drawn;
     for (unsigned char ch : text) {
         const FT_UInt glyph = FT_Get_Char_Index(face, ch);
         if (previous != 0 && glyph != 0 && FT_HAS_KERNING(face)) {
@@ -49,8 +57,8 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
         FT_Vector shift{static_cast<FT_Pos>(std::lround((pen - whole) * kSubpixel)), 0};
         FT_Set_Transform(face, nullptr, &shift);
         if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_HINTING | FT_LOAD_RENDER) != 0) {
-            std::fprintf(stderr, "%s: cannot draw '%c'\n", font_path.c_str(), ch);
-            ok = false;
+            drawn = failed("the font " + quoted(font_path) + " cannot draw " +
+                           quoted(std::string(1, static_cast<char>(ch))));
             break;
         }
         const FT_GlyphSlot slot = face->glyph;
@@ -71,7 +79,7 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
     }
     FT_Done_Face(face);
     FT_Done_FreeType(library);
-    if (!ok) return false;
+    if (!drawn) return drawn;
 
     int x0 = canvas_w, y0 = canvas_h, x1 = -1, y1 = -1;
     for (int y = 0; y < canvas_h; ++y) {
@@ -83,7 +91,7 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
     }
     if (x1 < 0) {
         *out = Lettering{};
-        return true;
+        return {};
     }
     out->width = x1 - x0 + 1;
     out->height = y1 - y0 + 1;
@@ -92,5 +100,5 @@ bool set_text(const std::string& font_path, const std::string& text, int pixel_s
         for (int x = 0; x < out->width; ++x)
             out->coverage[static_cast<size_t>(y) * out->width + x] =
                 canvas[static_cast<size_t>(y + y0) * canvas_w + x + x0];
-    return true;
+    return {};
 }

@@ -7,16 +7,16 @@
 //
 // Prints the mean levels of every picture and fails when a sequence leaves the levels the
 // demo's compositor is balanced for.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "canvas.h"
+#include "common/quoting.h"
 #include "globe.h"
 #include "lettering.h"
 #include "star_field.h"
@@ -75,10 +75,12 @@ void stamp(Canvas& canvas, const Lettering& text, int left, int top, double leve
     }
 }
 
-bool render_end_card(Picture* card) {
+Outcome render_end_card(Picture* card) {
     Lettering title, credit;
-    if (!set_text(kTitleFont, kTitle, kTitleSize, kTitleTracking, &title)) return false;
-    if (!set_text(kCreditFont, kCredit, kCreditSize, kCreditTracking, &credit)) return false;
+    if (Outcome set = set_text(kTitleFont, kTitle, kTitleSize, kTitleTracking, &title); !set)
+        return set;
+    if (Outcome set = set_text(kCreditFont, kCredit, kCreditSize, kCreditTracking, &credit); !set)
+        return set;
     Canvas canvas = make_canvas(kArtWidth, kArtHeight);
     // The block of title and credit is centred both ways on its ink.
     const int block = title.height + kTitleToCredit + credit.height;
@@ -87,7 +89,37 @@ bool render_end_card(Picture* card) {
     stamp(canvas, credit, (kArtWidth - credit.width) / 2, top + title.height + kTitleToCredit,
           kCreditLevel);
     *card = finish(canvas, 0.0);
-    return true;
+    return {};
+}
+
+Outcome make_folder(const std::string& dir) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) return failed("cannot create the folder " + quoted(dir) + ": " + error.message());
+    return {};
+}
+
+Outcome read_whole_file(const std::string& path, std::string* bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return failed("cannot read " + quoted(path) + ": " + std::strerror(errno));
+    bytes->clear();
+    char block[1 << 16];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;) bytes->append(block, n);
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error != 0) return failed("cannot read " + quoted(path) + ": " + std::strerror(error));
+    return {};
+}
+
+Outcome write_whole_file(const std::string& path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return failed("cannot write " + quoted(path) + ": " + std::strerror(errno));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && error == 0) error = errno;
+    if (error == 0) return {};
+    std::remove(path.c_str());
+    return failed("cannot write " + quoted(path) + ": " + std::strerror(error));
 }
 
 // Icons: the globe at the sizes desktops look for, and the largest also wrapped in an SVG,
@@ -109,25 +141,23 @@ std::string base64(const std::string& bytes) {
     return out;
 }
 
-bool write_icons(const std::string& dir) {
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
+Outcome write_icons(const std::string& dir) {
+    if (Outcome made = make_folder(dir); !made) return made;
     for (int size : kIconSizes)
-        if (!write_png(dir + "/starglobe-" + std::to_string(size) + ".png",
-                       render_globe_icon(size)))
-            return false;
-    std::ifstream png(dir + "/starglobe-" + std::to_string(kSvgIconSize) + ".png",
-                      std::ios::binary);
-    if (!png) return false;
-    const std::string bytes{std::istreambuf_iterator<char>(png), std::istreambuf_iterator<char>()};
+        if (Outcome written = write_png(dir + "/starglobe-" + std::to_string(size) + ".png",
+                                        render_globe_icon(size));
+            !written)
+            return written;
+    std::string bytes;
+    const std::string png = dir + "/starglobe-" + std::to_string(kSvgIconSize) + ".png";
+    if (Outcome read = read_whole_file(png, &bytes); !read) return read;
     const std::string side = std::to_string(kSvgIconSize);
-    std::ofstream svg(dir + "/starglobe.svg");
-    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\""
-        << " width=\"" << side << "\" height=\"" << side << "\" viewBox=\"0 0 " << side << ' '
-        << side << "\">\n<image width=\"" << side << "\" height=\"" << side
-        << "\" xlink:href=\"data:image/png;base64," << base64(bytes) << "\"/>\n</svg>\n";
-    svg.close();
-    return !svg.fail();
+    std::string svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+    svg += " width=\"" + side + "\" height=\"" + side + "\" viewBox=\"0 0 " + side + ' ' + side;
+    svg += "\">\n<image width=\"" + side + "\" height=\"" + side;
+    svg += "\" xlink:href=\"data:image/png;base64," + base64(bytes) + "\"/>\n</svg>\n";
+    return write_whole_file(dir + "/starglobe.svg", svg);
 }
 
 bool within(double value, double low, double high) { return value >= low && value <= high; }
@@ -193,7 +223,7 @@ struct Section {
     std::vector<Picture> pictures;
 };
 
-bool write_contact_sheet(const std::string& path, const std::vector<Section>& sections) {
+Outcome write_contact_sheet(const std::string& path, const std::vector<Section>& sections) {
     const int thumb_w = kArtWidth / kThumbScale, thumb_h = kArtHeight / kThumbScale;
     int height = kSheetMargin;
     for (const Section& s : sections) {
@@ -210,7 +240,8 @@ bool write_contact_sheet(const std::string& path, const std::vector<Section>& se
     int top = kSheetMargin;
     for (const Section& s : sections) {
         Lettering label;
-        if (!set_text(kCreditFont, s.heading, kLabelSize, 0.5, &label)) return false;
+        if (Outcome set = set_text(kCreditFont, s.heading, kLabelSize, 0.5, &label); !set)
+            return set;
         paste_label(sheet, label, kSheetMargin, top + (kLabelHeight - label.height) / 2 - 3);
         top += kLabelHeight;
         for (size_t i = 0; i < s.pictures.size(); ++i) {
@@ -225,22 +256,54 @@ bool write_contact_sheet(const std::string& path, const std::vector<Section>& se
     return write_png(path, sheet);
 }
 
-bool read_sequence(const std::string& dir, int count, std::vector<Picture>* out) {
+Outcome read_sequence(const std::string& dir, int count, std::vector<Picture>* out) {
     for (int i = 0; i < count; ++i) {
         Picture p;
-        if (!read_png(dir + "/" + two_digits(i) + ".png", &p)) return false;
+        if (Outcome read = read_png(dir + "/" + two_digits(i) + ".png", &p); !read) return read;
         out->push_back(p);
     }
-    return true;
+    return {};
 }
 
-bool write_sequence(const std::string& dir, const std::vector<Picture>& frames) {
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
+Outcome write_sequence(const std::string& dir, const std::vector<Picture>& frames) {
+    if (Outcome made = make_folder(dir); !made) return made;
     for (size_t i = 0; i < frames.size(); ++i)
-        if (!write_png(dir + "/" + two_digits(static_cast<int>(i)) + ".png", frames[i]))
-            return false;
-    return true;
+        if (Outcome written =
+                write_png(dir + "/" + two_digits(static_cast<int>(i)) + ".png", frames[i]);
+            !written)
+            return written;
+    return {};
+}
+
+// Reads the committed pictures back, for a contact sheet of them as they are.
+Outcome read_artwork(const std::string& assets, std::vector<Picture>* stars,
+                     std::vector<Picture>* globe, Picture* card) {
+    if (Outcome read = read_sequence(assets + "/stars", kStarFieldFrames, stars); !read)
+        return read;
+    if (Outcome read = read_sequence(assets + "/globe", kGlobeFrames, globe); !read) return read;
+    return read_png(assets + "/end_card.png", card);
+}
+
+// Renders every picture and writes it, with the icons; `levels_ok` says whether the sequences
+// kept their level windows (reported on standard output either way).
+Outcome render_artwork(const std::string& root, std::vector<Picture>* stars,
+                       std::vector<Picture>* globe, Picture* card, bool* levels_ok) {
+    if (Outcome rendered = render_star_field(stars); !rendered) return rendered;
+    *globe = render_globe();
+    if (Outcome rendered = render_end_card(card); !rendered) return rendered;
+    const double targets[3] = {kStarMeanRed, kStarMeanGreen, kStarMeanBlue};
+    double low[3], high[3];
+    for (int c = 0; c < 3; ++c) {
+        low[c] = targets[c] * (1.0 - kStarTolerance);
+        high[c] = targets[c] * (1.0 + kStarTolerance);
+    }
+    *levels_ok = report_levels("stars", *stars, low, high);
+    *levels_ok = report_levels("globe", *globe, kGlobeMin, kGlobeMax) && *levels_ok;
+    const std::string assets = root + "/assets";
+    if (Outcome written = write_sequence(assets + "/stars", *stars); !written) return written;
+    if (Outcome written = write_sequence(assets + "/globe", *globe); !written) return written;
+    if (Outcome written = write_png(assets + "/end_card.png", *card); !written) return written;
+    return write_icons(root + "/packaging/icons");
 }
 
 }  // namespace
@@ -252,41 +315,25 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string root = argv[1];
-    const std::string assets = root + "/assets";
+    const auto fail = [](const Outcome& outcome) {
+        std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        return 1;
+    };
 
     std::vector<Picture> stars, globe;
     Picture card;
     bool levels_ok = true;
-    if (sheet_only) {
-        if (!read_sequence(assets + "/stars", kStarFieldFrames, &stars) ||
-            !read_sequence(assets + "/globe", kGlobeFrames, &globe) ||
-            !read_png(assets + "/end_card.png", &card))
-            return 1;
-    } else {
-        stars = render_star_field();
-        if (stars.empty()) return 1;
-        globe = render_globe();
-        if (!render_end_card(&card)) return 1;
-        const double targets[3] = {kStarMeanRed, kStarMeanGreen, kStarMeanBlue};
-        double low[3], high[3];
-        for (int c = 0; c < 3; ++c) {
-            low[c] = targets[c] * (1.0 - kStarTolerance);
-            high[c] = targets[c] * (1.0 + kStarTolerance);
-        }
-        levels_ok = report_levels("stars", stars, low, high);
-        levels_ok = report_levels("globe", globe, kGlobeMin, kGlobeMax) && levels_ok;
-        if (!write_sequence(assets + "/stars", stars) ||
-            !write_sequence(assets + "/globe", globe) ||
-            !write_png(assets + "/end_card.png", card) || !write_icons(root + "/packaging/icons"))
-            return 1;
-    }
-    std::error_code error;
-    std::filesystem::create_directories(root + "/docs", error);
+    if (Outcome made = sheet_only ? read_artwork(root + "/assets", &stars, &globe, &card)
+                                  : render_artwork(root, &stars, &globe, &card, &levels_ok);
+        !made)
+        return fail(made);
     const std::vector<Section> sections = {
         {"star field: frames 00 to 23, 200 ms each, in rows from the top left", stars},
         {"globe: frames 00 to 19, 100 ms each", globe},
         {"end card", {card}}};
-    if (!write_contact_sheet(root + "/docs/contact-sheet.png", sections)) return 1;
+    Outcome sheet = make_folder(root + "/docs");
+    if (sheet) sheet = write_contact_sheet(root + "/docs/contact-sheet.png", sections);
+    if (!sheet) return fail(sheet);
     if (!levels_ok) {
         std::fprintf(stderr, "some pictures are outside their level windows\n");
         return 1;

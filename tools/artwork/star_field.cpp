@@ -285,7 +285,7 @@ double balance(const Canvas& nebula, const std::vector<Canvas>& lights, int chan
 
 }  // namespace
 
-std::vector<Picture> render_star_field() {
+Outcome render_star_field(std::vector<Picture>* frames) {
     const Canvas nebula = paint_nebula();
     Canvas still = make_canvas(kArtWidth, kArtHeight);
     paint_cluster_glow(still);
@@ -312,22 +312,23 @@ std::vector<Picture> render_star_field() {
     for (int c = 0; c < kChannels; ++c) {
         gains[c] = balance(nebula, lights, c, targets[c]);
         if (gains[c] < 0.0) {
-            std::fprintf(stderr,
-                         "star field: channel %d cannot be balanced to %.1f (%.2f without the "
-                         "nebula)\n",
-                         c, targets[c], channel_mean(nebula, lights, c, 0.0));
-            return {};
+            char why[128];
+            std::snprintf(why, sizeof why,
+                          "star field: channel %d cannot be balanced to %.1f (%.2f without the "
+                          "nebula)",
+                          c, targets[c], channel_mean(nebula, lights, c, 0.0));
+            return failed(why);
         }
     }
     std::printf("star field: nebula gains red %.3f green %.3f blue %.3f\n", gains[0], gains[1],
                 gains[2]);
 
-    std::vector<Picture> frames;
+    frames->clear();
     for (Canvas& light : lights) {
         for (size_t i = 0; i < light.rgb.size(); ++i)
             light.rgb[i] =
                 static_cast<float>(tone(gains[i % kChannels] * nebula.rgb[i] + light.rgb[i]));
-        frames.push_back(finish(light, kDither));
+        frames->push_back(finish(light, kDither));
     }
-    return frames;
+    return {};
 }

@@ -14,6 +14,6 @@ constexpr double kStarMeanRed = 22.0;
 constexpr double kStarMeanGreen = 4.0;
 constexpr double kStarMeanBlue = 36.0;
 
-// All frames in animation order. Empty when the nebula cannot be balanced to the levels
-// above (the stars alone would be too bright).
-std::vector<Picture> render_star_field();
+// All frames in animation order. Fails when the nebula cannot be balanced to the levels above
+// (the stars alone would be too bright).
+Outcome render_star_field(std::vector<Picture>* frames);
