@@ -10,17 +10,21 @@
 // not exist afterwards and the status is 1.
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/outcome.h"
 #include "common/picture.h"
+#include "common/quoting.h"
 
 namespace {
 
-constexpr long kMaxFileBytes = 64L << 20;  // far beyond any 400 x 300 PNG; stops runaway reads
+// Far beyond any 400 x 300 PNG; stops runaway reads.
+constexpr size_t kMaxFileBytes = size_t{64} << 20;
 constexpr size_t kSignatureBytes = 8;
 
 struct MemoryReader {
@@ -36,53 +40,66 @@ void read_from_memory(png_structp png, png_bytep out, size_t count) {
     reader->offset += count;
 }
 
-bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(file) : -1;
-    ok = ok && size >= 0 && size <= kMaxFileBytes && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size));
-        ok = std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size();
-    }
-    std::fclose(file);
-    return ok;
+// libpng's reason for the error it is about to jump back with, kept for our message rather
+// than printed.
+struct LibpngError {
+    char text[128] = "";
+};
+
+[[noreturn]] void keep_error(png_structp png, png_const_charp message) {
+    auto* error = static_cast<LibpngError*>(png_get_error_ptr(png));
+    std::snprintf(error->text, sizeof error->text, "%s", message);
+    png_longjmp(png, 1);
 }
 
-// Decodes `file` into `out` (kImageBytes, blue, green, red). On failure returns false and
-// points `why` at a reason (libpng's own errors are also printed by libpng).
-bool decode(const std::vector<uint8_t>& file, uint8_t* out, const char** why) {
-    if (file.size() < kSignatureBytes || png_sig_cmp(file.data(), 0, kSignatureBytes) != 0) {
-        *why = "not a PNG file";
-        return false;
-    }
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) {
-        *why = "out of memory";
-        return false;
-    }
+Outcome read_whole_file(const std::string& path, std::vector<uint8_t>* bytes) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return failed("cannot read " + quoted(path) + ": " + std::strerror(errno));
+    bytes->clear();
+    uint8_t block[1 << 16];
+    for (size_t n;
+         bytes->size() <= kMaxFileBytes && (n = std::fread(block, 1, sizeof block, file)) > 0;)
+        bytes->insert(bytes->end(), block, block + n);
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error != 0) return failed("cannot read " + quoted(path) + ": " + std::strerror(error));
+    if (bytes->size() > kMaxFileBytes)
+        return failed("cannot read " + quoted(path) + ": over " +
+                      std::to_string(kMaxFileBytes >> 20) + " MiB, far too large for a picture");
+    return {};
+}
+
+// Decodes `file`, read from `path`, into `out` (kImageBytes, blue, green, red).
+Outcome decode(const std::string& path, const std::vector<uint8_t>& file, uint8_t* out) {
+    const auto unusable = [&](const std::string& why) {
+        return failed("cannot pack " + quoted(path) + ": " + why);
+    };
+    if (file.size() < kSignatureBytes || png_sig_cmp(file.data(), 0, kSignatureBytes) != 0)
+        return unusable("not a PNG file");
+    LibpngError error;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, keep_error, nullptr);
+    if (!png) return unusable("out of memory");
     png_infop info = png_create_info_struct(png);
     MemoryReader reader{file.data(), file.size(), 0};
     png_bytep rows[kImageHeight];
     // libpng reports errors by jumping back here; nothing on this frame needs unwinding.
-    *why = "damaged PNG data";
     if (!info || setjmp(png_jmpbuf(png))) {
+        const std::string why = info ? error.text : "out of memory";
         png_destroy_read_struct(&png, &info, nullptr);
-        return false;
+        return unusable("damaged PNG data (" + why + ")");
     }
     png_set_read_fn(png, &reader, read_from_memory);
     png_read_info(png, info);
-    if (png_get_image_width(png, info) != kImageWidth ||
-        png_get_image_height(png, info) != kImageHeight) {
-        *why = "not 400 x 300 pixels";
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    if (width != kImageWidth || height != kImageHeight) {
         png_destroy_read_struct(&png, &info, nullptr);
-        return false;
+        return unusable(std::to_string(width) + " x " + std::to_string(height) + " pixels, not " +
+                        std::to_string(kImageWidth) + " x " + std::to_string(kImageHeight));
     }
     if (png_get_bit_depth(png, info) != 8 || png_get_color_type(png, info) != PNG_COLOR_TYPE_RGB) {
-        *why = "not 8-bit RGB (no alpha, palette, grey or 16-bit)";
         png_destroy_read_struct(&png, &info, nullptr);
-        return false;
+        return unusable("not 8-bit RGB (no alpha, palette, grey or 16-bit)");
     }
     png_set_bgr(png);
     png_set_interlace_handling(png);
@@ -91,14 +108,33 @@ bool decode(const std::vector<uint8_t>& file, uint8_t* out, const char** why) {
     png_read_image(png, rows);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    return true;
+    return {};
 }
 
-int fail(const std::string& output, const std::string& partial, FILE* file) {
-    if (file) std::fclose(file);
-    std::remove(partial.c_str());
-    std::remove(output.c_str());
-    return 1;
+Outcome cannot_write(const std::string& path, int error) {
+    return failed("cannot write " + quoted(path) + ": " + std::strerror(error));
+}
+
+// Writes the pictures `inputs` to `output`, by way of `partial`.
+Outcome pack(const std::string& output, const std::string& partial,
+             const std::vector<std::string>& inputs) {
+    FILE* file = std::fopen(partial.c_str(), "wb");
+    if (!file) return cannot_write(partial, errno);
+    std::vector<uint8_t> picture(kImageBytes);
+    std::vector<uint8_t> bytes;
+    for (const std::string& input : inputs) {
+        Outcome packed = read_whole_file(input, &bytes);
+        if (packed) packed = decode(input, bytes, picture.data());
+        if (packed && std::fwrite(picture.data(), 1, picture.size(), file) != picture.size())
+            packed = cannot_write(partial, errno);
+        if (!packed) {
+            std::fclose(file);
+            return packed;
+        }
+    }
+    if (std::fclose(file) != 0) return cannot_write(partial, errno);
+    if (std::rename(partial.c_str(), output.c_str()) != 0) return cannot_write(output, errno);
+    return {};
 }
 
 }  // namespace
@@ -114,32 +150,11 @@ int main(int argc, char** argv) {
     // Written under another name and renamed when complete: a failed or interrupted run never
     // leaves a short blob behind for the assembler.
     const std::string partial = output + ".part";
-    FILE* file = std::fopen(partial.c_str(), "wb");
-    if (!file) {
-        std::fprintf(stderr, "%s: cannot write\n", partial.c_str());
-        return fail(output, partial, nullptr);
-    }
-    std::vector<uint8_t> picture(kImageBytes);
-    std::vector<uint8_t> bytes;
-    for (int i = kFirstInput; i < argc; ++i) {
-        if (!read_whole_file(argv[i], &bytes)) {
-            std::fprintf(stderr, "%s: cannot read\n", argv[i]);
-            return fail(output, partial, file);
-        }
-        const char* why = "";
-        if (!decode(bytes, picture.data(), &why)) {
-            std::fprintf(stderr, "%s: %s\n", argv[i], why);
-            return fail(output, partial, file);
-        }
-        if (std::fwrite(picture.data(), 1, picture.size(), file) != picture.size()) {
-            std::fprintf(stderr, "%s: cannot write\n", partial.c_str());
-            return fail(output, partial, file);
-        }
-    }
-    const bool closed = std::fclose(file) == 0;
-    if (!closed || std::rename(partial.c_str(), output.c_str()) != 0) {
-        std::fprintf(stderr, "%s: cannot write\n", output.c_str());
-        return fail(output, partial, nullptr);
+    if (Outcome packed = pack(output, partial, {argv + kFirstInput, argv + argc}); !packed) {
+        std::fprintf(stderr, "%s\n", packed.message.c_str());
+        std::remove(partial.c_str());
+        std::remove(output.c_str());
+        return 1;
     }
     return 0;
 }
