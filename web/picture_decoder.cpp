@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/picture.h"
+#include "common/quoting.h"
 #include "visuals/picture_store.h"
 
 // stb_image is third-party code: its own warnings are not ours to fix.
@@ -20,12 +21,19 @@ namespace {
 constexpr int kRgbChannels = 3;  // what stb_image is asked for: red, green, blue
 }  // namespace
 
-bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
-    if (index < 0 || index >= kPictureCount || size > INT32_MAX) return false;
+Outcome decode_picture(int32_t index, const uint8_t* png, size_t size, const std::string& name) {
+    const auto unusable = [&](const std::string& why) {
+        return failed("cannot decode " + quoted(name) + ": " + why);
+    };
+    if (index < 0 || index >= kPictureCount)
+        return unusable("the bank has no picture " + std::to_string(index));
+    if (size > INT32_MAX) return unusable("far too large for a picture");
     int w = 0, h = 0, channels = 0;
     stbi_uc* rgb =
         stbi_load_from_memory(png, static_cast<int>(size), &w, &h, &channels, kRgbChannels);
-    if (!rgb) return false;
+    if (!rgb)
+        return unusable(std::string("not a PNG file, or a damaged one (stb_image: ") +
+                        stbi_failure_reason() + ")");
     const bool fits = w == kImageWidth && h == kImageHeight;
     if (fits) {
         uint8_t* out = starglobe_pictures[index].bgr;
@@ -36,5 +44,8 @@ bool decode_picture(int32_t index, const uint8_t* png, size_t size) {
         }
     }
     stbi_image_free(rgb);
-    return fits;
+    if (!fits)
+        return unusable(std::to_string(w) + " x " + std::to_string(h) + " pixels, not " +
+                        std::to_string(kImageWidth) + " x " + std::to_string(kImageHeight));
+    return {};
 }

@@ -5,8 +5,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
-// Decodes the PNG file in `png` (`size` bytes) into picture `index` (0..kPictureCount - 1, in
-// the bank's order), as blue, green, red. Returns false, leaving the picture as it was, for a
-// bad index, a file that does not decode, or one that is not 400 x 300.
-bool decode_picture(int32_t index, const uint8_t* png, size_t size);
+#include "common/outcome.h"
+
+// Decodes the PNG file in `png` (`size` bytes, read from the file `name`) into picture `index`
+// (0..kPictureCount - 1, in the bank's order), as blue, green, red. Fails, leaving the picture
+// as it was, for a bad index, a file that does not decode, or one that is not 400 x 300.
+Outcome decode_picture(int32_t index, const uint8_t* png, size_t size, const std::string& name);
