@@ -5,11 +5,25 @@
 // The file is the one layout the demo's loader accepts: a canonical 44-byte header and
 // 16-bit stereo PCM at 44,100 Hz, nothing after the samples. Exit status 0 on success,
 // 1 with a line on standard error otherwise.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "common/quoting.h"
 #include "soundtrack/arrangement.h"
+
+namespace {
+
+int cannot_write(const std::string& path, int error) {
+    std::fprintf(stderr, "tessaloon-synth: cannot write %s: %s\n", quoted(path).c_str(),
+                 std::strerror(error));
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -18,10 +32,7 @@ int main(int argc, char** argv) {
     }
     // Opened first: a bad path fails at once rather than after the rendering.
     std::FILE* file = std::fopen(argv[1], "wb");
-    if (!file) {
-        std::fprintf(stderr, "tessaloon-synth: cannot write %s\n", argv[1]);
-        return 1;
-    }
+    if (!file) return cannot_write(argv[1], errno);
     const std::vector<uint8_t> wav = soundtrack::render_tessaloon_wav();
     if (wav.empty()) {
         std::fprintf(stderr,
@@ -31,12 +42,9 @@ int main(int argc, char** argv) {
         std::remove(argv[1]);
         return 1;
     }
-    const bool written = std::fwrite(wav.data(), 1, wav.size(), file) == wav.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::fprintf(stderr, "tessaloon-synth: failed writing %s\n", argv[1]);
-        std::remove(argv[1]);
-        return 1;
-    }
-    return 0;
+    int error = std::fwrite(wav.data(), 1, wav.size(), file) == wav.size() ? 0 : errno;
+    if (std::fclose(file) != 0 && error == 0) error = errno;
+    if (error == 0) return 0;
+    std::remove(argv[1]);
+    return cannot_write(argv[1], error);
 }
