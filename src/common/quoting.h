@@ -94,8 +94,10 @@ inline std::string quoted(std::string_view text) {
     return out + "'";
 }
 
-// The same for a string: chosen over std::quoted, which argument lookup also finds.
+// The same for a string or a C string: chosen over std::quoted, which argument lookup also
+// finds.
 inline std::string quoted(const std::string& text) { return quoted(std::string_view(text)); }
+inline std::string quoted(const char* text) { return quoted(std::string_view(text)); }
 
 // The same, left bare where the shell needs no quotes (my-song.wav), for commands people copy.
 inline std::string shell_quoted(std::string_view text) {
