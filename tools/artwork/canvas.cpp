@@ -2,10 +2,15 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <vector>
+
 #include "common/quoting.h"
 #include "noise.h"
 
@@ -13,6 +18,18 @@ namespace {
 constexpr int kChannels = 3;                 // red, green, blue
 constexpr uint32_t kDitherSeed = 0x5D17E2u;  // fixed: the same offsets in every picture
 }  // namespace
+
+void for_each_in_parallel(int count, const std::function<void(int)>& work) {
+    std::atomic<int> next{0};
+    const auto take = [&] {
+        for (int i = next++; i < count; i = next++) work(i);
+    };
+    const int helpers = std::min<int>(count, std::max(1u, std::thread::hardware_concurrency())) - 1;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < helpers; ++t) threads.emplace_back(take);
+    take();
+    for (std::thread& thread : threads) thread.join();
+}
 
 Canvas make_canvas(int width, int height) {
     Canvas canvas;

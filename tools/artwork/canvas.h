@@ -2,6 +2,7 @@
 // picture it becomes, and PNG files through libpng.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ uint8_t to_level(double value, double offset);
 // Rounds every value to 8 bits, clipping to 0..255. `dither` (in steps of one level) adds a
 // fixed per-pixel offset before rounding, which hides banding in dark gradients.
 Picture finish(const Canvas& canvas, double dither);
+
+// Runs work(0) .. work(count - 1), spread over the machine's cores. Each call must touch only
+// what is its own (its frame, its channel), so that the pictures come out exactly as in turn.
+void for_each_in_parallel(int count, const std::function<void(int)>& work);
 
 // Writes an 8-bit RGB PNG, RGBA when the picture has opacities; a failed write leaves no file.
 Outcome write_png(const std::string& path, const Picture& picture);

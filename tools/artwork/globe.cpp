@@ -182,8 +182,8 @@ Colour shade(double u, double v, double turn, double sea_level, Vec3 sun) {
 std::vector<Picture> render_globe() {
     const double sea_level = find_sea_level();
     const Vec3 sun = normalized(kSunDirection);
-    std::vector<Picture> frames;
-    for (int frame = 0; frame < kGlobeFrames; ++frame) {
+    std::vector<Picture> frames(kGlobeFrames);
+    for_each_in_parallel(kGlobeFrames, [&](int frame) {
         const double turn = 2.0 * std::numbers::pi * frame / kGlobeFrames;
         Canvas canvas = make_canvas(kArtWidth, kArtHeight);
         for (int y = 0; y < kArtHeight; ++y) {
@@ -206,8 +206,8 @@ std::vector<Picture> render_globe() {
                 px[2] = static_cast<float>(to_display(sum.b / samples));
             }
         }
-        frames.push_back(finish(canvas, 0.0));
-    }
+        frames[frame] = finish(canvas, 0.0);
+    });
     return frames;
 }
 

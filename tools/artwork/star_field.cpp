@@ -309,8 +309,9 @@ Outcome render_star_field(std::vector<Picture>* frames) {
 
     const double targets[kChannels] = {kStarMeanRed, kStarMeanGreen, kStarMeanBlue};
     double gains[kChannels];
+    for_each_in_parallel(kChannels,
+                         [&](int c) { gains[c] = balance(nebula, lights, c, targets[c]); });
     for (int c = 0; c < kChannels; ++c) {
-        gains[c] = balance(nebula, lights, c, targets[c]);
         if (gains[c] < 0.0) {
             char why[128];
             std::snprintf(why, sizeof why,
