@@ -197,7 +197,9 @@ async function give(page, path) {
     document.getElementById('message').textContent.includes(name), {}, basename(path))
     .catch(async (error) => {
       const state = await page.evaluate(() => window.starglobe.state);
-      error.message += ` giving ${basename(path)}: the page is ${state} and says "${await said()}"`;
+      const prompt = await page.$eval('#prompt', (p) => p.textContent);
+      error.message += ` giving ${basename(path)}: the page is ${state}, prompts "${prompt}" ` +
+        `and says "${await said()}"`;
       throw error;
     });
   return said();
