@@ -101,6 +101,22 @@ int64_t longest_seconds() { return int64_t(kMaxTimelineMs / kMsPerSecond); }
 // The option table and the help lines are laid out by hand: each reads as one line of text
 // and numbers.
 // clang-format off
+// The options of the output kinds `wanted` picks, in the table's order, joined by ", " and
+// `last` before the last one: "--video, --png or --raw".
+template <typename Wanted>
+std::string kind_options(Wanted wanted, const char* last) {
+    std::vector<const char*> names;
+    for (const OutputKindRow& row : output_kinds())
+        if (wanted(row)) names.push_back(row.option);
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? last : ", ") + std::string(names[i]);
+    return text;
+}
+
+// The kinds shown in a frame of --scale or --size.
+bool is_framed(const OutputKindRow& row) { return row.needs == OutputNeeds::framed; }
+
 const std::vector<OptionEntry>& option_table() {
     static const std::vector<OptionEntry> table = {
         {"--wav", nullptr, "FILE",
@@ -150,7 +166,7 @@ const std::vector<OptionEntry>& option_table() {
                            num(longest_seconds()) + " (20, 2.5), not " + quoted(v));
          }},
         {"--scale", nullptr, "N",
-         "--video, --png: every pixel N x N times, 1 to " + num(kMaxScale),
+         kind_options(is_framed, ", ") + ": every pixel N x N times, 1 to " + num(kMaxScale),
          [](const std::string& v, RenderOptions* o) -> Outcome {
              int64_t n = 0;
              if (parse_count(v, &n) && n >= 1 && n <= kMaxScale) {
@@ -161,7 +177,7 @@ const std::vector<OptionEntry>& option_table() {
                            ", not " + quoted(v));
          }},
         {"--size", nullptr, "WxH",
-         "--video, --png: frames of " + num(kImageWidth) + "x" + num(kImageHeight) + " to " +
+         kind_options(is_framed, ", ") + ": frames of " + num(kImageWidth) + "x" + num(kImageHeight) + " to " +
          num(kMaxSide) + "x" + num(kMaxSide),
          [](const std::string& v, RenderOptions* o) -> Outcome {
              const size_t x = v.find('x');
@@ -225,22 +241,9 @@ const std::vector<OptionEntry>& option_table() {
 }
 // clang-format on
 
-// The options of the output kinds `wanted` picks, in the table's order, joined by ", " and
-// `last` before the last one: "--video, --png or --raw".
-template <typename Wanted>
-std::string kind_options(Wanted wanted, const char* last) {
-    std::vector<const char*> names;
-    for (const OutputKindRow& row : output_kinds())
-        if (wanted(row)) names.push_back(row.option);
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? last : ", ") + std::string(names[i]);
-    return text;
-}
-
 bool any_output(const RenderOptions& o) {
     for (const OutputKindRow& row : output_kinds())
-        if (!output_path(o, row).empty()) return true;
+        if (!o.output(row.kind).empty()) return true;
     return false;
 }
 
@@ -249,7 +252,6 @@ Outcome check_together(const RenderOptions& o) {
     const Span& s = o.span;
     if (s.frames >= 0 && s.seconds >= 0.0)
         return failed("--frames and --seconds both give the length; use one");
-    const auto framed = [](const OutputKindRow& row) { return row.needs == OutputNeeds::framed; };
     const auto pictures = [](const OutputKindRow& row) { return row.needs != OutputNeeds::passes; };
     if (!any_output(o))
         return failed("nothing to write: give " +
@@ -259,14 +261,14 @@ Outcome check_together(const RenderOptions& o) {
         return failed("--scale and --size both set the size; use one");
     bool any_framed = false;
     for (const OutputKindRow& row : output_kinds())
-        any_framed = any_framed || (framed(row) && !output_path(o, row).empty());
+        any_framed = any_framed || (is_framed(row) && !o.output(row.kind).empty());
     if ((o.scale > 0 || o.size_width > 0) && !any_framed)
-        return failed("--scale and --size apply to " + kind_options(framed, " and ") + " only (" +
-                      output_kind(OutputKind::raw).option + " stays " + num(kImageWidth) + " x " +
-                      num(kImageHeight) + ")");
+        return failed("--scale and --size apply to " + kind_options(is_framed, " and ") +
+                      " only (" + output_kind(OutputKind::raw).option + " stays " +
+                      num(kImageWidth) + " x " + num(kImageHeight) + ")");
     const Framing f = framing_for(o.scale, o.size_width, o.size_height);
     for (const OutputKindRow& row : output_kinds())
-        if (row.check && !output_path(o, row).empty())
+        if (row.check && !o.output(row.kind).empty())
             if (Outcome checked = row.check(o, f); !checked) return checked;
     if (o.gentle && !needs_pixels(o))
         return failed("--gentle applies to the pictures only (" + kind_options(pictures, ", ") +

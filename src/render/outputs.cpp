@@ -147,20 +147,16 @@ std::span<const OutputKindRow> output_kinds() { return kKinds; }
 
 const OutputKindRow& output_kind(OutputKind kind) { return kKinds[size_t(kind)]; }
 
-const std::string& output_path(const RenderOptions& options, const OutputKindRow& row) {
-    return options.output(row.kind);
-}
-
 bool needs_pixels(const RenderOptions& options) {
     for (const OutputKindRow& row : kKinds)
-        if (row.needs != OutputNeeds::passes && !output_path(options, row).empty()) return true;
+        if (row.needs != OutputNeeds::passes && !options.output(row.kind).empty()) return true;
     return false;
 }
 
 Outcome outputs_clash(const RenderOptions& o, const std::string& soundtrack_path) {
     // Binary data over the screen helps nobody, as compressors say too.
     for (const OutputKindRow& row : kKinds) {
-        const std::string& path = output_path(o, row);
+        const std::string& path = o.output(row.kind);
         if (row.binary && !path.empty() && names_terminal(path))
             return failed(std::string(row.option) + " " + path +
                           " would write binary data onto the terminal; redirect standard output "
@@ -168,14 +164,14 @@ Outcome outputs_clash(const RenderOptions& o, const std::string& soundtrack_path
     }
     const FileIdentity music = identify(soundtrack_path);
     for (size_t i = 0; i < kOutputKinds; ++i) {
-        const std::string& path = output_path(o, kKinds[i]);
+        const std::string& path = o.output(kKinds[i].kind);
         if (path.empty()) continue;
         const FileIdentity id = identify(path);
         if (!music.is_stdout && same_file(id, music))
             return failed(std::string(kKinds[i].option) + " " + quoted(path) +
                           " would overwrite the music");
         for (size_t j = i + 1; j < kOutputKinds; ++j) {
-            const std::string& other = output_path(o, kKinds[j]);
+            const std::string& other = o.output(kKinds[j].kind);
             if (other.empty() || !same_file(id, identify(other))) continue;
             const std::string both = std::string(kKinds[i].option) + " and " + kKinds[j].option;
             if (id.is_stdout) return failed(both + " cannot both write to standard output");
@@ -193,7 +189,7 @@ Outcome outputs_open(const RunInfo& run, Outputs* outputs) {
     // The ones that need a helper program first: a missing one is said before anything is made.
     for (const bool helpers : {true, false})
         for (const OutputKindRow& row : kKinds) {
-            const std::string& path = output_path(o, row);
+            const std::string& path = o.output(row.kind);
             if (path.empty() || (row.helper != nullptr) != helpers) continue;
             framed = framed || row.needs == OutputNeeds::framed;
             OpenOutput& output = outputs->open.emplace_back();
@@ -262,7 +258,7 @@ std::vector<std::string> outputs_summaries(const Outputs& outputs) {
 std::vector<std::string> outputs_notes(const RenderOptions& options, const RenderPlan& plan) {
     std::vector<std::string> notes;
     for (const OutputKindRow& row : kKinds)
-        if (row.note && !output_path(options, row).empty())
+        if (row.note && !options.output(row.kind).empty())
             if (std::string note = row.note(plan); !note.empty()) notes.push_back(std::move(note));
     return notes;
 }

@@ -82,9 +82,6 @@ struct OutputKindRow {
 std::span<const OutputKindRow> output_kinds();
 const OutputKindRow& output_kind(OutputKind kind);
 
-// The path `options` give for `row`'s kind; "" when not asked for.
-const std::string& output_path(const RenderOptions& options, const OutputKindRow& row);
-
 struct OpenOutput {
     const OutputKindRow* row = nullptr;
     std::unique_ptr<void, void (*)(void*)> state{nullptr, nullptr};
